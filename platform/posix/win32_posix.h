@@ -1,0 +1,61 @@
+// The Win32 subset Patchloom uses, declared with the <windows.h> prototypes
+// and implemented over POSIX in platform/posix/. Strings are code page 936.
+#pragma once
+
+#include "platform/posix/win32_constants.h"
+#include "platform/posix/win32_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Errors (last_error.cpp).
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+
+// Handles (handle_table.cpp).
+BOOL WINAPI CloseHandle(HANDLE hObject);
+
+// File contents (file_create.cpp, file_io.cpp).
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+
+// Names in the file system (file_ops.cpp, directory.cpp).
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
+
+// Directory search (find_file.cpp).
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
+
+// File mapping (file_mapping.cpp).
+HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes, DWORD flProtect,
+                                 DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCSTR lpName);
+LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                            DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
+
+// Module and system (system_info.cpp).
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+
+// Processes, console and Sleep are declared here once they are implemented.
+
+#ifdef __cplusplus
+}
+#endif
