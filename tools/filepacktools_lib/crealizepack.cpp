@@ -1,0 +1,156 @@
+// CPackFile's lifecycle (construction, Open, Close) and the facade object.
+#include "tools/filepacktools_lib/crealizepack.h"
+
+#include <cstring>
+
+CRealizePack g_realizePack;
+
+CPackFile::CPackFile()
+    : m_nFindMode(0),
+      m_nAddedCount(0),
+      m_nMode(0),
+      m_byCompressed(0),
+      m_dwAllocGranularity(0) {
+  ResetHeader();
+  ResetFindState();
+  std::memset(m_szWorkDir, 0, sizeof(m_szWorkDir));
+  std::memset(m_szSrcRoot, 0, sizeof(m_szSrcRoot));
+  m_liFilePos.QuadPart = 0;
+}
+
+// Handles, mapping and entry records are owned by their members.
+CPackFile::~CPackFile() = default;
+
+void CPackFile::ResetHeader() {
+  std::memset(&m_header, 0, sizeof(m_header));
+  std::memcpy(m_header.szMagic, kPackMagic, kPackMagicSize);
+  std::memcpy(&m_header.fVersion, &kPackVersionBits, sizeof(m_header.fVersion));
+  m_header.dwIndexOffset = kPackHeaderSize;
+  m_header.nEntryCount = 1;
+}
+
+void CPackFile::ResetFindState() {
+  std::memset(&m_findResult, 0, sizeof(m_findResult));
+  std::memset(m_szFindFilter, 0, sizeof(m_szFindFilter));
+  m_nFindMode = 0;
+  m_vecFindList.clear();
+  m_itFind = m_vecFindList.cend();
+  m_mapFindDir.clear();
+}
+
+bool CPackFile::Open(std::string strPath) {
+  Close();
+  m_nMode = 2;
+  m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!m_hPackFile) return false;
+
+  // A short or unreadable header leaves the rest zero; the region checks
+  // below then reject it.
+  std::memset(&m_header, 0, sizeof(m_header));
+  DWORD dwRead = 0;
+  ReadFile(m_hPackFile.Get(), &m_header, sizeof(m_header), &dwRead, nullptr);
+  m_byCompressed = m_header.byCompressed;
+
+  m_hFileMapping.Reset(CreateFileMappingA(m_hPackFile.Get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+  if (!m_hFileMapping) {
+    m_hPackFile.Reset();
+    return false;
+  }
+
+  SYSTEM_INFO sysInfo;
+  GetSystemInfo(&sysInfo);
+  m_dwAllocGranularity = sysInfo.dwAllocationGranularity;
+  DWORD dwSizeHigh = 0;
+  DWORD dwSizeLow = GetFileSize(m_hPackFile.Get(), &dwSizeHigh);
+  uint64_t qwFileSize = (static_cast<uint64_t>(dwSizeHigh) << 32) | dwSizeLow;
+  return LoadRegions(qwFileSize);
+}
+
+// Reads the entry index, the directory table and the free list, each through
+// its own view from its aligned start to the end of the file. All bounds are
+// computed in 64 bits so that no count can wrap a region back into the file;
+// negative counts read nothing.
+bool CPackFile::LoadRegions(uint64_t qwFileSize) {
+  const uint64_t qwEntries = m_header.nEntryCount > 0 ? static_cast<uint64_t>(m_header.nEntryCount) : 0;
+  const uint64_t qwFreeBlocks =
+      m_header.nFreeBlockCount > 0 ? static_cast<uint64_t>(m_header.nFreeBlockCount) : 0;
+  const uint64_t qwIndex = m_header.dwIndexOffset;
+  const uint64_t qwDirStart = qwIndex + qwEntries * kPackEntrySize;
+  const uint64_t qwFreeBytes = qwFreeBlocks * kPackFreeBlockSize;
+  // The data area cannot end inside the header, and the index, table and
+  // free list must all lie inside the file.
+  if (qwIndex < kPackHeaderSize || qwDirStart + qwFreeBytes > qwFileSize || qwFileSize > UINT32_MAX) {
+    m_hFileMapping.Reset();
+    SetLastError(ERROR_FILE_INVALID);
+    return false;
+  }
+  const uint64_t qwDirBytes = qwFileSize - qwDirStart - qwFreeBytes;
+
+  CMappedView view;
+  if (qwEntries > 0) {
+    const unsigned char* pbyIndex = view.Map(m_hFileMapping.Get(), qwIndex, qwFileSize - qwIndex, m_dwAllocGranularity);
+    if (!pbyIndex) {
+      m_hFileMapping.Reset();
+      return false;
+    }
+    LoadEntries(pbyIndex, m_header.nEntryCount);
+    view.Unmap();
+  }
+
+  m_strRootPath = FieldString(m_header.szRootName, kPackRootNameSize);
+  m_mapDir[m_strRootPath];
+
+  const uint64_t qwDirCount = qwDirBytes / kPackDirRecordSize;
+  if (qwDirCount > 0) {
+    const unsigned char* pbyDirs =
+        view.Map(m_hFileMapping.Get(), qwDirStart, qwFileSize - qwDirStart, m_dwAllocGranularity);
+    if (!pbyDirs) {
+      m_hFileMapping.Reset();
+      return false;
+    }
+    for (uint64_t i = 0; i < qwDirCount; ++i) {
+      PackDirRecord record;
+      std::memcpy(&record, pbyDirs + i * kPackDirRecordSize, sizeof(record));
+      AddRecordToTree(record);
+    }
+    view.Unmap();
+  }
+
+  if (qwFreeBlocks == 0) return true;
+  const uint64_t qwFreeStart = qwFileSize - qwFreeBytes;
+  const unsigned char* pbyFree = view.Map(m_hFileMapping.Get(), qwFreeStart, qwFreeBytes, m_dwAllocGranularity);
+  if (!pbyFree) {
+    m_hFileMapping.Reset();
+    return false;
+  }
+  m_vecFreeBlock.resize(static_cast<size_t>(qwFreeBlocks));
+  std::memcpy(m_vecFreeBlock.data(), pbyFree, static_cast<size_t>(qwFreeBytes));
+  return true;
+}
+
+void CPackFile::LoadEntries(const unsigned char* pbyIndex, int32_t nCount) {
+  for (int32_t i = 0; i < nCount; ++i) {
+    auto pEntry = std::make_unique<PackEntry>();
+    std::memcpy(pEntry.get(), pbyIndex + static_cast<size_t>(i) * kPackEntrySize, sizeof(PackEntry));
+    std::string strName = FieldString(pEntry->szName, kPackNameSize);
+    m_mapEntry.emplace(std::move(strName), std::move(pEntry));  // the first of a name wins
+  }
+}
+
+void CPackFile::Close() {
+  m_hPackFile.Reset();
+  m_hFileMapping.Reset();
+  m_mapEntry.clear();
+  m_mapDir.clear();
+  m_vecFreeBlock.clear();
+}
+
+CRealizePack::CRealizePack()
+    : m_pSrcPack(std::make_unique<CPackFile>()), m_pTarPack(std::make_unique<CPackFile>()) {}
+
+CRealizePack::~CRealizePack() {
+  m_pSrcPack.reset();  // the source goes first, then the target
+  m_pTarPack.reset();
+}

@@ -1,0 +1,350 @@
+// The pack library's facade: CPackFile, one pack in memory, and
+// CRealizePack, which owns the two packs of a merge.
+//
+// Names. Every entry name and directory key is a code page 936 byte string,
+// components separated by a backslash, beginning with the pack's root name,
+// folded to lower case in A-Z only (MakeLower) and compared byte for byte.
+//
+// Threads. A CPackFile is used by one thread at a time; nothing locks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tools/filepacktools_lib/packrecords.h"
+#include "tools/filepacktools_lib/scopedhandle.h"
+
+// Entry index: name -> record, ascending by unsigned byte order (the order of
+// std::string's comparison), which is the order the index is written in.
+using PackEntryMap = std::map<std::string, std::unique_ptr<PackEntry>>;
+
+// Directory tree: a directory's full path (the root's key is the root name)
+// -> the records of its children, in the order they were added.
+using PackDirMap = std::map<std::string, std::vector<PackDirRecord>>;
+
+struct CEntryBytes;
+struct PackStream;
+
+class CPackFile {
+ public:
+  // An empty object ready for a build: default header ("pack", 1.1, index at
+  // 60, nEntryCount 1), nothing open.
+  CPackFile();
+  ~CPackFile();
+  CPackFile(const CPackFile&) = delete;
+  CPackFile& operator=(const CPackFile&) = delete;
+
+  // ---- Open and close --------------------------------------------------
+
+  // Opens a pack for reading and in-place updating: the file is opened for
+  // reading and writing (shared with other openers), mapped, and its header,
+  // entry index, directory tree and free list are loaded.
+  //   strPath  the pack's path.
+  // Returns true when everything loaded. Returns false when the file cannot
+  // be opened for writing, cannot be mapped, or a region the header declares
+  // does not lie inside the file; what loaded before the failure stays until
+  // Close(). Of two entries with the same name the first one read is kept.
+  // A directory record that does not begin with the root name and a
+  // backslash is not placed in the tree.
+  bool Open(std::string strPath);
+
+  // Closes the file and its mapping and empties the index, the tree and the
+  // free list. Safe after a failed Open and on a closed object.
+  void Close();
+
+  // ---- Names and directory tree ------------------------------------------
+
+  // Folds the bytes 'A'-'Z' to 'a'-'z' in place, byte by byte (a trail byte
+  // of a double-byte character in that range is folded too; every path meets
+  // the same fold, so keys stay consistent).
+  //   pszChar  a writable, non-null, non-empty string (asserted).
+  static void MakeLower(char* pszChar);
+
+  // Replaces every chFrom in str by chTo. Equal characters change nothing.
+  static void ReplaceChar(std::string& str, char chFrom, char chTo);
+
+  // Records a file that a build or a merge adds: creates the keys and kind-1
+  // records of its missing directories and appends its kind-0 record.
+  //   szFilePath  the file's full path (build) or entry name (merge), taken
+  //               relative to the root path, else to the source root's name.
+  //   pEntry      the entry being added (not used).
+  // Returns 0 (also when the path lies under neither anchor: nothing is
+  // recorded), -2 when a directory key on the way is missing, -3 when the
+  // final directory key is missing; both happen only without a root key.
+  int AddPathToTree(const char* szFilePath, const PackEntry* pEntry);
+
+  // Places one record of a stored directory table into the tree, creating
+  // the keys of its parent directories (their records come from the table).
+  // Returns 0, or -2 when the record does not begin with the root name and a
+  // backslash or a parent key is missing, -3 when its directory key is
+  // missing.
+  int AddRecordToTree(const PackDirRecord& record);
+
+  // Appends a source path to the build's file list. Null or empty: no-op.
+  void AddFile(const char* pszPath);
+
+  // Sets the root name the next build writes. Null or empty: no-op.
+  void SetPackName(const char* pszName);
+
+  // ---- Merge (run on the target) -----------------------------------------
+
+  // Takes over every entry of the source whose tag differs from this pack's
+  // entry of the same name, or which this pack lacks. Changed entries are
+  // overwritten in place when they fit (the rest of the slot becomes a free
+  // block), else moved into the first free block that holds them or
+  // appended at the end of the data area (the old slot becomes a free
+  // block). New entries whose first directory is in this pack's tree join
+  // the pack; the others are written as loose files below the current
+  // directory, at their path without the root name.
+  //   pSrcPack  an opened source pack; its mapping is closed on return.
+  // Returns false when an entry could not be decoded or written (the merge
+  // stops there, keeping what it merged so far consistent) or a loose file
+  // could not be written (the merge goes on).
+  bool MergeFrom(CPackFile* pSrcPack);
+
+  // Writes the index regions behind the data area and then the header, and
+  // closes the file. pszTarPack is not used: the save writes through the
+  // handle Open left. Returns false when a write fails (the header is then
+  // not written) or the pack would reach 4 GiB.
+  bool SaveIndex(const char* pszTarPack);
+
+  // First fit over the free list, carving from the front of the block.
+  //   dwSize     bytes needed.
+  //   pdwOffset  receives the offset to write at.
+  // Returns 0 when no block holds dwSize (the offset is dwIndexOffset, the
+  // end of the data area), 1 when a block became smaller, 2 when a block
+  // fitted exactly and left the list.
+  int AllocSpace(uint32_t dwSize, uint32_t* pdwOffset);
+
+  // ---- Building (packbuild.cpp, packlist.cpp) ------------------------------
+
+  // Chooses the build root: the lower-cased path anchors entry names, its
+  // last component becomes the pack name and the tree's root key, and the
+  // current directory is remembered. A path without a backslash only sets
+  // the root path.
+  //   szPath  non-null, non-empty (asserted).
+  void SetRootPath(const char* szPath);
+
+  // Adds a file, or every file below a directory (depth first, in the order
+  // the directory search returns names, skipping ".", ".." and ".svn"), to
+  // the build's file list. Leaves the current directory at the last
+  // directory entered. A path that is neither is ignored.
+  //   chSrcDir  non-null (asserted).
+  void CollectFiles(const char* chSrcDir);
+
+  // Writes the pack chDesFilePath\<name>.pak from the file list: blobs in
+  // list order, then the index in name order, the directory table and the
+  // (empty) free list; the file ends there. Then resets the build state.
+  //   chSrcFilePath  must hold a backslash; its content is not used.
+  //   chDesFilePath  destination directory.
+  //   bCompress      store every entry as an Lzma86 stream.
+  //   pszOutPath     if non-null, receives the pack's path (zero-filled
+  //                  buffer of MAX_PATH bytes).
+  //   pszPackName    file name of the pack instead of the pack name, or null.
+  //   bDeleteSrc     delete each recorded source file once the pack is
+  //                  complete.
+  // Returns false when nothing could be written or the build failed part
+  // way (a read or write error, a file of 4 GiB or more, a pack that would
+  // reach 4 GiB, a pack name longer than 32 bytes, a path too long for its
+  // buffer); no source is deleted then.
+  bool CreatePack(const char* chSrcFilePath, const char* chDesFilePath, bool bCompress, char* pszOutPath,
+                  const char* pszPackName, bool bDeleteSrc);
+
+  // Appends one file to the pack being written. Returns false only on a
+  // failure that ruins the pack (a write error); a file that cannot be read
+  // or named is skipped and returns true.
+  bool AddFileToPack(const char* szFile, bool bCompress, bool bDeleteSrc);
+
+  // Content tags: when on, every entry a build writes gets the lower-case
+  // hexadecimal MD5 of its plain bytes as its tag (32 characters, the whole
+  // field), so that a merge replaces exactly the entries whose content
+  // changed. Off by default: tags are all zero.
+  void SetContentTags(bool bEnable) { m_bContentTags = bEnable; }
+
+  // Builds a pack of the current directory from the lines of its
+  // "ConfigDir.txt" (directories or files relative to it), written into
+  // the current directory as <name>.pak.
+  void PackConfigDirs(bool bCompress);
+
+  // Reads "ConfigDir.txt" of the current directory into the list of lines.
+  void ReadConfigDir();
+
+  // Reads a file list: the first line ending in CR LF names the root (while
+  // no pack name is set), every other line a file to add.
+  //   pszConfigFile  non-null, non-empty (asserted).
+  // Returns false when the list cannot be read.
+  bool ReadFileList(const char* pszConfigFile);
+
+  // ---- Extraction (packextract.cpp) ---------------------------------------
+
+  // Extracts what a path names. The path is folded to lower case and taken
+  // from the first occurrence of the root name.
+  //   pchPackPath    a path containing the root name (at most its first 256
+  //                  characters are looked at).
+  //   nExtractMode   1: the directory it names, as a tree below the current
+  //                  directory; else the one entry it names.
+  //   pchSinglefile  the output file in single-file mode (non-empty in both
+  //                  modes, asserted).
+  // Returns 1 when the single file was written, else 0; 0 when the root
+  // name is not in the path.
+  int ExtractPath(const char* pchPackPath, int nExtractMode, const char* pchSinglefile);
+
+  // Writes the children of one pack directory below the extraction
+  // directory, recursively. Returns 1.
+  int ExtractDir(const char* szDir);
+
+  // Writes the entry named exactly pszName to pszOutFile (replacing it).
+  // Returns 1 when written; 0 when the name is unknown, the entry cannot be
+  // read or decoded (no file is left then) or the file cannot be created.
+  int ExtractFile(const char* pszName, const char* pszOutFile);
+
+  // Writes every entry, in name order, to the same file.
+  void ExtractAll(const char* pszOutFile);
+
+  // ---- Directory enumeration (packfind.cpp) -------------------------------
+
+  // Starts listing the pack directory root\pszFindPath with a pattern:
+  // "*.*" files (name only), "*" files and directories (full path), "."
+  // directories (full path), "*.ext" files with that extension (name only).
+  // Returns the first match, or null (a missing directory changes nothing).
+  PackDirRecord* FindFirst(const char* pszFindPath, const char* pszFindType);
+
+  // The next match of the running enumeration, or null at its end.
+  PackDirRecord* FindNext();
+
+  // ---- Entry streams (packstream.cpp) -------------------------------------
+
+  // Opens an entry as an in-memory stream: the root name is inserted after
+  // the path's first component, so x/ui/a.txt opens root\ui\a.txt.
+  // Returns a stream holding a private copy of the entry's plain bytes,
+  // which the caller releases with StreamClose, or null (unknown name, an
+  // entry that cannot be read or decoded, a path of MAX_PATH or more).
+  PackStream* StreamOpen(const char* pszFilePath);
+
+  // Copies up to byteCount bytes from the stream's position and advances
+  // it. dwUnused is not used. Returns the bytes copied (0 at the end or
+  // for a null stream).
+  static uint32_t StreamRead(void* buffer, uint32_t byteCount, uint32_t dwUnused, PackStream* stream);
+
+  // Moves the position: origin 0 or 1 to offset (1 is not relative), 2 to
+  // the end. Returns 0, or -1 for a null stream, an offset past the end
+  // (tested first, whatever the origin) or another origin.
+  static int StreamSeek(PackStream* stream, uint32_t offset, int32_t origin);
+
+  // The position, or 0 for a null stream.
+  static uint32_t StreamTell(PackStream* stream);
+
+  // Frees the stream and its bytes; null is allowed.
+  static void StreamClose(PackStream* stream);
+
+  // ---- Accessors ---------------------------------------------------------
+
+  PackEntryMap* GetEntryMap() { return &m_mapEntry; }
+  PackHeader* GetHeader() { return &m_header; }
+  char* GetRootName() { return m_header.szRootName; }
+  const PackDirMap& GetDirMap() const { return m_mapDir; }
+  const std::vector<PackFreeBlock>& GetFreeBlocks() const { return m_vecFreeBlock; }
+
+ private:
+  friend class CRealizePack;
+  // Steps of the build, extraction, enumeration and streams live in these
+  // classes of their own source files.
+  friend class CPackBuilder;
+  friend class CPackExtractor;
+  friend class CPackFinder;
+  friend class CPackStreamer;
+  enum class MergeStep { kDone, kFailed, kStop };
+  static constexpr size_t kNoFreeBlock = static_cast<size_t>(-1);
+
+  void ResetHeader();
+  void ResetFindState();
+  bool LoadRegions(uint64_t qwFileSize);
+  void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
+
+  // Entry bytes (packread.cpp).
+  bool MapStoredBytes(const PackEntry& entry, CEntryBytes& out);
+  bool ReadPlainBytes(const PackEntry& entry, CEntryBytes& out);
+
+  // Merge steps (packmerge.cpp).
+  bool CanMergeFrom(CPackFile& src, const std::string& strSrcPath, const std::string& strTarPath,
+                    const std::string& strCurrentDir);
+  bool BelongsToTree(const std::string& strName) const;
+  MergeStep MergeEntry(CPackFile& src, const std::string& strName, const PackEntry& srcEntry);
+  bool ReadForThisPack(CPackFile& src, const PackEntry& srcEntry, CEntryBytes& out);
+  bool ReplaceEntry(CPackFile& src, const PackEntry& srcEntry, PackEntry& target);
+  bool AddNewEntry(CPackFile& src, const std::string& strName, const PackEntry& srcEntry);
+  MergeStep WriteLooseFile(CPackFile& src, const std::string& strName, const PackEntry& srcEntry);
+  bool PlaceBlob(const CEntryBytes& bytes, uint32_t& dwOffset);
+  size_t FindFreeBlock(uint32_t dwSize) const;
+  int TakeFromFreeBlock(size_t nBlock, uint32_t dwSize);
+  bool WriteAt(uint32_t dwOffset, const void* pData, uint32_t dwSize);
+
+  std::vector<PackFreeBlock> m_vecFreeBlock;
+
+  // Directory enumeration.
+  PackDirRecord m_findResult;
+  char m_szFindFilter[32];
+  int32_t m_nFindMode;
+  std::vector<PackDirRecord> m_vecFindList;
+  std::vector<PackDirRecord>::const_iterator m_itFind;
+  PackDirMap m_mapFindDir;
+
+  // Building.
+  CScopedHandle m_hBuildFile;
+  PackHeader m_header;
+  int32_t m_nAddedCount;
+  std::vector<std::string> m_vecFileList;
+  char m_szWorkDir[MAX_PATH];
+  char m_szSrcRoot[MAX_PATH];
+  std::vector<std::string> m_vecConfigDir;
+  bool m_bContentTags = false;
+
+  // Opened pack.
+  int32_t m_nMode;  // 0 constructed (building), 2 opened from a file
+  uint8_t m_byCompressed;
+  uint32_t m_dwAllocGranularity;
+  CScopedHandle m_hFileMapping;
+  PackEntryMap m_mapEntry;
+  PackDirMap m_mapDir;
+  std::string m_strRootPath;
+  std::string m_strPackName;
+  std::string m_strExtractDir;
+  CScopedHandle m_hPackFile;
+  LARGE_INTEGER m_liFilePos;
+  std::vector<std::unique_ptr<PackEntry>> m_vecNewEntry;  // added by a merge
+};
+
+// Owns the source (update) and target (client) packs of a merge.
+class CRealizePack {
+ public:
+  CRealizePack();
+  ~CRealizePack();
+  CRealizePack(const CRealizePack&) = delete;
+  CRealizePack& operator=(const CRealizePack&) = delete;
+
+  // Merges an update pack into a client pack: opens both, checks them,
+  // lets the client take over the update's changed and new entries
+  // (CPackFile::MergeFrom), saves the client's index (SaveIndex) and closes
+  // both.
+  //   pszSrcPack  the update pack; pszTarPack  the client pack. Both
+  //               non-null and non-empty (asserted).
+  // Returns 1 when everything was merged and saved. Returns 0, with the
+  // last error set, when the update does not open; when the client does not
+  // open completely, or a check fails (an update blob outside its data
+  // area, an unsafe name, a loose file that would land on either pack or
+  // need a path of MAX_PATH or more, a client whose blobs overlap): nothing
+  // is written then; or when an entry cannot be decoded or written: what
+  // was merged up to there is saved.
+  int MergePack(const char* pszSrcPack, const char* pszTarPack);
+
+ private:
+  std::unique_ptr<CPackFile> m_pSrcPack;
+  std::unique_ptr<CPackFile> m_pTarPack;
+};
+
+// The program's one facade, alive from before main to normal exit.
+extern CRealizePack g_realizePack;
