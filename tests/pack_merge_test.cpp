@@ -1,0 +1,392 @@
+// Merging an update pack into a client pack: placement, loose files, the
+// saved file on disk, and the packs a merge must refuse.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/pack_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packcodec.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Encode(const std::string& strPlain) {
+  std::string strOut(2 * strPlain.size() + 100, '\0');
+  uint32_t dwLen = static_cast<uint32_t>(strOut.size());
+  EXPECT_EQ(kLzmaOk, LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()),
+                                  static_cast<uint32_t>(strPlain.size()), reinterpret_cast<unsigned char*>(&strOut[0]),
+                                  &dwLen, -1));
+  strOut.resize(dwLen);
+  return strOut;
+}
+
+std::string Decode(const std::string& strStream, uint32_t dwOrigSize) {
+  std::string strOut(dwOrigSize + 100, '\0');
+  uint32_t dwLen = dwOrigSize;
+  EXPECT_EQ(kLzmaOk, LzmaUncompress(reinterpret_cast<const unsigned char*>(strStream.data()),
+                                    static_cast<uint32_t>(strStream.size()),
+                                    reinterpret_cast<unsigned char*>(&strOut[0]), &dwLen));
+  strOut.resize(dwLen);
+  return strOut;
+}
+
+std::vector<std::string> IndexNames(const CTestPack& pack) {
+  std::vector<std::string> vecNames;
+  for (const PackEntry& entry : pack.vecEntries) vecNames.push_back(FieldString(entry.szName, kPackNameSize));
+  return vecNames;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> FreeList(const CTestPack& pack) {
+  std::vector<std::pair<uint32_t, uint32_t>> vecOut;
+  for (const PackFreeBlock& block : pack.vecFree) vecOut.push_back({block.dwOffset, block.dwSize});
+  return vecOut;
+}
+
+class MergeTest : public ::testing::Test {
+ protected:
+  MergeTest() {
+    fs::create_directory(m_dir.Path() / "work");
+    fs::current_path(m_dir.Path() / "work");
+  }
+
+  // Writes both packs, merges, and returns MergePack's result.
+  int Merge(const CTestPack& client, const CTestPack& update) {
+    client.WriteTo(m_dir.Path() / "client.pak");
+    update.WriteTo(m_dir.Path() / "update.pak");
+    m_strClientBefore = ReadFileBytes(m_dir.Path() / "client.pak");
+    return MergeFiles();
+  }
+  int MergeFiles() {
+    CRealizePack realize;
+    return realize.MergePack(m_dir.ProgramPath("update.pak").c_str(), m_dir.ProgramPath("client.pak").c_str());
+  }
+
+  // The client pack as it is on disk now; it must also open.
+  CTestPack Client() {
+    CPackFile file;
+    EXPECT_TRUE(file.Open(m_dir.ProgramPath("client.pak")));
+    CTestPack pack = CTestPack::ReadFrom(m_dir.Path() / "client.pak");
+    EXPECT_EQ("", pack.strAfterDirs) << "the file must end at the free list";
+    return pack;
+  }
+  std::string Content(const std::string& strName) {
+    CTestPack pack = Client();
+    const PackEntry* pEntry = pack.FindEntry(strName);
+    if (!pEntry) return "<missing>";
+    std::string strStored = pack.StoredBytes(*pEntry);
+    return pack.header.byCompressed ? Decode(strStored, pEntry->dwOrigSize) : strStored;
+  }
+  bool ClientUnchanged() { return ReadFileBytes(m_dir.Path() / "client.pak") == m_strClientBefore; }
+  std::vector<std::string> LooseFiles() {
+    std::vector<std::string> vecFiles;
+    for (const auto& item : fs::recursive_directory_iterator(m_dir.Path() / "work")) {
+      vecFiles.push_back(fs::relative(item.path(), m_dir.Path() / "work").generic_u8string());
+    }
+    std::sort(vecFiles.begin(), vecFiles.end());
+    return vecFiles;
+  }
+
+  CTempDir m_dir;
+  CCurrentDirGuard m_cwd;
+  std::string m_strClientBefore;
+};
+
+// A client "res" with res\ui\a.txt (8 bytes), res\ui\b.txt (4 bytes) and a
+// 6-byte hole between them.
+CTestPack SampleClient() {
+  CTestPack pack("res");
+  pack.AddEntry("res\\ui\\a.txt", "AAAAAAAA", "tag-a");
+  pack.AddHole(6);
+  pack.AddEntry("res\\ui\\b.txt", "BBBB", "tag-b");
+  pack.AddTreeForEntries();
+  return pack;
+}
+
+TEST_F(MergeTest, EqualTagsWriteNothing) {
+  CTestPack client("res");
+  client.AddEntry("res\\ui\\a.txt", "AAAA", "same");
+  client.AddEntry("res\\ui\\z.txt", "ZZZZ");  // all-zero tag
+  client.AddTreeForEntries();
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "xxxxxxxxxx", "same");
+  update.AddEntry("res\\ui\\z.txt", "yy");
+  EXPECT_EQ(1, Merge(client, update));
+  EXPECT_TRUE(ClientUnchanged());
+}
+
+TEST_F(MergeTest, SmallerContentIsWrittenInPlaceAndFreesTheTail) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "new", "tag-a2");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  const PackEntry& entry = *client.FindEntry("res\\ui\\a.txt");
+  EXPECT_EQ(60u, entry.dwOffset);
+  EXPECT_EQ(3u, entry.dwOrigSize);
+  EXPECT_EQ(3u, entry.dwStoredSize);
+  EXPECT_EQ("tag-a2", FieldString(entry.szTag, kPackTagSize));
+  EXPECT_EQ("new", Content("res\\ui\\a.txt"));
+  EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{68, 6}, {63, 5}}), FreeList(client));
+  EXPECT_EQ(60u + 18, client.header.dwIndexOffset);
+}
+
+TEST_F(MergeTest, EqualSizeIsWrittenInPlaceWithoutABlock) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\b.txt", "bbbb", "tag-b2");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  EXPECT_EQ(74u, client.FindEntry("res\\ui\\b.txt")->dwOffset);
+  EXPECT_EQ("bbbb", Content("res\\ui\\b.txt"));
+  EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{68, 6}}), FreeList(client));
+}
+
+TEST_F(MergeTest, LargerContentMovesToTheFirstBlockThatHoldsIt) {
+  CTestPack client("res");
+  client.AddEntry("res\\ui\\a.txt", "AAAA", "t1");
+  client.AddHole(3);  // too small
+  client.AddHole(9);  // holds 5 bytes
+  client.AddTreeForEntries();
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "55555", "t2");
+  ASSERT_EQ(1, Merge(client, update));
+  CTestPack merged = Client();
+  EXPECT_EQ(67u, merged.FindEntry("res\\ui\\a.txt")->dwOffset);
+  EXPECT_EQ("55555", Content("res\\ui\\a.txt"));
+  // The rest of the block stays in place; the old slot comes last.
+  EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{64, 3}, {72, 4}, {60, 4}}), FreeList(merged));
+}
+
+TEST_F(MergeTest, LargerContentWithoutABlockIsAppended) {
+  const std::string strBig(20, 'L');
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\b.txt", strBig, "tag-b2");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  EXPECT_EQ(78u, client.FindEntry("res\\ui\\b.txt")->dwOffset);
+  EXPECT_EQ(98u, client.header.dwIndexOffset);
+  EXPECT_EQ(strBig, Content("res\\ui\\b.txt"));
+  EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{68, 6}, {74, 4}}), FreeList(client));
+}
+
+TEST_F(MergeTest, AnExactFitRemovesTheBlock) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\b.txt", "666666", "tag-b2");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  EXPECT_EQ(62u + 6, client.FindEntry("res\\ui\\b.txt")->dwOffset);
+  EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{74, 4}}), FreeList(client));
+}
+
+TEST_F(MergeTest, NewEntriesJoinAnExistingFirstDirectory) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\0first.txt", "0", "n1");  // sorts before every loaded name
+  update.AddEntry("res\\ui\\deep\\c.txt", "ccc", "n2");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  EXPECT_EQ(4, client.header.nEntryCount);
+  EXPECT_EQ((std::vector<std::string>{"res\\ui\\a.txt", "res\\ui\\b.txt", "res\\ui\\0first.txt",
+                                      "res\\ui\\deep\\c.txt"}),
+            IndexNames(client));
+  EXPECT_EQ("0", Content("res\\ui\\0first.txt"));
+  EXPECT_EQ("ccc", Content("res\\ui\\deep\\c.txt"));
+  EXPECT_EQ(std::vector<std::string>{}, LooseFiles());
+
+  CPackFile reopened;
+  ASSERT_TRUE(reopened.Open(m_dir.ProgramPath("client.pak")));
+  EXPECT_EQ("res\\ui\\0first.txt", reopened.GetEntryMap()->begin()->first);
+  const auto& ui = reopened.GetDirMap().at("res\\ui");
+  ASSERT_EQ(4u, ui.size());
+  EXPECT_EQ("res\\ui\\0first.txt", FieldString(ui[2].szFullPath, kPackNameSize));
+  EXPECT_EQ(kPackDirKindDir, ui[3].nKind);
+  EXPECT_EQ("res\\ui\\deep", FieldString(ui[3].szFullPath, kPackNameSize));
+  EXPECT_EQ(1u, reopened.GetDirMap().at("res\\ui\\deep").size());
+}
+
+TEST_F(MergeTest, EntriesOutsideTheTreeBecomeLooseFiles) {
+  CTestPack client = SampleClient();
+  client.AddDir(kPackDirKindDir, "res\\empty");  // no key after loading
+  CTestPack update("res");
+  update.AddEntry("res\\top.txt", "top", "n1");
+  update.AddEntry("res\\maps\\town\\t.map", "map", "n2");
+  update.AddEntry("res\\empty\\e.txt", "e", "n3");
+  update.AddEntry("alone", "no directory at all", "n4");
+  ASSERT_EQ(1, Merge(client, update));
+  EXPECT_EQ((std::vector<std::string>{"empty", "empty/e.txt", "maps", "maps/town", "maps/town/t.map", "top.txt"}),
+            LooseFiles());
+  EXPECT_EQ("map", ReadFileBytes(m_dir.Path() / "work/maps/town/t.map"));
+  EXPECT_EQ(2, Client().header.nEntryCount);
+}
+
+TEST_F(MergeTest, CompressedUpdateIsDecodedIntoAPlainClient) {
+  const std::string strText(3000, 'q');
+  CTestPack update("res", /*bCompressed=*/true);
+  update.AddEntry("res\\ui\\a.txt", Encode("tiny"), "c1", 4);
+  update.AddEntry("res\\ui\\new.txt", Encode(strText), "c2", 3000);
+  update.AddEntry("res\\loose\\l.txt", Encode("loose"), "c3", 5);
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  EXPECT_EQ(0, client.header.byCompressed);
+  EXPECT_EQ(4u, client.FindEntry("res\\ui\\a.txt")->dwStoredSize);
+  EXPECT_EQ("tiny", Content("res\\ui\\a.txt"));
+  EXPECT_EQ(3000u, client.FindEntry("res\\ui\\new.txt")->dwStoredSize);
+  EXPECT_EQ(strText, Content("res\\ui\\new.txt"));
+  EXPECT_EQ("loose", ReadFileBytes(m_dir.Path() / "work/loose/l.txt"));
+}
+
+TEST_F(MergeTest, InPlaceOnlyKeepsTheIndexWhereItWas) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "1234", "x");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  CTestPack client = Client();
+  EXPECT_EQ(78u, client.header.dwIndexOffset);
+}
+
+TEST_F(MergeTest, CompressedClientStaysCompressed) {
+  CTestPack client("res", /*bCompressed=*/true);
+  client.AddEntry("res\\ui\\a.txt", Encode(std::string(500, 'a')), "t1", 500);
+  client.AddEntry("res\\ui\\b.txt", Encode("b"), "t2", 1);
+  client.AddTreeForEntries();
+  CTestPack plainUpdate("res");
+  plainUpdate.AddEntry("res\\ui\\a.txt", "short", "u1");
+  plainUpdate.AddEntry("res\\ui\\c.txt", std::string(700, 'c'), "u2");
+  ASSERT_EQ(1, Merge(client, plainUpdate));
+  EXPECT_EQ("short", Content("res\\ui\\a.txt"));
+  EXPECT_EQ(std::string(700, 'c'), Content("res\\ui\\c.txt"));
+  EXPECT_EQ("b", Content("res\\ui\\b.txt"));
+
+  CTestPack packedUpdate("res", /*bCompressed=*/true);
+  const std::string strStream = Encode(std::string(9000, 'z'));
+  packedUpdate.AddEntry("res\\ui\\b.txt", strStream, "u3", 9000);
+  packedUpdate.WriteTo(m_dir.Path() / "update.pak");
+  ASSERT_EQ(1, MergeFiles());
+  CTestPack merged = Client();
+  EXPECT_EQ(1, merged.header.byCompressed);
+  EXPECT_EQ(strStream, merged.StoredBytes(*merged.FindEntry("res\\ui\\b.txt")));  // copied as it was
+  EXPECT_EQ(std::string(9000, 'z'), Content("res\\ui\\b.txt"));
+}
+
+TEST_F(MergeTest, DuplicateNamesInTheClientDoNotLeaveAStaleTail) {
+  CTestPack client = SampleClient();
+  client.AddEntry("res\\ui\\a.txt", "dup");
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\b.txt", "bbbb", "new");
+  ASSERT_EQ(1, Merge(client, update));
+  CTestPack merged = Client();
+  EXPECT_EQ(2, merged.header.nEntryCount);
+  EXPECT_EQ(2u, merged.vecEntries.size());
+}
+
+// ---- packs a merge refuses ----------------------------------------------
+
+TEST_F(MergeTest, MissingClientWritesNothing) {
+  CTestPack update("res");
+  update.AddEntry("res\\loose\\x.txt", "x", "t");
+  update.WriteTo(m_dir.Path() / "update.pak");
+  EXPECT_EQ(0, MergeFiles());
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak"));
+  EXPECT_TRUE(LooseFiles().empty());
+}
+
+TEST_F(MergeTest, MissingUpdateFails) {
+  SampleClient().WriteTo(m_dir.Path() / "client.pak");
+  EXPECT_EQ(0, MergeFiles());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
+TEST_F(MergeTest, ClientThatOpensOnlyInPartIsNotSaved) {
+  CTestPack client = SampleClient();
+  client.AddHole(2);
+  client.bKeepHeader = true;
+  client.header.dwIndexOffset = 60 + 20;
+  client.header.nEntryCount = 2;
+  client.header.nFreeBlockCount = 50;  // reaches past the start of the file
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "new", "x");
+  update.AddEntry("res\\loose\\x.txt", "x", "t");
+  EXPECT_EQ(0, Merge(client, update));
+  EXPECT_TRUE(ClientUnchanged());
+  EXPECT_TRUE(LooseFiles().empty());
+}
+
+TEST_F(MergeTest, ClientWithOverlappingBlobsIsRefused) {
+  CTestPack client = SampleClient();
+  client.vecEntries[1].dwOffset = 62;  // inside a.txt
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "new", "x");
+  EXPECT_EQ(0, Merge(client, update));
+  EXPECT_TRUE(ClientUnchanged());
+}
+
+TEST_F(MergeTest, HostileUpdatesWriteNothing) {
+  struct Case {
+    const char* pszWhat;
+    std::string strName;
+    bool bBadOffset;
+  };
+  const Case cases[] = {
+      {"parent component", "res\\..\\..\\evil.txt", false},
+      {"dot component", "res\\.\\x.txt", false},
+      {"empty component", "res\\\\x.txt", false},
+      {"trailing separator", "res\\dir\\", false},
+      {"drive colon", "res\\c:\\x.txt", false},
+      {"forward slash", "res\\a/../../x.txt", false},
+      {"control byte", std::string("res\\a\x01.txt"), false},
+      {"trailing dot", "res\\dir.\\x.txt", false},
+      {"device name", "res\\dir\\con.txt", false},
+      {"blob past the data area", "res\\ui\\c.txt", true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.pszWhat);
+    CTestPack update("res");
+    update.AddEntry("res\\ui\\a.txt", "changed", "x");  // merged if the check were missing
+    update.AddEntry("res\\loose\\ok.txt", "ok", "y");
+    PackEntry& entry = update.AddEntry(test.strName, "evil", "z");
+    if (test.bBadOffset) entry.dwOffset = 70;
+    EXPECT_EQ(0, Merge(SampleClient(), update));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+    EXPECT_TRUE(ClientUnchanged());
+    EXPECT_TRUE(LooseFiles().empty());
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "evil.txt"));
+  }
+}
+
+TEST_F(MergeTest, LooseFileOntoEitherPackIsRefused) {
+  // The client pack lies in the starting directory, so a loose file of its
+  // name (any letter case) would be written over the pack being merged.
+  fs::current_path(m_dir.Path());
+  for (const char* pszName : {"x\\CLIENT.pak", "x\\update.pak", "x\\sub\\..\\client.pak"}) {
+    SCOPED_TRACE(pszName);
+    CTestPack update("x");
+    update.AddEntry(pszName, "evil", "z");
+    EXPECT_EQ(0, Merge(SampleClient(), update));
+    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    EXPECT_TRUE(ClientUnchanged());
+  }
+}
+
+TEST_F(MergeTest, CorruptStreamStopsTheMergeAndKeepsThePackConsistent) {
+  std::string strBroken = Encode(std::string(400, 'k'));
+  strBroken.resize(strBroken.size() / 2);
+  CTestPack update("res", /*bCompressed=*/true);
+  update.AddEntry("res\\ui\\a.txt", Encode("first"), "u1", 5);
+  update.AddEntry("res\\ui\\b.txt", strBroken, "u2", 400);
+  update.AddEntry("res\\ui\\c.txt", Encode("never"), "u3", 5);
+  EXPECT_EQ(0, Merge(SampleClient(), update));
+  EXPECT_EQ("first", Content("res\\ui\\a.txt"));
+  EXPECT_EQ("BBBB", Content("res\\ui\\b.txt"));
+  EXPECT_EQ("<missing>", Content("res\\ui\\c.txt"));
+}
+
+TEST_F(MergeTest, LooseFileThatCannotBeWrittenIsReported) {
+  WriteFileBytes(m_dir.Path() / "work/maps", "a file where a directory should be");
+  CTestPack update("res");
+  update.AddEntry("res\\maps\\m.txt", "m", "u1");
+  update.AddEntry("res\\ui\\b.txt", "bbbb", "u2");
+  EXPECT_EQ(0, Merge(SampleClient(), update));
+  EXPECT_EQ("bbbb", Content("res\\ui\\b.txt"));  // the rest is still merged
+  EXPECT_EQ((std::vector<std::string>{"maps"}), LooseFiles());
+}
+
+}  // namespace

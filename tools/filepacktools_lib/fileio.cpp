@@ -1,0 +1,69 @@
+#include "tools/filepacktools_lib/fileio.h"
+
+#include <algorithm>
+
+namespace {
+// Large buffers go through in pieces that a DWORD count can carry.
+constexpr uint64_t kMaxIo = 1u << 30;
+}  // namespace
+
+bool SeekFile(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset) {
+  liPos.QuadPart = static_cast<LONGLONG>(qwOffset);
+  LONG lHigh = liPos.u.HighPart;
+  SetLastError(ERROR_SUCCESS);
+  DWORD dwLow = SetFilePointer(hFile, static_cast<LONG>(liPos.u.LowPart), &lHigh, FILE_BEGIN);
+  return !(dwLow == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
+}
+
+bool WriteAll(HANDLE hFile, const void* pData, uint64_t nSize) {
+  const char* pByte = static_cast<const char*>(pData);
+  while (nSize > 0) {
+    DWORD dwChunk = static_cast<DWORD>(std::min(nSize, kMaxIo));
+    DWORD dwWritten = 0;
+    if (!WriteFile(hFile, pByte, dwChunk, &dwWritten, nullptr)) return false;
+    if (dwWritten != dwChunk) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    pByte += dwChunk;
+    nSize -= dwChunk;
+  }
+  return true;
+}
+
+bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize) {
+  char* pByte = static_cast<char*>(pData);
+  while (nSize > 0) {
+    DWORD dwChunk = static_cast<DWORD>(std::min(nSize, kMaxIo));
+    DWORD dwRead = 0;
+    if (!ReadFile(hFile, pByte, dwChunk, &dwRead, nullptr)) return false;
+    if (dwRead == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
+    pByte += dwRead;
+    nSize -= dwRead;
+  }
+  return true;
+}
+
+CRecordWriter::CRecordWriter(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset)
+    : m_hFile(hFile), m_bOk(SeekFile(hFile, liPos, qwOffset)), m_qwEnd(qwOffset) {
+  m_strBuffer.reserve(kChunkSize);
+}
+
+void CRecordWriter::Add(const void* pRecord, size_t nSize) {
+  m_qwEnd += nSize;
+  if (!m_bOk) return;
+  m_strBuffer.append(static_cast<const char*>(pRecord), nSize);
+  if (m_strBuffer.size() >= kChunkSize) {
+    m_bOk = WriteAll(m_hFile, m_strBuffer.data(), m_strBuffer.size());
+    m_strBuffer.clear();
+  }
+}
+
+bool CRecordWriter::Finish() {
+  if (m_bOk && !m_strBuffer.empty()) m_bOk = WriteAll(m_hFile, m_strBuffer.data(), m_strBuffer.size());
+  m_strBuffer.clear();
+  return m_bOk;
+}

@@ -1,0 +1,45 @@
+// Reading an entry's bytes through a view of just that entry.
+#include <new>
+
+#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/entrybytes.h"
+#include "tools/filepacktools_lib/packcodec.h"
+
+// Spare bytes behind a decode buffer, as every decoding caller allocates.
+static constexpr uint32_t kDecodeSlack = 100;
+
+bool CPackFile::MapStoredBytes(const PackEntry& entry, CEntryBytes& out) {
+  out.pbyData = out.view.Map(m_hFileMapping.Get(), entry.dwOffset, entry.dwStoredSize, m_dwAllocGranularity);
+  out.dwSize = entry.dwStoredSize;
+  return out.pbyData != nullptr;
+}
+
+bool CPackFile::ReadPlainBytes(const PackEntry& entry, CEntryBytes& out) {
+  if (!MapStoredBytes(entry, out)) return false;
+  if (m_byCompressed == 0) {
+    // A plain entry's bytes are its stored bytes; more cannot be read.
+    if (entry.dwOrigSize > entry.dwStoredSize) {
+      SetLastError(ERROR_INVALID_DATA);
+      return false;
+    }
+    out.dwSize = entry.dwOrigSize;
+    return true;
+  }
+  out.pbyBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
+  if (!out.pbyBuffer) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  uint32_t dwLen = entry.dwOrigSize;
+  int nResult = LzmaUncompress(out.pbyData, entry.dwStoredSize, out.pbyBuffer.get(), &dwLen);
+  out.view.Unmap();
+  if (nResult != kLzmaOk || dwLen != entry.dwOrigSize) {
+    out.pbyBuffer.reset();
+    out.pbyData = nullptr;
+    SetLastError(nResult == kLzmaErrorMem ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA);
+    return false;
+  }
+  out.pbyData = out.pbyBuffer.get();
+  out.dwSize = entry.dwOrigSize;
+  return true;
+}
