@@ -2,6 +2,6 @@
 BUILD_PACKAGES=(
   cmake make g++ pkg-config ca-certificates
   googletest libgtest-dev
-  liblzma-dev zlib1g-dev liblzo2-dev
+  liblzma-dev zlib1g-dev liblzo2-dev libgcrypt20-dev
   lzma-alone
 )
