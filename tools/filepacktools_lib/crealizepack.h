@@ -150,13 +150,22 @@ class CPackFile {
   // Returns false when nothing could be written or the build failed part
   // way (a read or write error, a file of 4 GiB or more, a pack that would
   // reach 4 GiB, a pack name longer than 32 bytes, a path too long for its
-  // buffer); no source is deleted then.
+  // buffer); no source is deleted then. The pack is written into a new
+  // file beside it and moved over <name>.pak once complete, so a failed
+  // build leaves no new file and an older pack of that name as it was; a
+  // <name>.pak that is a directory, read-only, or open elsewhere without
+  // delete sharing fails the build. The object's file list and tree stay
+  // as they were after a failure.
   bool CreatePack(const char* chSrcFilePath, const char* chDesFilePath, bool bCompress, char* pszOutPath,
                   const char* pszPackName, bool bDeleteSrc);
 
-  // Appends one file to the pack being written. Returns false only on a
-  // failure that ruins the pack (a write error); a file that cannot be read
-  // or named is skipped and returns true.
+  // Appends one file to the pack being written (only while CreatePack
+  // runs). Returns false when the build must fail: a path of MAX_PATH or
+  // more, a file of 4 GiB or more, a read, encode or write error, a pack
+  // that would reach 4 GiB. A file that cannot be opened or named, or whose
+  // entry name is taken, is skipped with nothing written and returns true.
+  // bDeleteSrc is not acted on: CreatePack deletes sources once the pack is
+  // complete.
   bool AddFileToPack(const char* szFile, bool bCompress, bool bDeleteSrc);
 
   // Content tags: when on, every entry a build writes gets the lower-case
@@ -167,39 +176,61 @@ class CPackFile {
 
   // Builds a pack of the current directory from the lines of its
   // "ConfigDir.txt" (directories or files relative to it), written into
-  // the current directory as <name>.pak.
+  // the current directory as <name>.pak. A list with a line longer than
+  // 259 characters builds nothing.
   void PackConfigDirs(bool bCompress);
 
-  // Reads "ConfigDir.txt" of the current directory into the list of lines.
+  // Reads "ConfigDir.txt" of the current directory into the list of lines;
+  // a list with a line longer than 259 characters adds nothing.
   void ReadConfigDir();
 
   // Reads a file list: the first line ending in CR LF names the root (while
   // no pack name is set), every other line a file to add.
   //   pszConfigFile  non-null, non-empty (asserted).
-  // Returns false when the list cannot be read.
+  // Returns false, changing nothing, when the list cannot be read or a line
+  // is longer than 259 characters.
   bool ReadFileList(const char* pszConfigFile);
 
   // ---- Extraction (packextract.cpp) ---------------------------------------
 
   // Extracts what a path names. The path is folded to lower case and taken
-  // from the first occurrence of the root name.
-  //   pchPackPath    a path containing the root name (at most its first 256
-  //                  characters are looked at).
-  //   nExtractMode   1: the directory it names, as a tree below the current
-  //                  directory; else the one entry it names.
+  // from the first occurrence of the root name (also inside a longer
+  // component: C:\fresh\res\a.txt gives resh\res\a.txt); call it D.
+  //   pchPackPath    a path containing the root name, shorter than MAX_PATH
+  //                  (at most its first 256 characters are looked at).
+  //   nExtractMode   1: the pack directory D as a tree: a directory named
+  //                  after D's last component is made (or reused) in the
+  //                  current directory S and the subtree goes below it, so
+  //                  the root gives S\root\... and root\ui gives S\ui\...
+  //                  The current directory is changed and left changed.
+  //                  Nothing is made or written outside S: a record whose
+  //                  last component is not a safe file name (empty, ".",
+  //                  "..", ":" or "/", control bytes, trailing dot or
+  //                  space, a device name) is skipped with everything below
+  //                  it, and so is one whose path would reach MAX_PATH.
+  //                  Else: the entry named exactly D, written to
+  //                  pchSinglefile as ExtractFile does.
   //   pchSinglefile  the output file in single-file mode (non-empty in both
-  //                  modes, asserted).
-  // Returns 1 when the single file was written, else 0; 0 when the root
-  // name is not in the path.
+  //                  modes, asserted; shorter than MAX_PATH).
+  // Returns 1 when the single file was written, or in directory mode when D
+  // is a pack directory and its tree was walked (single entries may still
+  // have failed); 0 otherwise, with nothing created: the root name is not
+  // in the path, a path is MAX_PATH or longer, D names no directory (a file
+  // or a path ending in a backslash) or its top directory cannot be made.
   int ExtractPath(const char* pchPackPath, int nExtractMode, const char* pchSinglefile);
 
-  // Writes the children of one pack directory below the extraction
-  // directory, recursively. Returns 1.
+  // Writes the children of the pack directory szDir into the existing disk
+  // directory <extraction directory>\szDir, recursively, by the same rules
+  // as ExtractPath's directory mode. Does nothing when no ExtractPath has
+  // set the extraction directory, szDir is not a key of the tree or not a
+  // safe path, or that disk directory does not exist. Returns 1.
   int ExtractDir(const char* szDir);
 
-  // Writes the entry named exactly pszName to pszOutFile (replacing it).
-  // Returns 1 when written; 0 when the name is unknown, the entry cannot be
-  // read or decoded (no file is left then) or the file cannot be created.
+  // Writes the entry named exactly pszName to pszOutFile (replacing it,
+  // unshared while written, in one write). Returns 1 when written; 0 when
+  // the name is unknown, the entry cannot be read or decoded (no file is
+  // created then), the file cannot be created, or the write fails (the file
+  // is removed).
   int ExtractFile(const char* pszName, const char* pszOutFile);
 
   // Writes every entry, in name order, to the same file.
