@@ -2,8 +2,6 @@
 // at a file-size limit, paths longer than a path buffer, and the LZMA SDK's
 // own tool decoding what a compressed build stored.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/file_size_limit.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -18,23 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Limits the size of every file this process writes until it goes; a write
-// past the limit then fails (EFBIG) as on a full disk.
-class CFileSizeLimit {
- public:
-  explicit CFileSizeLimit(rlim_t nBytes) {
-    signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &m_saved);
-    rlimit limit = m_saved;
-    limit.rlim_cur = nBytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~CFileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
- private:
-  rlimit m_saved;
-};
 
 std::string RandomBytes(size_t nSize, unsigned nSeed) {
   std::mt19937 random(nSeed);

@@ -1,32 +1,15 @@
 // Extraction that runs out of space: the file-size limit of the process
 // stands in for a full disk, so the single write of an entry fails part way.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <filesystem>
 
+#include "tests/support/file_size_limit.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
 namespace {
-
-// Limits the size of every file this process writes until it goes.
-class CFileSizeLimit {
- public:
-  explicit CFileSizeLimit(rlim_t nBytes) {
-    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-    getrlimit(RLIMIT_FSIZE, &m_saved);
-    rlimit limit = m_saved;
-    limit.rlim_cur = nBytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~CFileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
- private:
-  rlimit m_saved;
-};
 
 TEST(ExtractDiskFull, AFailedWriteLeavesNoPartialFile) {
   CTempDir dir;

@@ -19,15 +19,6 @@ namespace {
 
 using CTree = std::map<std::string, std::string>;
 
-std::string Encode(const std::string& strPlain) {
-  std::string strOut(2 * strPlain.size() + 100, '\0');
-  uint32_t dwLen = static_cast<uint32_t>(strOut.size());
-  EXPECT_EQ(kLzmaOk, LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()),
-                                  static_cast<uint32_t>(strPlain.size()), reinterpret_cast<unsigned char*>(&strOut[0]),
-                                  &dwLen, -1));
-  strOut.resize(dwLen);
-  return strOut;
-}
 
 std::string Pattern(size_t nSize, unsigned nSeed) {
   std::string str(nSize, '\0');
@@ -51,12 +42,12 @@ class CPackMaker {
   CPackMaker(const std::string& strRoot, bool bCompressed) : m_pack(strRoot, bCompressed) {}
   CPackMaker& Add(const std::string& strName, const std::string& strPlain) {
     const bool bCompressed = m_pack.header.byCompressed != 0;
-    m_pack.AddEntry(strName, bCompressed ? Encode(strPlain) : strPlain, "", static_cast<uint32_t>(strPlain.size()));
+    m_pack.AddEntry(strName, bCompressed ? Lzma86Encode(strPlain) : strPlain, "", static_cast<uint32_t>(strPlain.size()));
     return *this;
   }
   // An entry whose stored bytes cannot give its 8 plain bytes.
   CPackMaker& AddBroken(const std::string& strName) {
-    m_pack.AddEntry(strName, m_pack.header.byCompressed ? Encode("12345678").substr(0, 16) : "1234", "", 8);
+    m_pack.AddEntry(strName, m_pack.header.byCompressed ? Lzma86Encode("12345678").substr(0, 16) : "1234", "", 8);
     return *this;
   }
   CTestPack& Pack() { return m_pack; }

@@ -13,25 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Encode(const std::string& strPlain) {
-  std::string strOut(2 * strPlain.size() + 100, '\0');
-  uint32_t dwLen = static_cast<uint32_t>(strOut.size());
-  EXPECT_EQ(kLzmaOk, LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()),
-                                  static_cast<uint32_t>(strPlain.size()), reinterpret_cast<unsigned char*>(&strOut[0]),
-                                  &dwLen, -1));
-  strOut.resize(dwLen);
-  return strOut;
-}
 
-std::string Decode(const std::string& strStream, uint32_t dwOrigSize) {
-  std::string strOut(dwOrigSize + 100, '\0');
-  uint32_t dwLen = dwOrigSize;
-  EXPECT_EQ(kLzmaOk, LzmaUncompress(reinterpret_cast<const unsigned char*>(strStream.data()),
-                                    static_cast<uint32_t>(strStream.size()),
-                                    reinterpret_cast<unsigned char*>(&strOut[0]), &dwLen));
-  strOut.resize(dwLen);
-  return strOut;
-}
 
 std::vector<std::string> IndexNames(const CTestPack& pack) {
   std::vector<std::string> vecNames;
@@ -77,7 +59,7 @@ class MergeTest : public ::testing::Test {
     const PackEntry* pEntry = pack.FindEntry(strName);
     if (!pEntry) return "<missing>";
     std::string strStored = pack.StoredBytes(*pEntry);
-    return pack.header.byCompressed ? Decode(strStored, pEntry->dwOrigSize) : strStored;
+    return pack.header.byCompressed ? Lzma86Decode(strStored, pEntry->dwOrigSize) : strStored;
   }
   bool ClientUnchanged() { return ReadFileBytes(m_dir.Path() / "client.pak") == m_strClientBefore; }
   std::vector<std::string> LooseFiles() {
@@ -222,9 +204,9 @@ TEST_F(MergeTest, EntriesOutsideTheTreeBecomeLooseFiles) {
 TEST_F(MergeTest, CompressedUpdateIsDecodedIntoAPlainClient) {
   const std::string strText(3000, 'q');
   CTestPack update("res", /*bCompressed=*/true);
-  update.AddEntry("res\\ui\\a.txt", Encode("tiny"), "c1", 4);
-  update.AddEntry("res\\ui\\new.txt", Encode(strText), "c2", 3000);
-  update.AddEntry("res\\loose\\l.txt", Encode("loose"), "c3", 5);
+  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("tiny"), "c1", 4);
+  update.AddEntry("res\\ui\\new.txt", Lzma86Encode(strText), "c2", 3000);
+  update.AddEntry("res\\loose\\l.txt", Lzma86Encode("loose"), "c3", 5);
   ASSERT_EQ(1, Merge(SampleClient(), update));
   CTestPack client = Client();
   EXPECT_EQ(0, client.header.byCompressed);
@@ -245,8 +227,8 @@ TEST_F(MergeTest, InPlaceOnlyKeepsTheIndexWhereItWas) {
 
 TEST_F(MergeTest, CompressedClientStaysCompressed) {
   CTestPack client("res", /*bCompressed=*/true);
-  client.AddEntry("res\\ui\\a.txt", Encode(std::string(500, 'a')), "t1", 500);
-  client.AddEntry("res\\ui\\b.txt", Encode("b"), "t2", 1);
+  client.AddEntry("res\\ui\\a.txt", Lzma86Encode(std::string(500, 'a')), "t1", 500);
+  client.AddEntry("res\\ui\\b.txt", Lzma86Encode("b"), "t2", 1);
   client.AddTreeForEntries();
   CTestPack plainUpdate("res");
   plainUpdate.AddEntry("res\\ui\\a.txt", "short", "u1");
@@ -257,7 +239,7 @@ TEST_F(MergeTest, CompressedClientStaysCompressed) {
   EXPECT_EQ("b", Content("res\\ui\\b.txt"));
 
   CTestPack packedUpdate("res", /*bCompressed=*/true);
-  const std::string strStream = Encode(std::string(9000, 'z'));
+  const std::string strStream = Lzma86Encode(std::string(9000, 'z'));
   packedUpdate.AddEntry("res\\ui\\b.txt", strStream, "u3", 9000);
   packedUpdate.WriteTo(m_dir.Path() / "update.pak");
   ASSERT_EQ(1, MergeFiles());
@@ -367,12 +349,12 @@ TEST_F(MergeTest, LooseFileOntoEitherPackIsRefused) {
 }
 
 TEST_F(MergeTest, CorruptStreamStopsTheMergeAndKeepsThePackConsistent) {
-  std::string strBroken = Encode(std::string(400, 'k'));
+  std::string strBroken = Lzma86Encode(std::string(400, 'k'));
   strBroken.resize(strBroken.size() / 2);
   CTestPack update("res", /*bCompressed=*/true);
-  update.AddEntry("res\\ui\\a.txt", Encode("first"), "u1", 5);
+  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("first"), "u1", 5);
   update.AddEntry("res\\ui\\b.txt", strBroken, "u2", 400);
-  update.AddEntry("res\\ui\\c.txt", Encode("never"), "u3", 5);
+  update.AddEntry("res\\ui\\c.txt", Lzma86Encode("never"), "u3", 5);
   EXPECT_EQ(0, Merge(SampleClient(), update));
   EXPECT_EQ("first", Content("res\\ui\\a.txt"));
   EXPECT_EQ("BBBB", Content("res\\ui\\b.txt"));

@@ -12,15 +12,6 @@
 
 namespace {
 
-std::string Encode(const std::string& strPlain) {
-  std::string strOut(2 * strPlain.size() + 100, '\0');
-  uint32_t dwLen = static_cast<uint32_t>(strOut.size());
-  EXPECT_EQ(kLzmaOk, LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()),
-                                  static_cast<uint32_t>(strPlain.size()), reinterpret_cast<unsigned char*>(&strOut[0]),
-                                  &dwLen, -1));
-  strOut.resize(dwLen);
-  return strOut;
-}
 
 // Bytes that span the 64 KiB granularity and are not all alike.
 std::string Pattern(size_t nSize, unsigned nSeed) {
@@ -50,13 +41,13 @@ class PackStreamTest : public ::testing::TestWithParam<bool> {
     const bool bCompressed = GetParam();
     CTestPack pack("res", bCompressed);
     auto add = [&](const std::string& strName, const std::string& strPlain) {
-      pack.AddEntry(strName, bCompressed ? Encode(strPlain) : strPlain, "", static_cast<uint32_t>(strPlain.size()));
+      pack.AddEntry(strName, bCompressed ? Lzma86Encode(strPlain) : strPlain, "", static_cast<uint32_t>(strPlain.size()));
     };
     add("res\\big.bin", Pattern(70001, 1));
     add("res\\ui\\a.txt", m_strA);
     add("res\\res\\ui\\a.txt", "nested root");
     add("res\\empty.txt", "");
-    pack.AddEntry("res\\broken.bin", bCompressed ? Encode("xxxxxxxx").substr(0, 16) : "short", "", 8);
+    pack.AddEntry("res\\broken.bin", bCompressed ? Lzma86Encode("xxxxxxxx").substr(0, 16) : "short", "", 8);
     pack.AddTreeForEntries();
     pack.WriteTo(m_dir.Path() / "s.pak");
     ASSERT_TRUE(m_pack.Open(m_dir.ProgramPath("s.pak")));

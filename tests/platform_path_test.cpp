@@ -11,18 +11,12 @@
 
 #include "platform/cp936.h"
 #include "platform/win32.h"
+#include "tests/support/handle_ptr.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct CHandleCloser {
-  void operator()(void* h) const {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
-using CHandlePtr = std::unique_ptr<void, CHandleCloser>;
 
 HANDLE OpenForReading(const std::string& strPath) {
   return CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,

@@ -9,18 +9,12 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/support/handle_ptr.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct CHandleCloser {
-  void operator()(void* h) const {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
-using CHandlePtr = std::unique_ptr<void, CHandleCloser>;
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

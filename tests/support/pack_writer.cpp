@@ -4,7 +4,10 @@
 #include <map>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/temp_dir.h"
+#include "tools/filepacktools_lib/packcodec.h"
 
 CTestPack::CTestPack(const std::string& strRoot, bool bCompressed) {
   std::memset(&header, 0, sizeof(header));
@@ -142,4 +145,24 @@ const PackEntry* CTestPack::FindEntry(const std::string& strName) const {
 
 std::string RootOf(const PackHeader& header) {
   return FieldString(header.szRootName, kPackRootNameSize);
+}
+
+std::string Lzma86Encode(const std::string& strPlain) {
+  std::string strOut(2 * strPlain.size() + 100, '\0');
+  uint32_t dwLen = static_cast<uint32_t>(strOut.size());
+  EXPECT_EQ(kLzmaOk, LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()),
+                                  static_cast<uint32_t>(strPlain.size()), reinterpret_cast<unsigned char*>(&strOut[0]),
+                                  &dwLen, -1));
+  strOut.resize(dwLen);
+  return strOut;
+}
+
+std::string Lzma86Decode(const std::string& strStream, uint32_t dwOrigSize) {
+  std::string strOut(dwOrigSize + 100, '\0');
+  uint32_t dwLen = dwOrigSize;
+  EXPECT_EQ(kLzmaOk, LzmaUncompress(reinterpret_cast<const unsigned char*>(strStream.data()),
+                                    static_cast<uint32_t>(strStream.size()),
+                                    reinterpret_cast<unsigned char*>(&strOut[0]), &dwLen));
+  strOut.resize(dwLen);
+  return strOut;
 }

@@ -46,3 +46,8 @@ struct CTestPack {
 };
 
 std::string RootOf(const PackHeader& header);
+
+// An Lzma86 stream of the bytes, as a compressed pack stores them, and the
+// bytes of such a stream (dwOrigSize of them); failures are test failures.
+std::string Lzma86Encode(const std::string& strPlain);
+std::string Lzma86Decode(const std::string& strStream, uint32_t dwOrigSize);

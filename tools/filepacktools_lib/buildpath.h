@@ -7,13 +7,6 @@
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
-// The current directory, or "" when it does not fit a path buffer.
-inline std::string BuildCurrentDirectory() {
-  char szDir[MAX_PATH] = {};
-  DWORD dwLen = GetCurrentDirectoryA(MAX_PATH, szDir);
-  return (dwLen > 0 && dwLen < MAX_PATH) ? std::string(szDir, dwLen) : std::string();
-}
-
 // A copy with A-Z folded, as every name and key is.
 inline std::string LowerCopy(const std::string& str) {
   std::string strLower(str);

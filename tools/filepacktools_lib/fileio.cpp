@@ -7,6 +7,12 @@ namespace {
 constexpr uint64_t kMaxIo = 1u << 30;
 }  // namespace
 
+std::string CurrentDirectory() {
+  char szDir[MAX_PATH] = {};
+  DWORD dwLen = GetCurrentDirectoryA(MAX_PATH, szDir);
+  return (dwLen > 0 && dwLen < MAX_PATH) ? std::string(szDir, dwLen) : std::string();
+}
+
 bool SeekFile(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset) {
   liPos.QuadPart = static_cast<LONGLONG>(qwOffset);
   LONG lHigh = liPos.u.HighPart;

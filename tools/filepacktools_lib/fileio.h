@@ -18,6 +18,9 @@ bool WriteAll(HANDLE hFile, const void* pData, uint64_t nSize);
 // ends first (ERROR_HANDLE_EOF).
 bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize);
 
+// The process's current directory, or "" when it does not fit MAX_PATH.
+std::string CurrentDirectory();
+
 // Gathers records into large writes, starting at one offset of a file. The
 // first failure sticks: later calls do nothing, Finish() returns false and
 // the last error is that of the failing call.

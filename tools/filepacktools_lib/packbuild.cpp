@@ -198,7 +198,7 @@ void CPackBuilder::RestoreState() {
 
 // The pack itself is never deleted, even when it was listed as a source.
 void CPackBuilder::DeleteSources(const std::string& strPackPath) const {
-  const std::string strCurrentDir = BuildCurrentDirectory();
+  const std::string strCurrentDir = CurrentDirectory();
   const std::string strPackKey = ComparablePath(strPackPath, strCurrentDir);
   for (const std::string& strFile : m_vecRecorded) {
     if (ComparablePath(strFile, strCurrentDir) != strPackKey) DeleteFileA(strFile.c_str());
@@ -332,7 +332,7 @@ void CPackFile::SetRootPath(const char* szPath) {
   m_strPackName = m_strRootPath.substr(nSep + 1);
   m_mapDir.clear();
   m_mapDir[m_strPackName];
-  SetField(m_szWorkDir, sizeof(m_szWorkDir), BuildCurrentDirectory());
+  SetField(m_szWorkDir, sizeof(m_szWorkDir), CurrentDirectory());
 }
 
 // A path too long for a path buffer is listed as it is, so that the build

@@ -14,6 +14,7 @@
 
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/entrybytes.h"
+#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 
 class CPackExtractor {
@@ -36,9 +37,6 @@ class CPackExtractor {
 
   // Creates strPath unless it exists; true when it is a directory now.
   static bool MakeDirectory(const std::string& strPath);
-
-  // The process's current directory, "" when it does not fit MAX_PATH.
-  static std::string CurrentDirectory();
 
   // The pack directory a path names (folded, from the first occurrence of
   // the root name), or false when the root name is not in it.
@@ -64,12 +62,6 @@ bool FitsPathBuffer(const std::string& strPath) {
 }
 
 }  // namespace
-
-std::string CPackExtractor::CurrentDirectory() {
-  char szDir[MAX_PATH] = {};
-  const DWORD dwLen = GetCurrentDirectoryA(MAX_PATH, szDir);
-  return (dwLen > 0 && dwLen < MAX_PATH) ? std::string(szDir, dwLen) : std::string();
-}
 
 bool CPackExtractor::IsDirectory(const std::string& strPath) {
   const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
@@ -133,7 +125,7 @@ int CPackFile::ExtractPath(const char* pchPackPath, int nExtractMode, const char
 
   std::string strPackPath;
   if (!CPackExtractor::PackPathOf(*this, pchPackPath, strPackPath)) return 0;
-  m_strExtractDir = CPackExtractor::CurrentDirectory();
+  m_strExtractDir = CurrentDirectory();
   if (m_strExtractDir.empty()) return 0;
   if (nExtractMode != 1) {
     if (strnlen(pchSinglefile, MAX_PATH) >= MAX_PATH) return 0;

@@ -94,7 +94,7 @@ std::string LastComponent(const std::string& strPath) {
 // A list that is there but rejected builds nothing, so that a pack built
 // before from the full list is not replaced by one that lacks lines.
 void CPackFile::PackConfigDirs(bool bCompress) {
-  const std::string strWorkDir = LowerCopy(BuildCurrentDirectory());
+  const std::string strWorkDir = LowerCopy(CurrentDirectory());
   if (strWorkDir.empty()) return;  // no current directory that fits a path buffer
   SetField(m_szWorkDir, sizeof(m_szWorkDir), strWorkDir);
   if (LastSeparator(strWorkDir) == std::string::npos) return;

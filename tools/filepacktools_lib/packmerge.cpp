@@ -24,12 +24,6 @@ std::string LooseRelativePath(const std::string& strName) {
   return nFirst == std::string::npos ? std::string() : strName.substr(nFirst + 1);
 }
 
-std::string CurrentDirectory() {
-  char szDir[MAX_PATH] = {};
-  DWORD dwLen = GetCurrentDirectoryA(MAX_PATH, szDir);
-  return (dwLen > 0 && dwLen < MAX_PATH) ? std::string(szDir, dwLen) : std::string();
-}
-
 }  // namespace
 
 int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
