@@ -65,5 +65,6 @@ bool ReleaseHandle(HANDLE hObject, unsigned nKindMask) {
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
   // Search handles are closed with FindClose only, as on Windows.
-  return GuardWin32(FALSE, [&] { return ReleaseHandle(hObject, kHandleFile | kHandleMapping) ? TRUE : FALSE; });
+  const unsigned nClosable = kHandleFile | kHandleMapping | kHandleSnapshot | kHandleProcess | kHandleThread;
+  return GuardWin32(FALSE, [&] { return ReleaseHandle(hObject, nClosable) ? TRUE : FALSE; });
 }

@@ -10,6 +10,9 @@ enum EHandleKind : unsigned {
   kHandleFile = 1,
   kHandleMapping = 2,
   kHandleFind = 4,
+  kHandleSnapshot = 8,
+  kHandleProcess = 16,
+  kHandleThread = 32,
 };
 
 class CHandleObject {

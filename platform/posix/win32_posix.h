@@ -54,7 +54,27 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
 
-// Processes, console and Sleep are declared here once they are implemented.
+// Process list (toolhelp.cpp): the processes running now, each with its
+// bare image file name.
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
+BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+
+// Processes (process.cpp, process_spawn.cpp).
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                           LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void WINAPI Sleep(DWORD dwMilliseconds);
+
+// Console window (console.cpp): its Close command is the terminal's hang-up.
+HWND WINAPI GetConsoleWindow(void);
+HMENU WINAPI GetSystemMenu(HWND hWnd, BOOL bRevert);
+BOOL WINAPI EnableMenuItem(HMENU hMenu, UINT uIDEnableItem, UINT uEnable);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,101 @@
+// Patchloom: applies an update pack to the game client in the tool's own
+// directory. Stops the client, merges the update into clientres.pak, records
+// the new version and starts the client again. Exits with 0 in every case:
+// the callers that start it rely on that.
+//
+//   Patchloom update.pak [version]
+#include <string>
+#include <vector>
+
+#include "launcher/messages.h"
+#include "launcher/processcontrol.h"
+#include "launcher/updatedriver.h"
+#include "platform/args.h"
+#include "platform/console.h"
+#include "tools/filepacktools_lib/crealizepack.h"
+
+namespace {
+
+const char kClientImage[] = "Veshmarkland.exe";
+const char kHelperImage[] = "Grumvel.exe";
+const int kStopPasses = 40;
+const DWORD kPassMilliseconds = 100;
+
+void WaitForKey() {
+  ConsolePrintf("%s", kMsgPressAnyKey);
+  ConsoleWaitKey();
+}
+
+void ReportOpenFailure(const char* pszPath, DWORD dwError) {
+  ConsolePrintf(kMsgOpenFailed, pszPath, static_cast<int>(dwError));
+  WaitForKey();
+}
+
+// Stops the client in each of 40 passes of 100 ms, not once: a client that
+// something restarts during the wait is caught again.
+void StopClient() {
+  static const char kSpinner[4] = {'|', '/', '-', '\\'};  // pass 1 shows '/'
+  for (int nPass = 1; nPass <= kStopPasses; ++nPass) {
+    ConsolePrintf(kMsgUnpacking, kSpinner[nPass % 4]);
+    KillProcessByName(kClientImage);
+    KillProcessByName(kHelperImage);
+    Sleep(kPassMilliseconds);
+  }
+}
+
+// Started by name from the tool's directory, without waiting for it.
+void StartClient(const char* pszToolDir) {
+  SetCurrentDirectoryA(pszToolDir);
+  WinExec(kClientImage, SW_SHOW);
+}
+
+void RunUpdate(const std::vector<std::string>& vecArgs) {
+  const char* pszUpdateArg = vecArgs[1].c_str();
+  const char* pszVersion = vecArgs.size() > 2 ? vecArgs[2].c_str() : nullptr;
+  DisableConsoleClose();
+  ConsolePrintf(kMsgCommandLine, vecArgs[0].c_str(), pszUpdateArg);
+  if (pszVersion != nullptr) ConsolePrintf(kMsgVersion, pszVersion);
+
+  CUpdatePaths paths;
+  if (!ResolveUpdatePaths(pszUpdateArg, paths)) {
+    // No path could be formed: name the argument as given.
+    ReportOpenFailure(pszUpdateArg, GetLastError());
+    return;
+  }
+  if (!FileExists(paths.szUpdatePack)) {
+    ReportOpenFailure(paths.szUpdatePack, GetLastError());
+    return;
+  }
+  StopClient();
+  ConsolePrintf("%s", kMsgChecking);
+  if (g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack) == 0) {
+    DWORD dwError = GetLastError();
+    ConsolePrintf(kMsgMergeFailed, static_cast<int>(dwError));
+    WaitForKey();
+    return;
+  }
+  WriteVersionFile(pszVersion);  // failure leaves the old version.ver; the client starts anyway
+  StartClient(paths.szToolDir);
+  ConsolePrintf("%s", kMsgStarted);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  try {
+    std::vector<std::string> vecArgs = GetProgramArgs(argc, argv);
+    // Argument 1 is the update pack's path. Argument 0 is shown as typed and
+    // argument 2 is stored byte for byte, so neither is touched.
+    TakeArgAsPath(vecArgs, 1);
+    if (vecArgs.size() < 2) {
+      ConsolePrintf("%s", kMsgUsage);
+      ConsolePrintf("%s", kMsgBadArguments);
+      WaitForKey();
+      return 0;
+    }
+    RunUpdate(vecArgs);
+  } catch (...) {
+    // Out of memory for the arguments: nothing sensible to print.
+  }
+  return 0;
+}

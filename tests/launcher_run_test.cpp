@@ -1,0 +1,179 @@
+// The updater run as its users run it: the real executable as a child
+// process in a temporary tool directory, standard input from the null
+// device, its console output compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tests/support/child_process.h"
+#include "tests/support/pack_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kRunTimeoutMs = 60000;
+
+// The expected messages, written here from their text (the program holds
+// them as bytes).
+std::string Usage() { return Gbk("用法: Patchloom.exe *.pak 版本号(1.01)\n参数错误，按任意键退出...\n"); }
+std::string VersionLine(const std::string& strVersion) { return Gbk("解压后版本号:") + strVersion + "\n"; }
+std::string OpenFailed(const std::string& strPath, int nError) {
+  return Gbk("打开文件失败：") + strPath + Gbk("，错误码") + std::to_string(nError) + "\n";
+}
+std::string Spinner() {
+  const char kChars[] = {'/', '-', '\\', '|'};
+  std::string strOut;
+  for (int nPass = 0; nPass < 40; ++nPass) strOut += Gbk("正在解压中......") + kChars[nPass % 4] + "\r";
+  return strOut;
+}
+std::string Checking() { return Gbk("\n正在校验本地文件，请稍后......"); }
+std::string Started() { return Gbk("解包成功，启动游戏。\n"); }
+std::string MergeFailed(int nError) { return Gbk("解包失败！错误代码=") + std::to_string(nError) + "\n"; }
+std::string PressAnyKey() { return Gbk("\n按任意键继续......"); }
+
+std::string Lower(std::string str) {
+  std::transform(str.begin(), str.end(), str.begin(), [](char ch) { return ch >= 'A' && ch <= 'Z' ? ch + 32 : ch; });
+  return str;
+}
+std::string Upper(std::string str) {
+  std::transform(str.begin(), str.end(), str.begin(), [](char ch) { return ch >= 'a' && ch <= 'z' ? ch - 32 : ch; });
+  return str;
+}
+
+CTestPack ClientPack() {
+  CTestPack pack("res");
+  pack.AddEntry("res\\ui\\a.txt", "old content", "tag-1");
+  pack.AddEntry("res\\ui\\b.txt", "kept", "tag-b");
+  pack.AddTreeForEntries();
+  return pack;
+}
+
+CTestPack UpdatePack() {
+  CTestPack pack("res");
+  pack.AddEntry("res\\ui\\a.txt", "new content, longer", "tag-2");
+  return pack;
+}
+
+class LauncherRunTest : public ::testing::Test {
+ protected:
+  // The client the updater starts is detached: it is reaped here.
+  LauncherRunTest() { AdoptOrphans(); }
+  void TearDown() override { CollectOrphans(5000); }
+
+  // Runs the tool's Patchloom with vecArgs (argument 0 is added) from the
+  // current directory cwd; it must end with status 0.
+  std::string Run(std::vector<std::string> vecArgs, const fs::path& cwd) {
+    vecArgs.insert(vecArgs.begin(), m_tool.Program().u8string());
+    CChildResult result = RunChild(m_tool.Program(), vecArgs, cwd, kRunTimeoutMs);
+    EXPECT_TRUE(result.bEnded) << "Patchloom did not end";
+    EXPECT_EQ(0, result.nExitCode);
+    return result.strOutput;
+  }
+  std::string CommandLine(const std::string& strArg1) {
+    return Gbk(m_tool.Program().u8string()) + " " + strArg1 + "\n";
+  }
+
+  void WritePacks(const CTestPack& update) {
+    ClientPack().WriteTo(m_tool.Path() / "clientres.pak");
+    update.WriteTo(m_tool.Path() / "update.pak");
+    m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+  }
+  std::string ClientEntry(const std::string& strName) {
+    CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+    const PackEntry* pEntry = client.FindEntry(strName);
+    return pEntry ? client.StoredBytes(*pEntry) : "<missing>";
+  }
+  bool HasVersionFile() { return fs::exists(m_tool.Path() / "version.ver"); }
+  // Gives a wrongly started client time to leave its mark.
+  bool ClientStayedDown() { return !CToolDir::WaitForStarts(m_tool.Path(), 1, 500); }
+
+  CToolDir m_tool;
+  CTempDir m_elsewhere;
+  std::string m_strClientBefore;
+};
+
+TEST_F(LauncherRunTest, WithoutArgumentsPrintsUsageAndWaitsForAKey) {
+  EXPECT_EQ(Usage() + PressAnyKey(), Run({}, m_tool.Path()));
+  EXPECT_FALSE(HasVersionFile());
+}
+
+TEST_F(LauncherRunTest, MissingPackReportsFileNotFound) {
+  std::string strOut = Run({"missing.pak", "1.02"}, m_tool.Path());
+  EXPECT_EQ(CommandLine("missing.pak") + VersionLine("1.02") +
+                OpenFailed(Lower(m_tool.ProgramPath()) + "\\missing.pak", 2) + PressAnyKey(),
+            strOut);
+  EXPECT_FALSE(HasVersionFile());
+  EXPECT_TRUE(ClientStayedDown());
+}
+
+TEST_F(LauncherRunTest, OverlongArgumentReportsNameTooLong) {
+  const std::string strArg = std::string(300, 'a') + ".pak";
+  EXPECT_EQ(CommandLine(strArg) + OpenFailed(strArg, 206) + PressAnyKey(), Run({strArg}, m_tool.Path()));
+  // Just past the limit once joined to the tool directory.
+  const std::string strJoined(MAX_PATH - 1 - m_tool.ProgramPath().size(), 'b');
+  EXPECT_EQ(CommandLine(strJoined) + OpenFailed(strJoined, 206) + PressAnyKey(), Run({strJoined}, m_tool.Path()));
+}
+
+TEST_F(LauncherRunTest, AbsolutePathOutsideTheToolDirectoryIsJoinedAndNotFound) {
+  WritePacks(UpdatePack());
+  fs::copy_file(m_tool.Path() / "update.pak", m_elsewhere.Path() / "update.pak");
+  const std::string strArg = m_elsewhere.ProgramPath("update.pak");
+  const std::string strOut = Run({strArg}, m_elsewhere.Path());
+  const std::string strPrefix = CommandLine(strArg) + Gbk("打开文件失败：") + Lower(m_tool.ProgramPath()) + "\\" +
+                                Lower(strArg) + Gbk("，错误码");
+  ASSERT_EQ(strPrefix, strOut.substr(0, strPrefix.size()));
+  // Path not found; on Windows the second drive letter makes the name invalid.
+  const std::string strCode = strOut.substr(strPrefix.size(), strOut.find('\n', strPrefix.size()) - strPrefix.size());
+  EXPECT_TRUE(strCode == "3" || strCode == "123") << strCode;
+  EXPECT_EQ("\n" + PressAnyKey(), strOut.substr(strPrefix.size() + strCode.size()));
+  EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+}
+
+TEST_F(LauncherRunTest, RelativePackIsTakenFromTheToolDirectory) {
+  WritePacks(UpdatePack());
+  // The version is stored in code page 936 whatever the caller's encoding.
+  const std::string strVersion = "1.02 测试版";
+  const std::string strOut = Run({"update.pak", strVersion}, m_elsewhere.Path());
+  EXPECT_EQ(CommandLine("update.pak") + VersionLine(Gbk(strVersion)) + Spinner() + Checking() + Started(), strOut);
+  EXPECT_EQ("new content, longer", ClientEntry("res\\ui\\a.txt"));
+  EXPECT_EQ("kept", ClientEntry("res\\ui\\b.txt"));
+  EXPECT_EQ(Gbk(strVersion), ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / "version.ver.tmp"));
+  // The client runs from the tool directory, not from the caller's.
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+  EXPECT_FALSE(fs::exists(m_elsewhere.Path() / CToolDir::kStartMarker));
+}
+
+TEST_F(LauncherRunTest, AbsolutePathInOtherLetterCaseWithoutVersion) {
+  WritePacks(UpdatePack());
+  std::string strArg = Upper(m_tool.ProgramPath("update.pak"));
+  std::string strSlashed = strArg;
+  std::replace(strSlashed.begin(), strSlashed.end(), '\\', '/');
+  EXPECT_EQ(CommandLine(strArg) + Spinner() + Checking() + Started(), Run({strSlashed}, m_elsewhere.Path()));
+  EXPECT_EQ("new content, longer", ClientEntry("res\\ui\\a.txt"));
+  EXPECT_FALSE(HasVersionFile());
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+}
+
+TEST_F(LauncherRunTest, RejectedUpdateReportsTheErrorAndChangesNothing) {
+  CTestPack update = UpdatePack();
+  update.AddEntry("res\\..\\escape.txt", "outside");
+  WritePacks(update);
+  const std::string strOut = Run({"update.pak", "1.02"}, m_tool.Path());
+  const int kInvalidData = 13;
+  EXPECT_EQ(CommandLine("update.pak") + VersionLine("1.02") + Spinner() + Checking() + MergeFailed(kInvalidData) +
+                PressAnyKey(),
+            strOut);
+  EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+  EXPECT_FALSE(HasVersionFile());
+  EXPECT_TRUE(ClientStayedDown());
+}
+
+}  // namespace
