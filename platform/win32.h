@@ -10,6 +10,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After <windows.h>: redirects the path-taking A functions to code-page-936
+// wrappers.
+#include "platform/windows/cp936_api.h"
 #else
 #include "platform/posix/win32_posix.h"
 #endif

@@ -5,3 +5,12 @@ BUILD_PACKAGES=(
   liblzma-dev zlib1g-dev liblzo2-dev libgcrypt20-dev
   lzma-alone
 )
+
+# Debian packages of the Windows cross build and of running its tests under
+# Wine (64-bit only). dpkg-dev unpacks the sources of xz-utils and lzo2,
+# which the cross build compiles itself.
+WINE_PACKAGES=(
+  g++-mingw-w64-x86-64-posix wine wine64
+  libz-mingw-w64-dev libgcrypt-mingw-w64-dev
+  googletest dpkg-dev
+)

@@ -55,7 +55,7 @@ bool WritePack(const std::string& strPath, const char* pszRoot, std::vector<Samp
 void PrintPack(const char* pszTitle, const std::string& strPath) {
   CPackFile pack;
   if (!pack.Open(strPath)) {
-    std::printf("%s: cannot open %s (error %u)\n", pszTitle, strPath.c_str(), GetLastError());
+    std::printf("%s: cannot open %s (error %u)\n", pszTitle, strPath.c_str(), static_cast<unsigned>(GetLastError()));
     return;
   }
   const PackHeader& header = *pack.GetHeader();
@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
                   {"res\\maps\\town.map", std::string(300, 'N'), "v2-town"},
                   {"res\\maps\\cave.map", std::string(40, 'C'), "v2-cave"}},
                  {})) {
-    std::fprintf(stderr, "paksmoke: cannot write the sample packs in %s (error %u)\n", strDir.c_str(), GetLastError());
+    std::fprintf(stderr, "paksmoke: cannot write the sample packs in %s (error %u)\n", strDir.c_str(),
+                 static_cast<unsigned>(GetLastError()));
     return 1;
   }
   PrintPack("client before", strClient);
