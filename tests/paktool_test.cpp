@@ -1,0 +1,331 @@
+// paktool run as its users run it: the real executable as a child process
+// in a temporary directory, with Chinese names on disk and on the command
+// line, its standard output and exit status checked. A few of its helpers
+// are tested directly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/pack_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tools/paktool/build.h"
+#include "tools/paktool/errors.h"
+#include "tools/paktool/packpath.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kTimeoutMs = 120000;
+
+// Text as paktool shows it: in the locale's character set (UTF-8 here) on
+// POSIX, in the console's code page 936 on Windows.
+std::string Shown(const std::string& strUtf8) {
+#ifdef _WIN32
+  return Gbk(strUtf8);
+#else
+  return strUtf8;
+#endif
+}
+
+std::vector<std::string> Lines(const std::string& strOutput) {
+  std::vector<std::string> vecLines;
+  size_t nStart = 0;
+  for (size_t nEnd; (nEnd = strOutput.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1) {
+    std::string strLine = strOutput.substr(nStart, nEnd - nStart);
+    if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+    vecLines.push_back(strLine);
+  }
+  return vecLines;
+}
+
+std::vector<std::string> SortedLines(const std::string& strOutput) {
+  std::vector<std::string> vecLines = Lines(strOutput);
+  std::sort(vecLines.begin(), vecLines.end());
+  return vecLines;
+}
+
+std::vector<std::string> SortedShown(std::vector<std::string> vecUtf8) {
+  for (std::string& str : vecUtf8) str = Shown(str);
+  std::sort(vecUtf8.begin(), vecUtf8.end());
+  return vecUtf8;
+}
+
+std::string Pattern(size_t nSize, unsigned nSeed) {
+  std::string str(nSize, '\0');
+  for (size_t i = 0; i < nSize; ++i) str[i] = static_cast<char>((i * 7 + nSeed + i / 251) & 0xFF);
+  return str;
+}
+
+// Every file (with its content) and directory ("<dir>") below root.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> mapTree;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    const std::string strRel = fs::relative(item.path(), root).generic_u8string();
+    mapTree[strRel] = item.is_directory() ? "<dir>" : ReadFileBytes(item.path());
+  }
+  return mapTree;
+}
+
+class PaktoolTest : public ::testing::Test {
+ protected:
+  // Runs paktool in the temporary directory; arguments are UTF-8.
+  CChildResult Run(std::vector<std::string> vecArgs) {
+    vecArgs.insert(vecArgs.begin(), "paktool");
+    CChildResult result = RunChild(PAKTOOL_EXE, vecArgs, m_dir.Path(), kTimeoutMs);
+    EXPECT_TRUE(result.bEnded) << "paktool did not end";
+    return result;
+  }
+  // Runs paktool, which must succeed; returns its output.
+  std::string Ok(const std::vector<std::string>& vecArgs) {
+    CChildResult result = Run(vecArgs);
+    EXPECT_EQ(0, result.nExitCode) << vecArgs[0] << " failed:\n" << result.strOutput;
+    return result.strOutput;
+  }
+
+  fs::path Path(const std::string& strRelUtf8) const { return m_dir.Path() / Utf8Path(strRelUtf8); }
+  void WriteTestFile(const std::string& strRelUtf8, const std::string& strBytes) const {
+    fs::create_directories(Path(strRelUtf8).parent_path());
+    WriteFileBytes(Path(strRelUtf8), strBytes);
+  }
+
+  // A client tree below src/资源, names in lower case (packs fold A-Z).
+  void WriteSourceTree() const {
+    WriteTestFile("src/资源/界面/标题.txt", "欢迎");
+    WriteTestFile("src/资源/界面/icon.bin", Pattern(3000, 1));
+    WriteTestFile("src/资源/地图/城镇/街道.map", Pattern(70000, 2));
+    WriteTestFile("src/资源/readme.txt", "read me\n");
+  }
+
+  CTempDir m_dir;
+};
+
+class PaktoolRoundTripTest : public PaktoolTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PaktoolRoundTripTest, BuildInfoListVerifyExtractCat) {
+  const bool bCompress = GetParam();
+  WriteSourceTree();
+  fs::create_directory(Path("out"));
+  std::vector<std::string> vecBuild = {"build", "src/资源", "-o", "out/资源.pak"};
+  if (bCompress) vecBuild.push_back("--compress");
+  EXPECT_EQ(0u,
+            Ok(vecBuild).find(Shown("out/资源.pak: 4 entries below 资源/, ") + (bCompress ? "compressed" : "plain")));
+
+  const std::string strInfo = Ok({"info", "out/资源.pak"});
+  EXPECT_NE(std::string::npos, strInfo.find(Shown("root name:    资源\n"))) << strInfo;
+  EXPECT_NE(std::string::npos, strInfo.find(bCompress ? "compressed:   yes" : "compressed:   no")) << strInfo;
+  EXPECT_NE(std::string::npos, strInfo.find("entries:      4\n")) << strInfo;
+  EXPECT_NE(std::string::npos, strInfo.find("directories:  3\n")) << strInfo;
+
+  EXPECT_EQ(SortedShown({"资源/界面/", "资源/地图/", "资源/readme.txt"}), SortedLines(Ok({"list", "out/资源.pak"})));
+  EXPECT_EQ(SortedShown({"资源/界面/", "资源/界面/标题.txt", "资源/界面/icon.bin", "资源/地图/", "资源/地图/城镇/",
+                         "资源/地图/城镇/街道.map", "资源/readme.txt"}),
+            SortedLines(Ok({"list", "-r", "out/资源.pak"})));
+  EXPECT_EQ(SortedShown({"资源/界面/标题.txt", "资源/界面/icon.bin"}),
+            SortedLines(Ok({"list", "out/资源.pak", "界面"})));
+  const std::vector<std::string> vecLong = Lines(Ok({"list", "--long", "out/资源.pak", "资源/界面/icon.bin"}));
+  ASSERT_EQ(1u, vecLong.size());
+  EXPECT_EQ(0u, vecLong[0].find("      3000 ")) << vecLong[0];
+
+  EXPECT_EQ(Shown("out/资源.pak: OK\n"), Ok({"verify", "out/资源.pak"}));
+
+  fs::create_directory(Path("whole"));
+  Ok({"extract", "out/资源.pak", "-C", "whole"});
+  EXPECT_EQ(Snapshot(Path("src")), Snapshot(Path("whole")));
+
+  fs::create_directory(Path("part"));
+  Ok({"extract", "out/资源.pak", "地图", "-C", "part"});
+  EXPECT_EQ(Snapshot(Path("src/资源/地图")), Snapshot(Path("part/资源/地图")));
+  EXPECT_FALSE(fs::exists(Path("part/资源/界面")));
+
+  EXPECT_EQ("欢迎", Ok({"cat", "out/资源.pak", "界面/标题.txt"}));
+  EXPECT_EQ(Pattern(70000, 2), Ok({"cat", "out/资源.pak", "资源\\地图\\城镇\\街道.map"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, PaktoolRoundTripTest, ::testing::Bool());
+
+TEST_F(PaktoolTest, MergeThenVerify) {
+  WriteSourceTree();
+  Ok({"build", "src/资源", "--tags", "-o", "client.pak"});
+  WriteTestFile("src/资源/界面/标题.txt", "新的标题，比原来的长");
+  WriteTestFile("src/资源/界面/新.txt", "new file");
+  // Only the changed directory, below the same root, as an update is made.
+  Ok({"build", "src/资源/界面", "--name", "资源", "--tags", "-z", "-o", "update.pak"});
+  EXPECT_EQ(SortedShown({"资源/界面/", "资源/界面/标题.txt", "资源/界面/icon.bin", "资源/界面/新.txt"}),
+            SortedLines(Ok({"list", "-r", "update.pak"})));
+
+  EXPECT_EQ("merged update.pak into client.pak\n", Ok({"merge", "update.pak", "client.pak"}));
+  EXPECT_EQ("client.pak: OK\n", Ok({"verify", "client.pak"}));
+  EXPECT_EQ("新的标题，比原来的长", Ok({"cat", "client.pak", "界面/标题.txt"}));
+  EXPECT_EQ("new file", Ok({"cat", "client.pak", "界面/新.txt"}));
+  EXPECT_EQ(Pattern(70000, 2), Ok({"cat", "client.pak", "地图/城镇/街道.map"}));
+}
+
+TEST_F(PaktoolTest, VerifyReportsDamageAndFails) {
+  struct CCase {
+    const char* pszWhat;
+    CTestPack pack;
+    std::string strProblem;
+  };
+  CTestPack overlap("res");
+  overlap.AddEntry("res\\a.txt", "aaaaaaaa");
+  overlap.AddEntry("res\\b.txt", "bbbbbbbb").dwOffset -= 4;
+  overlap.AddTreeForEntries();
+  CTestPack pastEnd("res");
+  pastEnd.AddEntry("res\\a.txt", "aaaaaaaa").dwOffset += 4;
+  pastEnd.AddTreeForEntries();
+  CTestPack truncated("res", true);
+  truncated.AddEntry("res\\a.txt", Lzma86Encode(Pattern(4000, 3)).substr(0, 40), "", 4000);
+  truncated.AddTreeForEntries();
+  const std::vector<CCase> vecCases = {
+      {"overlapping blobs", overlap, "bad.pak: entry \"res/b.txt\" overlaps entry \"res/a.txt\"\n"},
+      {"entry past the data area", pastEnd, "bad.pak: entry \"res/a.txt\" (offset 64, 8 bytes) lies outside"},
+      {"truncated stream", truncated, "bad.pak: entry \"res/a.txt\" does not decode"}};
+  for (const CCase& test : vecCases) {
+    test.pack.WriteTo(Path("bad.pak"));
+    CChildResult result = Run({"verify", "bad.pak"});
+    EXPECT_EQ(1, result.nExitCode) << test.pszWhat;
+    EXPECT_NE(std::string::npos, result.strOutput.find(test.strProblem)) << test.pszWhat << ":\n" << result.strOutput;
+  }
+}
+
+TEST_F(PaktoolTest, BuildFromAConfigDirWorkDirectory) {
+  WriteTestFile("work/Data/ui/u.txt", "u");
+  WriteTestFile("work/Data/maps/m.txt", "m");
+  WriteTestFile("work/Data/unlisted/x.txt", "x");
+  WriteTestFile("work/Data/ConfigDir.txt", "ui\r\nmaps\r\n");
+  WriteTestFile("work/Data/data.pak", "an older pack");
+  fs::create_directory(Path("out"));
+
+  EXPECT_EQ(
+      0u,
+      Ok({"build", "--config-dir", "work/Data", "-o", "out/cfg"}).find("out/cfg.pak: 2 entries below data/, plain, "));
+  EXPECT_EQ(SortedShown({"data/ui/", "data/ui/u.txt", "data/maps/", "data/maps/m.txt"}),
+            SortedLines(Ok({"list", "-r", "out/cfg.pak"})));
+  // The pack in the work directory was only moved aside for the build.
+  EXPECT_EQ("an older pack", ReadFileBytes(Path("work/Data/data.pak")));
+
+  Ok({"build", "--config-dir", "work/Data"});
+  EXPECT_EQ("work/Data/data.pak: OK\n", Ok({"verify", "work/Data/data.pak"}));
+  for (const auto& item : fs::directory_iterator(Path("work/Data"))) {
+    EXPECT_EQ(std::string::npos, item.path().filename().u8string().find("paktool")) << item.path();
+  }
+
+  EXPECT_EQ(1, Run({"build", "--config-dir", "work"}).nExitCode);  // no ConfigDir.txt there
+}
+
+TEST_F(PaktoolTest, BuildFromAFileList) {
+  WriteSourceTree();
+  // A list is code page 936 with CR LF line ends; the first line names the root.
+  WriteTestFile("files.lst", Gbk("src\\资源\r\nsrc\\资源\\界面\\标题.txt\r\nsrc\\资源\\readme.txt"));
+  Ok({"build", "--list", "files.lst", "-o", "l.pak"});
+  EXPECT_EQ(SortedShown({"资源/界面/", "资源/界面/标题.txt", "资源/readme.txt"}),
+            SortedLines(Ok({"list", "-r", "l.pak"})));
+  EXPECT_EQ("l.pak: OK\n", Ok({"verify", "l.pak"}));
+}
+
+TEST_F(PaktoolTest, UsageErrorsExitWithTwo) {
+  const std::vector<std::vector<std::string>> vecCases = {
+      {},
+      {"nonsense"},
+      {"list"},
+      {"list", "x.pak", "--bogus"},
+      {"info", "a.pak", "b.pak"},
+      {"build"},
+      {"build", "src", "--list", "files.lst"},
+      {"build", "--config-dir", "work", "--name", "x"},
+      {"build", "src", "-o", ".pak"},
+      {"cat", "x.pak"},
+      {"merge", "update.pak"},
+  };
+  for (const std::vector<std::string>& vecArgs : vecCases) {
+    CChildResult result = Run(vecArgs);
+    EXPECT_EQ(2, result.nExitCode) << (vecArgs.empty() ? "(none)" : vecArgs[0]) << " " << vecArgs.size();
+    EXPECT_EQ("", result.strOutput);
+  }
+}
+
+TEST_F(PaktoolTest, HelpSucceeds) {
+  EXPECT_NE(std::string::npos, Ok({"--help"}).find("Usage: paktool"));
+  for (const char* pszCommand : {"build", "list", "info", "extract", "cat", "merge", "verify"}) {
+    EXPECT_NE(std::string::npos, Ok({pszCommand, "--help"}).find(std::string("paktool ") + pszCommand)) << pszCommand;
+  }
+}
+
+TEST_F(PaktoolTest, FailuresExitWithOne) {
+  WriteSourceTree();
+  Ok({"build", "src/资源", "-o", "p.pak"});
+  const std::vector<std::vector<std::string>> vecCases = {
+      {"info", "missing.pak"},           {"verify", "missing.pak"},
+      {"list", "p.pak", "no/such/dir"},  {"cat", "p.pak", "界面/none.txt"},
+      {"cat", "p.pak", "界面"},          {"extract", "p.pak", "-C", "missing-dir"},
+      {"build", "missing-dir"},          {"build", "src/资源", "--name", "elsewhere"},
+      {"merge", "missing.pak", "p.pak"},
+  };
+  for (const std::vector<std::string>& vecArgs : vecCases) {
+    CChildResult result = Run(vecArgs);
+    EXPECT_EQ(1, result.nExitCode) << vecArgs[0] << " " << vecArgs[1];
+  }
+  EXPECT_EQ("p.pak: OK\n", Ok({"verify", "p.pak"}));  // a failed merge wrote nothing
+}
+
+TEST(PaktoolHelpersTest, ErrorCodesInWords) {
+  EXPECT_EQ("file not found", paktool::ErrorText(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ("access denied", paktool::ErrorText(ERROR_ACCESS_DENIED));
+  EXPECT_EQ("in use by another program", paktool::ErrorText(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ("disk full", paktool::ErrorText(ERROR_DISK_FULL));
+  EXPECT_EQ("not a valid pack or update", paktool::ErrorText(ERROR_INVALID_DATA));
+  EXPECT_EQ("system error 9999", paktool::ErrorText(9999));
+}
+
+TEST(PaktoolHelpersTest, OutputPathBecomesDirectoryAndFileName) {
+  paktool::CBuildTarget target;
+  ASSERT_TRUE(paktool::MakeBuildTarget("out/Client.PAK", target));
+  EXPECT_TRUE(target.bGiven);
+  EXPECT_EQ("Client", target.strFileName);
+  EXPECT_EQ("out", target.strDir.substr(target.strDir.size() - 3));
+  EXPECT_EQ("out/Client.PAK", target.strShown);
+
+  ASSERT_TRUE(paktool::MakeBuildTarget("update", target));
+  EXPECT_EQ("update", target.strFileName);
+  EXPECT_EQ("update.pak", target.strShown);
+
+  ASSERT_TRUE(paktool::MakeBuildTarget("", target));
+  EXPECT_FALSE(target.bGiven);
+  EXPECT_EQ("", target.strFileName);
+
+  EXPECT_FALSE(paktool::MakeBuildTarget("out/.pak", target));
+}
+
+TEST(PaktoolHelpersTest, NamesAreTakenWithOrWithoutTheRoot) {
+  CTempDir dir;
+  CTestPack pack("res");
+  pack.AddEntry("res\\ui\\a.txt", "a");
+  pack.AddEntry(Gbk("res\\地图\\城.map"), "m");
+  pack.AddTreeForEntries();
+  pack.WriteTo(dir.Path() / "x.pak");
+  CPackFile file;
+  ASSERT_TRUE(file.Open(dir.ProgramPath("x.pak")));
+
+  const paktool::CPackItem entry = paktool::FindPackItem(file, "UI/A.TXT");
+  EXPECT_EQ(paktool::PackItemKind::kEntry, entry.kind);
+  EXPECT_EQ("res\\ui\\a.txt", entry.strName);
+  EXPECT_EQ(paktool::PackItemKind::kDirectory, paktool::FindPackItem(file, "res/ui/").kind);
+  EXPECT_EQ(paktool::PackItemKind::kDirectory, paktool::FindPackItem(file, Gbk("\\地图")).kind);
+  const paktool::CPackItem root = paktool::FindPackItem(file, "");
+  EXPECT_EQ(paktool::PackItemKind::kDirectory, root.kind);
+  EXPECT_EQ("res", root.strName);
+  EXPECT_EQ(paktool::PackItemKind::kNone, paktool::FindPackItem(file, "ui/b.txt").kind);
+}
+
+TEST(PaktoolHelpersTest, ShownNamesKeepDoubleByteCharacters) {
+  // The second byte of 乗 in code page 936 is 0x5C, a backslash.
+  EXPECT_EQ(Gbk("res/乗/a.txt"), paktool::ShownName(Gbk("res\\乗\\a.txt")));
+}
+
+}  // namespace
