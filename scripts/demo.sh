@@ -1,13 +1,105 @@
 #!/usr/bin/env bash
-# The main job: builds the project and runs a sample update of a client pack.
+# The main job: builds Patchloom and paktool, sets up a sample game client
+# directory, and updates it the way a player's machine is updated:
+#
+#   build/demo/game/    Patchloom, clientres.pak (plain, content-tagged),
+#                       version.ver, a stand-in client Veshmarkland.exe
+#   build/demo/update.pak  compressed, content-tagged: changed and new files
+#
+# A stand-in client is running when the update starts; Patchloom stops it,
+# merges update.pak into clientres.pak in place, writes version.ver and
+# starts the client again. Every sample file is generated here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}"
 
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_TESTS=OFF >/dev/null
-cmake --build build/release -j "$(nproc)" --target paksmoke >/dev/null
-demo_dir=$(mktemp -d)
-trap 'rm -rf "$demo_dir"' EXIT
-# The program takes Windows-style paths: /tmp/x is \tmp\x.
-build/release/tools/paksmoke/paksmoke "$(echo "$demo_dir" | tr / '\\')"
+echo "== building Patchloom and paktool =="
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$(nproc)" --target Patchloom paktool >/dev/null
+paktool=$PWD/build/release/tools/paktool/paktool
+
+demo=$PWD/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/v1/res/ui" "$demo/v1/res/地图" "$demo/v1/res/bin" "$demo/game"
+cd "$demo"
+
+# Version 1 of the client's resources: text, an x86 binary, incompressible
+# data, names with Chinese characters.
+write_text() {  # FILE LINES WORD
+  for ((i = 1; i <= $2; i++)); do echo "$3 line $i: the road to the northern gate is open"; done >"$1"
+}
+write_text v1/res/ui/title.txt 40 welcome
+write_text v1/res/ui/help.txt 200 help
+write_text "v1/res/地图/城镇.map" 500 town
+write_text "v1/res/地图/森林.map" 300 forest
+cp /bin/ls v1/res/bin/tool.bin
+head -c 65536 /dev/urandom >v1/res/bin/noise.dat
+
+# Version 2: two files changed, one grown, one new in an existing directory,
+# one in a directory the client's pack does not have (a loose file).
+cp -r v1 v2
+write_text v2/res/ui/title.txt 40 "welcome back"
+write_text "v2/res/地图/城镇.map" 900 "rebuilt town"
+head -c 131072 /dev/urandom >v2/res/bin/noise.dat
+write_text "v2/res/地图/沙漠.map" 250 desert
+mkdir -p v2/res/sounds && write_text v2/res/sounds/readme.txt 5 sound
+
+"$paktool" build v1/res --tags -o game/clientres.pak
+mkdir -p update-src && cp -r v2/res update-src/
+# The update carries only what changed; tags let the merge tell.
+rm update-src/res/ui/help.txt "update-src/res/地图/森林.map" update-src/res/bin/tool.bin
+"$paktool" build update-src/res --tags --compress -o game/update.pak
+
+# The game directory: the updater beside the client's pack, the old version
+# and a stand-in for the client.
+cp "$OLDPWD/build/release/launcher/Patchloom" game/
+printf '1.01' >game/version.ver
+cat >game/Veshmarkland.exe <<'EOF'
+#!/bin/sh
+# Stand-in for the game client.
+if [ "${1:-}" = --running ]; then while :; do sleep 1; done; fi
+echo "Veshmarkland started, version $(cat version.ver)" >client.log
+EOF
+chmod +x game/Veshmarkland.exe
+
+echo
+echo "== before the update =="
+echo "version.ver: $(cat game/version.ver)"
+"$paktool" list --long --recursive game/clientres.pak
+echo
+echo "== update.pak =="
+"$paktool" list --long --recursive game/update.pak
+
+(cd game && exec ./Veshmarkland.exe --running) &
+client_pid=$!
+disown "$client_pid"
+echo
+echo "== a client is running (process $client_pid); running: Patchloom update.pak 1.02 =="
+# Patchloom writes GBK; on a terminal it converts by itself, into a pipe it
+# leaves the bytes as Windows does, so convert them for this log.
+if [ -t 1 ]; then
+  (cd game && ./Patchloom update.pak 1.02 </dev/null)
+else
+  (cd game && ./Patchloom update.pak 1.02 </dev/null) | iconv -f GBK -t UTF-8
+fi
+echo
+if grep -qs '^State:[[:space:]]*[^Z]' "/proc/$client_pid/status"; then
+  echo "the old client is still running"
+  kill "$client_pid"
+else
+  echo "the old client was stopped"
+fi
+
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -f game/client.log ] && break; sleep 0.2; done
+echo
+echo "== after the update =="
+echo "version.ver: $(cat game/version.ver)"
+echo "client: $(cat game/client.log 2>/dev/null || echo 'not started')"
+"$paktool" list --long --recursive game/clientres.pak
+echo "loose files written beside the pack: $(cd game && find sounds -type f 2>/dev/null)"
+"$paktool" verify game/clientres.pak
+echo "extracted clientres.pak against version 2 of the files:"
+mkdir -p extracted && "$paktool" extract game/clientres.pak -C extracted >/dev/null
+rm -rf expected && mkdir expected && cp -r v2/res expected/ && rm -r expected/res/sounds
+diff -r expected/res extracted/res && echo "  identical"
