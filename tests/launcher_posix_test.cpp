@@ -163,8 +163,8 @@ TEST_F(LauncherConsoleTest, ShowsChineseInTheTerminalsEncodingAndWaitsForOneKeyW
             child.Output());
 }
 
-TEST_F(LauncherConsoleTest, ClosingTheTerminalDoesNotStopTheUpdate) {
-  CToolDir tool;
+// A client pack with res\a.txt "old" and an update that changes it to "new!".
+void WriteOneEntryUpdate(const CToolDir& tool) {
   CTestPack client("res");
   client.AddEntry("res\\a.txt", "old", "tag-1");
   client.AddTreeForEntries();
@@ -172,6 +172,11 @@ TEST_F(LauncherConsoleTest, ClosingTheTerminalDoesNotStopTheUpdate) {
   CTestPack update("res");
   update.AddEntry("res\\a.txt", "new!", "tag-2");
   update.WriteTo(tool.Path() / "update.pak");
+}
+
+TEST_F(LauncherConsoleTest, ClosingTheTerminalDoesNotStopTheUpdate) {
+  CToolDir tool;
+  WriteOneEntryUpdate(tool);
 
   CTerminalChild child(tool.Program(), Args(tool, {"update.pak", "1.02"}), tool.Path());
   ASSERT_TRUE(child.ReadUntil(u8"正在解压中....../", 10000)) << child.Output();
@@ -187,13 +192,7 @@ TEST_F(LauncherConsoleTest, ClosingTheTerminalDoesNotStopTheUpdate) {
 
 TEST_F(LauncherConsoleTest, ReaderThatWentAwayDoesNotStopTheUpdate) {
   CToolDir tool;
-  CTestPack client("res");
-  client.AddEntry("res\\a.txt", "old", "tag-1");
-  client.AddTreeForEntries();
-  client.WriteTo(tool.Path() / "clientres.pak");
-  CTestPack update("res");
-  update.AddEntry("res\\a.txt", "new!", "tag-2");
-  update.WriteTo(tool.Path() / "update.pak");
+  WriteOneEntryUpdate(tool);
   int nPipe[2];
   ASSERT_EQ(0, pipe(nPipe));
   close(nPipe[0]);  // as "Patchloom ... | head -c 0" once head has gone
