@@ -15,3 +15,9 @@ WINE_PACKAGES=(
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   googletest dpkg-dev
 )
+
+# Debian packages of the benchmarks (scripts/bench.sh), beside the build's:
+# xz is the reference coder of the compressed builds and extractions.
+BENCH_PACKAGES=(
+  xz-utils
+)

@@ -174,6 +174,14 @@ class CPackFile {
   // changed. Off by default: tags are all zero.
   void SetContentTags(bool bEnable) { m_bContentTags = bEnable; }
 
+  // Worker threads of a build: CreatePack tags and encodes entries on
+  // nWorkers threads while one thread reads the sources and the caller's
+  // thread writes the blobs strictly in list order, so the pack is the
+  // same byte for byte whatever the count. A few entries (eight per
+  // worker, 64 MiB of sources) are in flight at a time. 0, the default, or
+  // a negative count: one worker per processor (GetSystemInfo).
+  void SetBuildWorkers(int nWorkers) { m_nBuildWorkers = nWorkers > 0 ? nWorkers : 0; }
+
   // Builds a pack of the current directory from the lines of its
   // "ConfigDir.txt" (directories or files relative to it), written into
   // the current directory as <name>.pak. A list with a line longer than
@@ -333,6 +341,7 @@ class CPackFile {
   char m_szSrcRoot[MAX_PATH];
   std::vector<std::string> m_vecConfigDir;
   bool m_bContentTags = false;
+  int32_t m_nBuildWorkers = 0;  // 0: one per processor
 
   // Opened pack.
   int32_t m_nMode;  // 0 constructed (building), 2 opened from a file

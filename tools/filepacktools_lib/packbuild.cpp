@@ -1,6 +1,11 @@
 // Building a new pack from files on disk: the build root, the directory walk
 // that fills the file list, and the writing of the pack.
 //
+// Encoding is the slow part, so a build runs as a bounded pipeline: one
+// thread reads the sources in list order, workers tag and encode them, and
+// the calling thread writes each blob in list order; the pack is the same
+// byte for byte whatever the number of workers.
+//
 // The pack is written into a new file beside its destination and moved over
 // the destination only once it is complete and flushed, so a build that
 // fails part way leaves no half-written pack and keeps an older pack of the
@@ -12,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/cp936.h"
@@ -19,6 +25,7 @@
 #include "tools/filepacktools_lib/contenttag.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/fileio.h"
+#include "tools/filepacktools_lib/orderedpipeline.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
 
@@ -56,13 +63,52 @@ uint32_t EncodeCapacity(uint32_t dwSize) {
   return static_cast<uint32_t>(std::min<uint64_t>(2ull * dwSize + 100, UINT32_MAX));
 }
 
+// The window of a build: entries in flight per worker, and the source bytes
+// they may hold together (a larger file still goes through, alone). Blobs
+// leave in list order, so one large entry holds up the small ones behind
+// it; with two per worker the other workers soon stood idle behind it.
+constexpr size_t kItemsPerWorker = 8;
+constexpr uint64_t kWindowBytes = 64ull << 20;
+constexpr size_t kMaxWorkers = 64;
+
 }  // namespace
+
+// One source file on its way into the pack: named and read by the
+// producer, tagged and encoded by a worker, written and recorded by the
+// writer. A failed item carries its error to the writer's thread.
+struct CBuildItem {
+  std::string strFile;
+  std::string strLower;
+  std::string strName;
+  std::unique_ptr<unsigned char[]> pbyPlain;
+  uint32_t dwSize = 0;
+  std::unique_ptr<unsigned char[]> pbyEncoded;
+  uint32_t dwStoredSize = 0;
+  char szTag[kPackTagSize] = {};
+  bool bFailed = false;
+  DWORD dwError = ERROR_SUCCESS;
+
+  void Fail() {
+    bFailed = true;
+    dwError = GetLastError();
+  }
+  const unsigned char* StoredBytes() const { return pbyEncoded ? pbyEncoded.get() : pbyPlain.get(); }
+};
+
+// What every thread of a build reads; fixed while it runs.
+struct CBuildSettings {
+  std::string strRootName;
+  std::string strSrcRoot;
+  bool bCompress;
+  bool bTags;
+};
 
 // One run of CreatePack: the file it writes, the sources it recorded, and
 // the state to put back when it fails.
 class CPackBuilder {
  public:
-  enum class Step { kRecorded, kSkipped, kFailed };
+  enum class Step { kDone, kSkipped, kFailed };
+  using CPipeline = COrderedPipeline<CBuildItem>;
 
   CPackBuilder(CPackFile& pack, bool bCompress) : m_pack(pack), m_bCompress(bCompress) {}
 
@@ -70,15 +116,22 @@ class CPackBuilder {
   void DeleteSources(const std::string& strPackPath) const;
 
   static Step AppendFile(CPackFile& pack, const std::string& strFile, bool bCompress);
-  static bool EntryName(const CPackFile& pack, const std::string& strLowerPath, std::string& strName);
 
  private:
-  static bool ReadSource(const std::string& strFile, std::unique_ptr<unsigned char[]>& pbyData, uint32_t& dwSize,
-                         bool& bOpened);
+  static CBuildSettings SettingsOf(const CPackFile& pack, bool bCompress);
+  static bool EntryName(const CBuildSettings& settings, const std::string& strLowerPath, std::string& strName);
+  static Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuildItem& item);
+  static Step ReadItem(CBuildItem& item);
+  static void ProcessItem(const CBuildSettings& settings, CBuildItem& item);
+  static bool RecordItem(CPackFile& pack, bool bCompress, CBuildItem& item);
   static bool Encode(const unsigned char* pbyPlain, uint32_t dwSize, std::unique_ptr<unsigned char[]>& pbyStored,
                      uint32_t& dwStoredSize);
   static bool WriteBlob(CPackFile& pack, const unsigned char* pbyData, uint32_t dwSize);
+  static void Produce(const CBuildSettings& settings, const std::vector<std::string>& vecFiles, CPipeline& out);
 
+  size_t WorkerCount() const;
+  bool AppendAll();
+  bool WriteItems(CPipeline& pipeline);
   bool WritePack();
   bool WriteRegions();
   void RestoreState();
@@ -150,12 +203,68 @@ bool CPackBuilder::WritePack() {
       !WriteAll(m_pack.m_hBuildFile.Get(), &zeroHeader, sizeof(zeroHeader))) {
     return false;
   }
-  for (const std::string& strFile : m_pack.m_vecFileList) {
-    Step step = AppendFile(m_pack, strFile, m_bCompress);
-    if (step == Step::kFailed) return false;
-    if (step == Step::kRecorded) m_vecRecorded.push_back(strFile);
+  return AppendAll() && WriteRegions();
+}
+
+size_t CPackBuilder::WorkerCount() const {
+  if (m_pack.m_nBuildWorkers > 0) return static_cast<size_t>(m_pack.m_nBuildWorkers);
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxWorkers);
+}
+
+// The files of the list through the pipeline: read in order on one thread,
+// tagged and encoded on the workers, written here in list order, so the
+// pack does not depend on the number of workers. The pipeline is stopped
+// and joined before the error of a failure is set for the caller.
+bool CPackBuilder::AppendAll() {
+  const CBuildSettings settings = SettingsOf(m_pack, m_bCompress);
+  const std::vector<std::string>& vecFiles = m_pack.m_vecFileList;
+  const size_t nWorkers = WorkerCount();
+  bool bOk = false;
+  DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
+  {
+    CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
+    if (pipeline.Start(
+            nWorkers, [&settings, &vecFiles](CPipeline& out) { Produce(settings, vecFiles, out); },
+            [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
+      bOk = WriteItems(pipeline);
+      dwError = GetLastError();
+    }
   }
-  return WriteRegions();
+  if (!bOk) SetLastError(dwError);
+  return bOk;
+}
+
+bool CPackBuilder::WriteItems(CPipeline& pipeline) {
+  CBuildItem item;
+  while (pipeline.Pop(item)) {
+    if (item.bFailed) {
+      SetLastError(item.dwError);
+      return false;
+    }
+    if (!RecordItem(m_pack, m_bCompress, item)) return false;
+    m_vecRecorded.push_back(item.strFile);
+  }
+  return true;
+}
+
+// The producer stops after handing on a failed item: the writer fails the
+// build there. A name is taken once its file has been read, exactly when a
+// serial build would have recorded it.
+void CPackBuilder::Produce(const CBuildSettings& settings, const std::vector<std::string>& vecFiles,
+                           CPipeline& out) {
+  std::unordered_set<std::string> setTaken;
+  for (const std::string& strFile : vecFiles) {
+    CBuildItem item;
+    Step step = NameItem(settings, strFile, item);
+    if (step == Step::kDone && setTaken.count(item.strName)) continue;
+    if (step == Step::kDone) step = ReadItem(item);
+    if (step == Step::kSkipped) continue;
+    if (step == Step::kDone) setTaken.insert(item.strName);
+    const uint64_t qwBytes = item.dwSize;
+    if (!out.Push(std::move(item), qwBytes) || step == Step::kFailed) return;
+  }
 }
 
 // The index in name order, the directory table and the free list behind the
@@ -205,16 +314,20 @@ void CPackBuilder::DeleteSources(const std::string& strPackPath) const {
   }
 }
 
+CBuildSettings CPackBuilder::SettingsOf(const CPackFile& pack, bool bCompress) {
+  return CBuildSettings{FieldString(pack.m_header.szRootName, kPackRootNameSize),
+                        FieldString(pack.m_szSrcRoot, sizeof(pack.m_szSrcRoot)), bCompress, pack.m_bContentTags};
+}
+
 // The entry name of a source path: from the first occurrence of the root
 // name to the end, else what follows the source root's name and one
 // separator. Both searches keep to character boundaries.
-bool CPackBuilder::EntryName(const CPackFile& pack, const std::string& strLowerPath, std::string& strName) {
-  const std::string strRootName = FieldString(pack.m_header.szRootName, kPackRootNameSize);
-  if (const char* pszFound = Cp936StrStr(strLowerPath.c_str(), strRootName.c_str())) {
+bool CPackBuilder::EntryName(const CBuildSettings& settings, const std::string& strLowerPath, std::string& strName) {
+  if (const char* pszFound = Cp936StrStr(strLowerPath.c_str(), settings.strRootName.c_str())) {
     strName = pszFound;
     return !strName.empty();
   }
-  const std::string strSrcRoot = FieldString(pack.m_szSrcRoot, sizeof(pack.m_szSrcRoot));
+  const std::string& strSrcRoot = settings.strSrcRoot;
   if (strSrcRoot.empty()) return false;
   const char* pszFound = Cp936StrStr(strLowerPath.c_str(), strSrcRoot.c_str());
   if (!pszFound) return false;
@@ -224,29 +337,59 @@ bool CPackBuilder::EntryName(const CPackFile& pack, const std::string& strLowerP
   return true;
 }
 
-// Reads a whole source file. bOpened tells a file that is not there to read
-// (skipped) from one that failed while read (the build fails).
-bool CPackBuilder::ReadSource(const std::string& strFile, std::unique_ptr<unsigned char[]>& pbyData,
-                              uint32_t& dwSize, bool& bOpened) {
-  CScopedHandle hFile(CreateFileA(strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+// A path too long for a path buffer fails the build; one that gives no
+// entry name is skipped.
+CPackBuilder::Step CPackBuilder::NameItem(const CBuildSettings& settings, const std::string& strFile,
+                                          CBuildItem& item) {
+  item.strFile = strFile;
+  if (strFile.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    item.Fail();
+    return Step::kFailed;
+  }
+  item.strLower = LowerCopy(strFile);
+  if (item.strLower.empty() || !EntryName(settings, item.strLower, item.strName)) return Step::kSkipped;
+  return Step::kDone;
+}
+
+// Reads the whole source file. One that cannot be opened is skipped; one
+// that fails while read fails the build.
+CPackBuilder::Step CPackBuilder::ReadItem(CBuildItem& item) {
+  CScopedHandle hFile(CreateFileA(item.strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bOpened = static_cast<bool>(hFile);
-  if (!bOpened) return false;
+  if (!hFile) return Step::kSkipped;
   DWORD dwHigh = 0;
   SetLastError(ERROR_SUCCESS);
-  DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
-  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
-  if (dwHigh != 0) {
+  const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
+  bool bOk = !(dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS);
+  if (bOk && dwHigh != 0) {
     SetLastError(ERROR_FILE_TOO_LARGE);  // sizes are 32 bits wide
-    return false;
+    bOk = false;
   }
-  dwSize = dwLow;
-  pbyData.reset(new (std::nothrow) unsigned char[dwSize > 0 ? dwSize : 1]);
-  if (!pbyData) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
+  if (bOk) {
+    item.dwSize = item.dwStoredSize = dwLow;
+    item.pbyPlain.reset(new (std::nothrow) unsigned char[dwLow > 0 ? dwLow : 1]);
+    if (!item.pbyPlain) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    bOk = item.pbyPlain && ReadAll(hFile.Get(), item.pbyPlain.get(), dwLow);
   }
-  return ReadAll(hFile.Get(), pbyData.get(), dwSize);
+  if (!bOk) item.Fail();
+  return bOk ? Step::kDone : Step::kFailed;
+}
+
+// The tag from the plain bytes, then the stream that replaces them; runs
+// on any thread and touches nothing but the item.
+void CPackBuilder::ProcessItem(const CBuildSettings& settings, CBuildItem& item) {
+  if (item.bFailed) return;
+  if (settings.bTags && !MakeContentTag(item.pbyPlain.get(), item.dwSize, item.szTag)) {
+    item.Fail();
+    return;
+  }
+  if (!settings.bCompress) return;
+  if (!Encode(item.pbyPlain.get(), item.dwSize, item.pbyEncoded, item.dwStoredSize)) {
+    item.Fail();
+    return;
+  }
+  item.pbyPlain.reset();
 }
 
 bool CPackBuilder::Encode(const unsigned char* pbyPlain, uint32_t dwSize, std::unique_ptr<unsigned char[]>& pbyStored,
@@ -275,51 +418,47 @@ bool CPackBuilder::WriteBlob(CPackFile& pack, const unsigned char* pbyData, uint
   return SeekFile(hFile, pack.m_liFilePos, pack.m_header.dwIndexOffset) && WriteAll(hFile, pbyData, dwSize);
 }
 
-// A file that cannot be named, whose name is taken already, or that cannot
-// be opened is skipped before anything is written for it.
+// Writes the item's stored bytes at the end of the data area and records
+// its entry.
+bool CPackBuilder::RecordItem(CPackFile& pack, bool bCompress, CBuildItem& item) {
+  if (!WriteBlob(pack, item.StoredBytes(), item.dwStoredSize)) return false;
+  auto pEntry = std::make_unique<PackEntry>();
+  std::memset(pEntry.get(), 0, sizeof(PackEntry));
+  SetField(pEntry->szName, kPackNameSize, item.strName);
+  std::memcpy(pEntry->szTag, item.szTag, kPackTagSize);
+  pEntry->dwOrigSize = item.dwSize;
+  pEntry->dwStoredSize = item.dwStoredSize;
+  pEntry->dwOffset = pack.m_header.dwIndexOffset;
+  const PackEntry* pRecorded = pEntry.get();
+  pack.m_mapEntry.emplace(item.strName, std::move(pEntry));
+  ++pack.m_nAddedCount;
+  pack.m_header.dwIndexOffset += item.dwStoredSize;
+  pack.m_header.nEntryCount = pack.m_nAddedCount;
+  pack.m_header.byCompressed = bCompress ? 1 : 0;
+  pack.AddPathToTree(item.strLower.c_str(), pRecorded);
+  return true;
+}
+
+// One file on this thread, by the same steps as a build's pipeline. A file
+// that cannot be named, whose name is taken already, or that cannot be
+// opened is skipped before anything is written for it.
 CPackBuilder::Step CPackBuilder::AppendFile(CPackFile& pack, const std::string& strFile, bool bCompress) {
   if (!pack.m_hBuildFile) {
     SetLastError(ERROR_INVALID_HANDLE);
     return Step::kFailed;
   }
-  if (strFile.size() >= MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  const CBuildSettings settings = SettingsOf(pack, bCompress);
+  CBuildItem item;
+  Step step = NameItem(settings, strFile, item);
+  if (step == Step::kDone && pack.m_mapEntry.count(item.strName)) return Step::kSkipped;
+  if (step == Step::kDone) step = ReadItem(item);
+  if (step != Step::kDone) return step;
+  ProcessItem(settings, item);
+  if (item.bFailed) {
+    SetLastError(item.dwError);
     return Step::kFailed;
   }
-  const std::string strLower = LowerCopy(strFile);
-  std::string strName;
-  if (strLower.empty() || !EntryName(pack, strLower, strName) || pack.m_mapEntry.count(strName)) {
-    return Step::kSkipped;
-  }
-
-  std::unique_ptr<unsigned char[]> pbyPlain;
-  uint32_t dwSize = 0;
-  bool bOpened = false;
-  if (!ReadSource(strFile, pbyPlain, dwSize, bOpened)) return bOpened ? Step::kFailed : Step::kSkipped;
-
-  auto pEntry = std::make_unique<PackEntry>();
-  std::memset(pEntry.get(), 0, sizeof(PackEntry));
-  if (pack.m_bContentTags && !MakeContentTag(pbyPlain.get(), dwSize, pEntry->szTag)) return Step::kFailed;
-  std::unique_ptr<unsigned char[]> pbyEncoded;
-  uint32_t dwStoredSize = dwSize;
-  if (bCompress) {
-    if (!Encode(pbyPlain.get(), dwSize, pbyEncoded, dwStoredSize)) return Step::kFailed;
-    pbyPlain.reset();
-  }
-  if (!WriteBlob(pack, bCompress ? pbyEncoded.get() : pbyPlain.get(), dwStoredSize)) return Step::kFailed;
-
-  SetField(pEntry->szName, kPackNameSize, strName);
-  pEntry->dwOrigSize = dwSize;
-  pEntry->dwStoredSize = dwStoredSize;
-  pEntry->dwOffset = pack.m_header.dwIndexOffset;
-  const PackEntry* pRecorded = pEntry.get();
-  pack.m_mapEntry.emplace(strName, std::move(pEntry));
-  ++pack.m_nAddedCount;
-  pack.m_header.dwIndexOffset += dwStoredSize;
-  pack.m_header.nEntryCount = pack.m_nAddedCount;
-  pack.m_header.byCompressed = bCompress ? 1 : 0;
-  pack.AddPathToTree(strLower.c_str(), pRecorded);
-  return Step::kRecorded;
+  return RecordItem(pack, bCompress, item) ? Step::kDone : Step::kFailed;
 }
 
 void CPackFile::SetRootPath(const char* szPath) {

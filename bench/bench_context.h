@@ -1,0 +1,48 @@
+// What every benchmark needs: where the data lies, which programs to run.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "bench/bench_data.h"
+#include "bench/bench_table.h"
+
+namespace bench {
+
+// The root directory of every generated tree and the root name of its
+// packs; it must not occur in the work directory's path, where entry names
+// would start.
+constexpr char kRootName[] = "gamedata";
+
+struct CContext {
+  std::filesystem::path work;  // the benchmark's directory (below build/)
+  std::string strPaktool;
+  std::string strSelf;         // this program, for the floor of the merge
+  CTree client;                // work/client/gamedata
+  CTree update;                // work/update/gamedata
+  CTree buildTree;             // work/buildtree/gamedata, and work/buildtree.bin
+
+  // work/<strTree>/gamedata: where a tree's files lie.
+  std::filesystem::path Root(const char* pszTree) const { return work / pszTree / kRootName; }
+};
+
+// xz's options for the raw streams a compressed pack's entries hold: the
+// x86 filter, then LZMA1 at preset 5 with an 8 MiB dictionary.
+inline const char* XzFilterX86() { return "--x86"; }
+inline const char* XzFilterLzma() { return "--lzma1=preset=5,dict=8MiB,lc=3,lp=0,pb=2"; }
+
+// The benchmarks; each adds its rows.
+void RunBuildBench(const CContext& context, CTable& table);
+void RunMergeBench(const CContext& context, CTable& table);
+void RunExtractBench(const CContext& context, CTable& table);
+void RunOpenBench(const CContext& context, CTable& table);
+
+// The merge's floor, run as a child: decodes every entry of the update and
+// writes its bytes into the client pack where the merge would, flushed as
+// the merge flushes the pack. Returns the exit status.
+int RunMergeFloor(const std::string& strUpdate, const std::string& strClient);
+
+// Progress, on standard error.
+void Say(const std::string& strText);
+
+}  // namespace bench
