@@ -13,6 +13,8 @@
 // After <windows.h>: redirects the path-taking A functions to code-page-936
 // wrappers.
 #include "platform/windows/cp936_api.h"
+// The calls that change file contents, through the fault injector's hooks.
+#include "platform/windows/fault_api.h"
 #else
 #include "platform/posix/win32_posix.h"
 #endif

@@ -21,3 +21,9 @@ WINE_PACKAGES=(
 BENCH_PACKAGES=(
   xz-utils
 )
+
+# Debian packages of the fuzz targets (scripts/fuzz.sh): clang and the
+# libFuzzer runtime with the sanitizers.
+FUZZ_PACKAGES=(
+  clang libclang-rt-14-dev
+)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite three times: an optimised
 # build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and the
-# Windows build (mingw-w64) under Wine.
+# Windows build (mingw-w64) under Wine; between the last two, every fuzz
+# target runs for about a minute (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -38,6 +39,9 @@ run_windows_suite() {
   wait "$starter"
   ctest --test-dir "$dir" --output-on-failure --timeout 300 -j "$jobs" </dev/null
 }
+
+echo "== fuzzing, about a minute per target =="
+scripts/fuzz.sh 60 build/fuzz
 
 echo "== Windows build under Wine =="
 scripts/install-deps.sh "${WINE_PACKAGES[@]}"

@@ -199,6 +199,26 @@ TEST(LzmaErrors, DamagedStreamsFailWithinBounds) {
   }
 }
 
+// The best compression there is (one long run) stays inside the bound, and
+// a claim beyond the bound is refused before any decoding.
+TEST(LzmaBound, TheLongestRunDecodesAndLargerClaimsFail) {
+  const std::string strZeros(16 << 20, '\0');
+  std::string strStream(strZeros.size() / 1000, '\0');
+  uint32_t dwLen = static_cast<uint32_t>(strStream.size());
+  ASSERT_EQ(kLzmaOk, LzmaCompress(U(strZeros), static_cast<uint32_t>(strZeros.size()),
+                                  reinterpret_cast<unsigned char*>(&strStream[0]), &dwLen, -1));
+  strStream.resize(dwLen);
+  EXPECT_GT(strZeros.size() / strStream.size(), 6000u) << "not the best case any more";
+  EXPECT_LE(strZeros.size(), Lzma86MaxPlainSize(dwLen));
+  EXPECT_EQ(kLzmaOk, Decode(strStream, static_cast<uint32_t>(strZeros.size())).nCode);
+
+  const std::string strTiny = strStream.substr(0, 20);
+  unsigned char byOut[16];
+  uint32_t dwClaim = static_cast<uint32_t>(Lzma86MaxPlainSize(20) + 1);
+  EXPECT_EQ(kLzmaErrorData, LzmaUncompress(U(strTiny), 20, byOut, &dwClaim));  // never touches byOut
+  EXPECT_EQ(0u, dwClaim);
+}
+
 #ifndef _WIN32
 uint64_t VirtualSize() {
   std::ifstream in("/proc/self/status");

@@ -1,5 +1,6 @@
 // A merge that runs out of space: the file-size limit of the process stands
-// in for a full disk, so the pack's writes fail as they would there.
+// in for a full disk, so the pack's and the journal's writes fail as they
+// would there. Either way the pack stays exactly as it was.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,38 +12,60 @@
 
 namespace {
 
-TEST(MergeDiskFull, FailedAppendIsReportedAndThePackStillOpens) {
-  CTempDir dir;
-  CCurrentDirGuard cwd;
-  std::filesystem::current_path(dir.Path());
-  CTestPack client("res");
-  client.AddEntry("res\\ui\\a.txt", std::string(100, 'a'), "t1");
-  client.AddEntry("res\\ui\\b.txt", std::string(100, 'b'), "t2");
-  client.AddTreeForEntries();
-  client.WriteTo(dir.Path() / "client.pak");
+class MergeDiskFull : public ::testing::Test {
+ protected:
+  MergeDiskFull() {
+    std::filesystem::current_path(m_dir.Path());
+    CTestPack client("res");
+    client.AddEntry("res\\ui\\a.txt", std::string(100, 'a'), "t1");
+    client.AddEntry("res\\ui\\b.txt", std::string(100, 'b'), "t2");
+    client.AddTreeForEntries();
+    client.WriteTo(m_dir.Path() / "client.pak");
+    m_strBefore = ReadFileBytes(m_dir.Path() / "client.pak");
+  }
+
+  // Merges with every file of the process limited to nLimit bytes.
+  int MergeLimited(const CTestPack& update, rlim_t nLimit, DWORD& dwError) {
+    update.WriteTo(m_dir.Path() / "update.pak");
+    CFileSizeLimit limit(nLimit);
+    CRealizePack realize;
+    int nResult = realize.MergePack(m_dir.ProgramPath("update.pak").c_str(), m_dir.ProgramPath("client.pak").c_str());
+    dwError = GetLastError();
+    return nResult;
+  }
+
+  void ExpectOldPack() {
+    EXPECT_EQ(m_strBefore, ReadFileBytes(m_dir.Path() / "client.pak"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "client.pak.journal"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "client.pak.journal.new"));
+    CPackFile file;
+    EXPECT_TRUE(file.Open(m_dir.ProgramPath("client.pak")));
+  }
+
+  CTempDir m_dir;
+  CCurrentDirGuard m_cwd;
+  std::string m_strBefore;
+};
+
+TEST_F(MergeDiskFull, FailedAppendRollsBackToTheOldPack) {
   CTestPack update("res");
   update.AddEntry("res\\ui\\a.txt", "small", "u1");                    // in place
   update.AddEntry("res\\ui\\b.txt", std::string(200000, 'B'), "u2");  // must be appended
-  update.WriteTo(dir.Path() / "update.pak");
-  const auto nClientSize = std::filesystem::file_size(dir.Path() / "client.pak");
-
-  int nResult;
-  DWORD dwError;
-  {
-    CFileSizeLimit limit(nClientSize + 4096);
-    CRealizePack realize;
-    nResult = realize.MergePack(dir.ProgramPath("update.pak").c_str(), dir.ProgramPath("client.pak").c_str());
-    dwError = GetLastError();
-  }
-  EXPECT_EQ(0, nResult);
+  DWORD dwError = 0;
+  EXPECT_EQ(0, MergeLimited(update, m_strBefore.size() + 4096, dwError));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), dwError);  // EFBIG
+  ExpectOldPack();
+}
 
-  CPackFile file;
-  ASSERT_TRUE(file.Open(dir.ProgramPath("client.pak")));
-  CTestPack merged = CTestPack::ReadFrom(dir.Path() / "client.pak");
-  EXPECT_EQ("", merged.strAfterDirs);
-  EXPECT_EQ("small", merged.StoredBytes(*merged.FindEntry("res\\ui\\a.txt")));
-  EXPECT_EQ(std::string(100, 'b'), merged.StoredBytes(*merged.FindEntry("res\\ui\\b.txt")));
+TEST_F(MergeDiskFull, JournalThatDoesNotFitLeavesThePackUntouched) {
+  // The journal holds the header and the index regions (the part of the
+  // pack from offset 260 on): more than 100 bytes.
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "small", "u1");
+  DWORD dwError = 0;
+  EXPECT_EQ(0, MergeLimited(update, 100, dwError));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), dwError);
+  ExpectOldPack();
 }
 
 }  // namespace

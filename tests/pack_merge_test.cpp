@@ -348,27 +348,84 @@ TEST_F(MergeTest, LooseFileOntoEitherPackIsRefused) {
   }
 }
 
-TEST_F(MergeTest, CorruptStreamStopsTheMergeAndKeepsThePackConsistent) {
+TEST_F(MergeTest, CorruptStreamRollsTheWholeMergeBack) {
   std::string strBroken = Lzma86Encode(std::string(400, 'k'));
   strBroken.resize(strBroken.size() / 2);
   CTestPack update("res", /*bCompressed=*/true);
-  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("first"), "u1", 5);
+  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("first"), "u1", 5);        // in place, before the bad one
   update.AddEntry("res\\ui\\b.txt", strBroken, "u2", 400);
   update.AddEntry("res\\ui\\c.txt", Lzma86Encode("never"), "u3", 5);
   EXPECT_EQ(0, Merge(SampleClient(), update));
-  EXPECT_EQ("first", Content("res\\ui\\a.txt"));
-  EXPECT_EQ("BBBB", Content("res\\ui\\b.txt"));
-  EXPECT_EQ("<missing>", Content("res\\ui\\c.txt"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+  EXPECT_TRUE(ClientUnchanged());
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal"));
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal.new"));
 }
 
-TEST_F(MergeTest, LooseFileThatCannotBeWrittenIsReported) {
+TEST_F(MergeTest, LooseFileThatCannotBeWrittenRollsTheMergeBack) {
   WriteFileBytes(m_dir.Path() / "work/maps", "a file where a directory should be");
   CTestPack update("res");
+  update.AddEntry("res\\loose\\early.txt", "early", "u0");  // written before the failure, stays
   update.AddEntry("res\\maps\\m.txt", "m", "u1");
   update.AddEntry("res\\ui\\b.txt", "bbbb", "u2");
   EXPECT_EQ(0, Merge(SampleClient(), update));
-  EXPECT_EQ("bbbb", Content("res\\ui\\b.txt"));  // the rest is still merged
-  EXPECT_EQ((std::vector<std::string>{"maps"}), LooseFiles());
+  EXPECT_TRUE(ClientUnchanged());
+  EXPECT_EQ((std::vector<std::string>{"loose", "loose/early.txt", "maps"}), LooseFiles());
+}
+
+TEST_F(MergeTest, NewEntryThatClashesWithAFileOrADirectoryIsRefused) {
+  // A file of the client as a directory, a directory as a file, and two
+  // new entries that would be a file and a directory of the same name.
+  for (const std::vector<std::string>& vecNames :
+       {std::vector<std::string>{"res\\ui\\a.txt\\x.txt"}, std::vector<std::string>{"res\\ui\\deep"},
+        std::vector<std::string>{"res\\ui\\n", "res\\ui\\n\\m.txt"}}) {
+    SCOPED_TRACE(vecNames.back());
+    CTestPack client("res");
+    client.AddEntry("res\\ui\\a.txt", "AAAAAAAA", "tag-a");
+    client.AddEntry("res\\ui\\deep\\d.txt", "d", "d");
+    client.AddTreeForEntries();
+    CTestPack update("res");
+    for (const std::string& strName : vecNames) update.AddEntry(strName, "new", "n");
+    EXPECT_EQ(0, Merge(client, update));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+    EXPECT_TRUE(ClientUnchanged());
+  }
+}
+
+TEST_F(MergeTest, EntryClaimingGigabytesFailsWithoutAllocatingThem) {
+  CTestPack update("res", /*bCompressed=*/true);
+  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("tiny"), "u1", 3000000000u);  // appended, far past any stream
+  EXPECT_EQ(0, Merge(SampleClient(), update));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+  EXPECT_TRUE(ClientUnchanged());
+}
+
+// ---- the undo journal ---------------------------------------------------
+
+TEST_F(MergeTest, LooseFilesReplaceOldOnesWithoutLeavingTemporaryFiles) {
+  fs::create_directory(m_dir.Path() / "work/maps");
+  WriteFileBytes(m_dir.Path() / "work/maps/m.txt", "old loose content, longer than the new");
+  CTestPack update("res");
+  update.AddEntry("res\\maps\\m.txt", "new", "u1");
+  ASSERT_EQ(1, Merge(SampleClient(), update));
+  EXPECT_EQ("new", ReadFileBytes(m_dir.Path() / "work/maps/m.txt"));
+  EXPECT_EQ((std::vector<std::string>{"maps", "maps/m.txt"}), LooseFiles());
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal"));
+}
+
+TEST_F(MergeTest, LooseFileOntoAJournalIsRefused) {
+  // A loose file named like the client's journal would be applied to the
+  // client by its next open.
+  fs::current_path(m_dir.Path());
+  for (const char* pszName : {"x\\client.pak.journal", "x\\CLIENT.PAK.JOURNAL.NEW", "x\\update.pak.journal"}) {
+    SCOPED_TRACE(pszName);
+    CTestPack update("x");
+    update.AddEntry(pszName, "forged", "z");
+    EXPECT_EQ(0, Merge(SampleClient(), update));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_TRUE(ClientUnchanged());
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal"));
+  }
 }
 
 }  // namespace

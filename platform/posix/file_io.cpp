@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "platform/fault_hook.h"
 #include "platform/posix/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_mapping.h"
@@ -158,8 +159,20 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
       FALSE, [&] { return ReadFileImpl(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped); });
 }
 
+// The fault hooks run outside the exception barrier: stopping the program
+// at a hooked call unwinds the caller (platform/faultinject.h).
 extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  if (g_bFaultArmed) {
+    std::shared_ptr<CFileObject> spFile = LookupFile(hFile);
+    const uint64_t qwOffset =
+        lpOverlapped ? (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset : 0;
+    if (spFile && spFile->CanWrite() &&
+        !FaultHookWrite(spFile->Fd(), lpBuffer, nNumberOfBytesToWrite, lpOverlapped != nullptr, qwOffset)) {
+      if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+      return FALSE;
+    }
+  }
   return GuardWin32(FALSE, [&] {
     return WriteFileImpl(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
   });
@@ -176,9 +189,17 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 }
 
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+  if (g_bFaultArmed) {
+    std::shared_ptr<CFileObject> spFile = LookupFile(hFile);
+    if (spFile && spFile->CanWrite() && !FaultHookTruncate(spFile->Fd())) return FALSE;
+  }
   return GuardWin32(FALSE, [&] { return SetEndOfFileImpl(hFile); });
 }
 
 extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+  if (g_bFaultArmed) {
+    std::shared_ptr<CFileObject> spFile = LookupFile(hFile);
+    if (spFile && spFile->CanWrite() && !FaultHookFlush(spFile->Fd())) return FALSE;
+  }
   return GuardWin32(FALSE, [&] { return FlushFileBuffersImpl(hFile); });
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/fault_hook.h"
 #include "platform/posix/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"
@@ -144,10 +145,12 @@ DWORD GetFileAttributesImpl(LPCSTR pszFileName) {
 }  // namespace
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+  if (g_bFaultArmed && !FaultHookNameChange()) return FALSE;
   return GuardWin32(FALSE, [&] { return DeleteFileImpl(lpFileName); });
 }
 
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  if (g_bFaultArmed && !FaultHookNameChange()) return FALSE;
   return GuardWin32(FALSE, [&] { return MoveFileImpl(lpExistingFileName, lpNewFileName, dwFlags); });
 }
 

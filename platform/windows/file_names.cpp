@@ -1,4 +1,5 @@
 // The file and directory calls that take names, over their W forms.
+#include "platform/fault_hook.h"
 #include "platform/windows/wide_path.h"
 
 HANDLE WINAPI Cp936CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -11,10 +12,12 @@ HANDLE WINAPI Cp936CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD d
 }
 
 BOOL WINAPI Cp936DeleteFileA(LPCSTR lpFileName) {
+  if (g_bFaultArmed && !FaultHookNameChange()) return FALSE;
   return WithWidePath(lpFileName, FALSE, [](const wchar_t* pszWide) { return DeleteFileW(pszWide); });
 }
 
 BOOL WINAPI Cp936MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  if (g_bFaultArmed && !FaultHookNameChange()) return FALSE;
   return WithWidePath(lpExistingFileName, FALSE, [&](const wchar_t* pszExisting) {
     return WithWidePath(lpNewFileName, FALSE,
                         [&](const wchar_t* pszNew) { return MoveFileExW(pszExisting, pszNew, dwFlags); });

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "tools/filepacktools_lib/packjournal.h"
+
 CRealizePack g_realizePack;
 
 CPackFile::CPackFile()
@@ -41,6 +43,8 @@ void CPackFile::ResetFindState() {
 bool CPackFile::Open(std::string strPath) {
   Close();
   m_nMode = 2;
+  // A merge that was interrupted is undone before the pack is read.
+  if (!RestoreFromJournal(strPath)) return false;
   m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

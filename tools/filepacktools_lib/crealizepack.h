@@ -49,7 +49,9 @@ class CPackFile {
   // does not lie inside the file; what loaded before the failure stays until
   // Close(). Of two entries with the same name the first one read is kept.
   // A directory record that does not begin with the root name and a
-  // backslash is not placed in the tree.
+  // backslash is not placed in the tree. A journal that an interrupted merge
+  // left beside the pack (<path>.journal) is applied first, giving back the
+  // pack as it was before that merge; Open fails when that cannot be done.
   bool Open(std::string strPath);
 
   // Closes the file and its mapping and empties the index, the tree and the
@@ -101,15 +103,18 @@ class CPackFile {
   // the pack; the others are written as loose files below the current
   // directory, at their path without the root name.
   //   pSrcPack  an opened source pack; its mapping is closed on return.
-  // Returns false when an entry could not be decoded or written (the merge
-  // stops there, keeping what it merged so far consistent) or a loose file
-  // could not be written (the merge goes on).
+  // The placement is planned in memory first, then blobs and loose files
+  // are written (loose files under a temporary name, renamed when
+  // complete). Returns false at the first entry that cannot be encoded,
+  // decoded or written, or when the pack would reach 4 GiB; the file handle
+  // is closed then, so no SaveIndex can follow. Not safe against
+  // interruption on its own: MergePack journals the whole merge.
   bool MergeFrom(CPackFile* pSrcPack);
 
-  // Writes the index regions behind the data area and then the header, and
-  // closes the file. pszTarPack is not used: the save writes through the
-  // handle Open left. Returns false when a write fails (the header is then
-  // not written) or the pack would reach 4 GiB.
+  // Writes the index regions behind the data area and then the header,
+  // flushes and closes the file. pszTarPack is not used: the save writes
+  // through the handle Open left. Returns false when a write fails (the
+  // header is then not written) or the pack would reach 4 GiB.
   bool SaveIndex(const char* pszTarPack);
 
   // First fit over the free list, carving from the front of the block.
@@ -296,8 +301,6 @@ class CPackFile {
   friend class CPackExtractor;
   friend class CPackFinder;
   friend class CPackStreamer;
-  enum class MergeStep { kDone, kFailed, kStop };
-  static constexpr size_t kNoFreeBlock = static_cast<size_t>(-1);
 
   void ResetHeader();
   void ResetFindState();
@@ -308,19 +311,9 @@ class CPackFile {
   bool MapStoredBytes(const PackEntry& entry, CEntryBytes& out);
   bool ReadPlainBytes(const PackEntry& entry, CEntryBytes& out);
 
-  // Merge steps (packmerge.cpp).
-  bool CanMergeFrom(CPackFile& src, const std::string& strSrcPath, const std::string& strTarPath,
-                    const std::string& strCurrentDir);
-  bool BelongsToTree(const std::string& strName) const;
-  MergeStep MergeEntry(CPackFile& src, const std::string& strName, const PackEntry& srcEntry);
-  bool ReadForThisPack(CPackFile& src, const PackEntry& srcEntry, CEntryBytes& out);
-  bool ReplaceEntry(CPackFile& src, const PackEntry& srcEntry, PackEntry& target);
-  bool AddNewEntry(CPackFile& src, const std::string& strName, const PackEntry& srcEntry);
-  MergeStep WriteLooseFile(CPackFile& src, const std::string& strName, const PackEntry& srcEntry);
-  bool PlaceBlob(const CEntryBytes& bytes, uint32_t& dwOffset);
-  size_t FindFreeBlock(uint32_t dwSize) const;
-  int TakeFromFreeBlock(size_t nBlock, uint32_t dwSize);
-  bool WriteAt(uint32_t dwOffset, const void* pData, uint32_t dwSize);
+  // Merge steps: checks, plan, writes (packmerge.cpp, packplace.cpp,
+  // packmergewrite.cpp).
+  friend class CPackMerger;
 
   std::vector<PackFreeBlock> m_vecFreeBlock;
 
@@ -372,13 +365,22 @@ class CRealizePack {
   // both.
   //   pszSrcPack  the update pack; pszTarPack  the client pack. Both
   //               non-null and non-empty (asserted).
+  // All or nothing: before its first write the merge saves every byte it
+  // will overwrite in a journal beside the client (<client>.journal,
+  // removed once the merged pack is flushed). Interrupted at any point (a
+  // killed process, a power cut), the next Open of the client gives back
+  // the old pack; otherwise the pack is the merged one. Loose files are each
+  // absent, as they were, or complete.
   // Returns 1 when everything was merged and saved. Returns 0, with the
-  // last error set, when the update does not open; when the client does not
-  // open completely, or a check fails (an update blob outside its data
-  // area, an unsafe name, a loose file that would land on either pack or
-  // need a path of MAX_PATH or more, a client whose blobs overlap): nothing
-  // is written then; or when an entry cannot be decoded or written: what
-  // was merged up to there is saved.
+  // last error set and the client exactly as it was, when the update does
+  // not open; when the client does not open completely, or a check fails
+  // (an update blob outside its data area, an unsafe name, a loose file
+  // that would land on either pack or its journal or need a path of
+  // MAX_PATH or more, a client whose blobs overlap, a new entry below a
+  // file or named like a directory of the tree); when the client would
+  // reach 4 GiB or its journal cannot be written; or when an entry cannot
+  // be decoded or a write fails (the merge is rolled back; loose files
+  // written before stay).
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
  private:

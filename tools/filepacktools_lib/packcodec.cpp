@@ -125,6 +125,7 @@ int LzmaUncompress(const unsigned char* src, uint32_t srcLen, unsigned char* dst
   *pDstLen = 0;
   if (srcLen < kLzma86HeaderSize) return kLzmaErrorInputEof;
   if (src[0] > kLzma86FilterX86) return kLzmaErrorUnsupported;
+  if (dwOutSize > Lzma86MaxPlainSize(srcLen)) return kLzmaErrorData;
 
   lzma_options_lzma opt{};
   if (!ReadLzmaProps(src + kLzma86PropsOffset, dwOutSize, &opt)) return kLzmaErrorData;

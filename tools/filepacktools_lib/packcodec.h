@@ -36,9 +36,25 @@ constexpr int kLzmaErrorOutputEof = 7;
 int LzmaCompress(const unsigned char* src, uint32_t srcLen, unsigned char* dst, uint32_t* pDstLen,
                  int nLevel);
 
+// The most plain bytes an Lzma86 stream of dwStreamSize bytes can decode
+// to: 8192 per stream byte. Why no stream gives more: every decoded binary
+// decision narrows the range coder's range by at least the factor
+// 2017/2048 (an adaptive probability, 11 bits wide and moved by 1/32 of its
+// distance, never passes 2017/2048), which costs at least 0.022 bits of
+// input, so one input byte carries at most 364 decisions. The cheapest way
+// to output bytes is a repeated match of the longest length, 273 bytes for
+// 14 decisions (is-match, is-rep, is-rep0, is-rep0-long, two length
+// choices, eight length bits): 19.5 bytes per decision, at most 7,100 bytes
+// per input byte. (A 256 MiB run of zeros, the best case, encodes at 7,078
+// to 1.) Callers refuse a larger claimed size before allocating for it,
+// since an entry claiming gigabytes from a few bytes is damaged or hostile.
+constexpr uint64_t kLzma86MaxRatio = 8192;
+constexpr uint64_t Lzma86MaxPlainSize(uint32_t dwStreamSize) { return uint64_t{dwStreamSize} * kLzma86MaxRatio; }
+
 // Decodes exactly *pDstLen bytes (the caller knows the entry size; the size
 // field of the header is not trusted). On return *pDstLen holds the bytes
-// written, also on failure.
+// written, also on failure. A size beyond Lzma86MaxPlainSize(srcLen) fails
+// at once with kLzmaErrorData.
 int LzmaUncompress(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                    uint32_t* pDstLen);
 

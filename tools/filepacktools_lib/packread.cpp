@@ -25,6 +25,14 @@ bool CPackFile::ReadPlainBytes(const PackEntry& entry, CEntryBytes& out) {
     out.dwSize = entry.dwOrigSize;
     return true;
   }
+  // No stream of this length decodes to more: a larger claim is refused
+  // before anything is allocated for it.
+  if (entry.dwOrigSize > Lzma86MaxPlainSize(entry.dwStoredSize)) {
+    out.view.Unmap();
+    out.pbyData = nullptr;
+    SetLastError(ERROR_INVALID_DATA);
+    return false;
+  }
   out.pbyBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
   if (!out.pbyBuffer) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -1,28 +1,27 @@
 // Rewriting the regions behind the data area, and the header, after a merge.
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/fileio.h"
+#include "tools/filepacktools_lib/packmerger.h"
 
 // Writes the entry index (loaded entries in name order, then the entries the
 // merge added, in the order added), the directory table (keys in byte order,
 // each list in order) and the free list at dwIndexOffset, ends the file
-// there, and writes the header last. The header's counts are those of the
-// records written. Returns false, without writing the header, when a region
-// cannot be written or the pack would reach 4 GiB.
+// there, writes the header last and flushes the file: a merge removes its
+// journal only once everything is on disk. The header's counts are those of
+// the records written. Returns false, without writing the header, when a
+// region cannot be written or the pack would reach 4 GiB.
 bool CPackFile::SaveIndex(const char* /*pszTarPack*/) {
   if (!m_hPackFile) return false;
   // Windows will not shorten a file while a mapping of it exists, and the
   // merge reads only the source's mapping.
   m_hFileMapping.Reset();
-  uint64_t qwDirRecords = 0;
-  for (const auto& item : m_mapDir) qwDirRecords += item.second.size();
-  const uint64_t qwEntries = m_mapEntry.size() + m_vecNewEntry.size();
-  const uint64_t qwEnd = m_header.dwIndexOffset + qwEntries * kPackEntrySize + qwDirRecords * kPackDirRecordSize +
-                         m_vecFreeBlock.size() * uint64_t{kPackFreeBlockSize};
-  if (qwEnd > UINT32_MAX || qwEntries > INT32_MAX || m_vecFreeBlock.size() > INT32_MAX) {
+  if (CPackMerger::SavedEnd(*this) > UINT32_MAX || m_mapEntry.size() + m_vecNewEntry.size() > INT32_MAX ||
+      m_vecFreeBlock.size() > INT32_MAX) {
     SetLastError(ERROR_FILE_TOO_LARGE);
     m_hPackFile.Reset();
     return false;
   }
+  const PackHeader header = CPackMerger::SavedHeader(*this);
 
   CRecordWriter writer(m_hPackFile.Get(), m_liFilePos, m_header.dwIndexOffset);
   for (const auto& item : m_mapEntry) writer.Add(item.second.get(), kPackEntrySize);
@@ -33,15 +32,14 @@ bool CPackFile::SaveIndex(const char* /*pszTarPack*/) {
     for (const PackDirRecord& record : item.second) writer.Add(&record, kPackDirRecordSize);
   }
   for (const PackFreeBlock& block : m_vecFreeBlock) writer.Add(&block, kPackFreeBlockSize);
-  m_header.nEntryCount = static_cast<int32_t>(qwEntries);
-  m_header.nFreeBlockCount = static_cast<int32_t>(m_vecFreeBlock.size());
+  m_header = header;
   m_vecFreeBlock.clear();
 
   // The directory table's length is derived from the file size, so the file
   // must end at the free list even when the index came out shorter than the
   // one loaded (duplicate names are dropped when a pack is opened).
   bool bOk = writer.Finish() && SetEndOfFile(m_hPackFile.Get()) && SeekFile(m_hPackFile.Get(), m_liFilePos, 0) &&
-             WriteAll(m_hPackFile.Get(), &m_header, sizeof(m_header));
+             WriteAll(m_hPackFile.Get(), &m_header, sizeof(m_header)) && FlushFileBuffers(m_hPackFile.Get());
   m_hPackFile.Reset();
   return bOk;
 }

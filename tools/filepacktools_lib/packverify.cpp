@@ -19,6 +19,7 @@
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
+#include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/scopedhandle.h"
 
 namespace {
@@ -331,6 +332,11 @@ bool CPackVerifier::CheckEntryBytes(const VerifyProgress& fnProgress) {
 // allocated is reported instead of stopping the check.
 bool CPackVerifier::DecodeEntry(size_t nIndex) {
   const PackEntry& entry = m_vecEntry[nIndex];
+  if (entry.dwOrigSize > Lzma86MaxPlainSize(entry.dwStoredSize)) {
+    Problem(EntryLabel(nIndex) + " claims " + Num(entry.dwOrigSize) + " bytes, more than " +
+            Num(entry.dwStoredSize) + " stored bytes can decode to");
+    return true;
+  }
   std::unique_ptr<unsigned char[]> pbyStored(new (std::nothrow) unsigned char[entry.dwStoredSize + size_t{1}]);
   std::unique_ptr<unsigned char[]> pbyPlain(
       new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
@@ -362,6 +368,12 @@ bool VerifyPack(const char* pszPath, std::vector<std::string>& vecProblems, cons
   const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
   if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
   const uint64_t qwFileSize = (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
+  // A check reads and never restores: what is on disk is half a merge.
+  if (HasJournal(pszPath)) {
+    vecProblems.push_back("a merge into the pack was interrupted: its undo journal " +
+                          Quoted(JournalPath(pszPath)) +
+                          " lies beside it, and the next open puts back the pack as it was before that merge");
+  }
   CPackVerifier verifier(hFile.Get(), qwFileSize, vecProblems);
   return verifier.Run(fnProgress);
 }

@@ -17,7 +17,9 @@ using VerifyProgress = std::function<void(size_t nDone, size_t nTotal)>;
 // safe, and begin with the root name, the directory table agrees with the
 // index (every file record names an entry, every entry has one file record,
 // every directory holding records has its own record), and every entry
-// decodes (compressed pack) or has equal sizes (plain pack).
+// decodes (compressed pack) or has equal sizes (plain pack) and claims no
+// more bytes than its stream can hold. The undo journal of an interrupted
+// merge beside the pack is reported too: the pack is not restored here.
 //   pszPath      non-null, non-empty (asserted). Opened for reading only,
 //                shared with readers and writers; never written.
 //   vecProblems  receives one short English sentence per problem, naming

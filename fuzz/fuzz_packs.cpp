@@ -1,0 +1,107 @@
+#include "fuzz/fuzz_packs.h"
+
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "tools/filepacktools_lib/packcodec.h"
+#include "tools/filepacktools_lib/packrecords.h"
+
+namespace {
+
+template <typename TRecord>
+void Append(std::string& strOut, const TRecord& record) {
+  strOut.append(reinterpret_cast<const char*>(&record), sizeof(record));
+}
+
+// The directory table a build writes: keys in byte order, children in the
+// order of the entries.
+std::vector<PackDirRecord> TreeOf(const std::string& strRoot, const std::vector<CFuzzEntry>& vecEntries) {
+  std::map<std::string, std::vector<std::pair<int32_t, std::string>>> mapTree;
+  for (const CFuzzEntry& entry : vecEntries) {
+    std::string strKey = strRoot;
+    std::string strRest = entry.strName.substr(strRoot.size() + 1);
+    for (size_t nSep; (nSep = strRest.find('\\')) != std::string::npos;) {
+      const std::string strChild = strKey + "\\" + strRest.substr(0, nSep);
+      strRest.erase(0, nSep + 1);
+      if (!mapTree.count(strChild)) {
+        mapTree[strKey].push_back({kPackDirKindDir, strChild});
+        mapTree[strChild];
+      }
+      strKey = strChild;
+    }
+    mapTree[strKey].push_back({kPackDirKindFile, entry.strName});
+  }
+  std::vector<PackDirRecord> vecRecords;
+  for (const auto& item : mapTree) {
+    for (const auto& child : item.second) {
+      PackDirRecord record;
+      record.nKind = child.first;
+      SetField(record.szFullPath, kPackNameSize, child.second);
+      vecRecords.push_back(record);
+    }
+  }
+  return vecRecords;
+}
+
+}  // namespace
+
+std::string Lzma86(const std::string& strPlain) {
+  std::string strOut(2 * strPlain.size() + 100, '\0');
+  uint32_t dwLen = static_cast<uint32_t>(strOut.size());
+  if (LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()), static_cast<uint32_t>(strPlain.size()),
+                   reinterpret_cast<unsigned char*>(&strOut[0]), &dwLen, -1) != kLzmaOk) {
+    throw std::runtime_error("LzmaCompress failed");
+  }
+  strOut.resize(dwLen);
+  return strOut;
+}
+
+std::string MakePack(const std::string& strRoot, const std::vector<CFuzzEntry>& vecEntries, bool bCompressed,
+                     uint32_t nHole) {
+  std::string strData;
+  std::vector<PackEntry> vecIndex;
+  std::vector<PackFreeBlock> vecFree;
+  for (const CFuzzEntry& entry : vecEntries) {
+    const std::string strStored = bCompressed ? Lzma86(entry.strPlain) : entry.strPlain;
+    PackEntry record;
+    std::memset(&record, 0, sizeof(record));
+    SetField(record.szName, kPackNameSize, entry.strName);
+    record.dwOrigSize = static_cast<uint32_t>(entry.strPlain.size());
+    record.dwStoredSize = static_cast<uint32_t>(strStored.size());
+    record.dwOffset = kPackHeaderSize + static_cast<uint32_t>(strData.size());
+    SetField(record.szTag, kPackTagSize, entry.strTag);
+    vecIndex.push_back(record);
+    strData += strStored;
+    if (nHole > 0 && vecIndex.size() == 1) {
+      vecFree.push_back({kPackHeaderSize + static_cast<uint32_t>(strData.size()), nHole});
+      strData.append(nHole, '\xEE');
+    }
+  }
+  PackHeader header;
+  std::memset(&header, 0, sizeof(header));
+  std::memcpy(header.szMagic, kPackMagic, kPackMagicSize);
+  std::memcpy(&header.fVersion, &kPackVersionBits, sizeof(float));
+  header.dwIndexOffset = kPackHeaderSize + static_cast<uint32_t>(strData.size());
+  header.nEntryCount = static_cast<int32_t>(vecIndex.size());
+  header.nFreeBlockCount = static_cast<int32_t>(vecFree.size());
+  SetField(header.szRootName, kPackRootNameSize, strRoot);
+  header.byCompressed = bCompressed ? 1 : 0;
+
+  std::string strOut;
+  Append(strOut, header);
+  strOut += strData;
+  for (const PackEntry& record : vecIndex) Append(strOut, record);
+  for (const PackDirRecord& record : TreeOf(strRoot, vecEntries)) Append(strOut, record);
+  for (const PackFreeBlock& block : vecFree) Append(strOut, block);
+  return strOut;
+}
+
+std::string FixedClient() {
+  return MakePack("res",
+                  {{"res\\ui\\a.txt", "AAAAAAAAAAAAAAAA", "a1"},
+                   {"res\\ui\\b.txt", "BBBB", "b1"},
+                   {"res\\ui\\deep\\c.txt", std::string(300, 'c'), "c1"},
+                   {"res\\maps\\m.map", "map", "m1"}},
+                  false, 24);
+}

@@ -1,0 +1,313 @@
+// A merge failed or interrupted at every point that changes a file on disk,
+// in every way the fault injector knows (a failing call, a disk gone full,
+// a killed process, a power cut, each with or without a torn last write):
+// after the next open the client pack must be exactly the old pack or
+// exactly the merged one, and each loose file absent, old or complete.
+// Each injected merge runs in a child process of its own.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/faultinject.h"
+#include "tests/support/child_process.h"
+#include "tests/support/pack_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packverify.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kModes[] = {"fail", "fail-onward", "stop", "stop-torn", "power-cut", "power-cut-torn"};
+
+bool IsFailMode(const std::string& strMode) { return strMode.compare(0, 4, "fail") == 0; }
+
+// A client that every placement case of a merge touches, and its update.
+CTestPack ScenarioClient() {
+  CTestPack client("res");
+  client.AddEntry("res\\ui\\a.txt", "AAAAAAAA", "a1");    // shrinks in place, frees its tail
+  client.AddHole(6);                                      // takes b exactly
+  client.AddEntry("res\\ui\\b.txt", "BBBB", "b1");        // grows into the hole
+  client.AddEntry("res\\ui\\c.txt", "CCCCCCCCCC", "c1");  // grows, appended; h takes its old slot
+  client.AddEntry("res\\ui\\d.txt", "DDDDD", "d1");       // same size, in place
+  client.AddEntry("res\\ui\\e.txt", "EEE", "e1");         // unchanged
+  client.AddEntry("res\\ui\\f.txt", "FFF", "f1");         // grows, appended
+  client.AddTreeForEntries();
+  return client;
+}
+
+CTestPack ScenarioUpdate() {
+  CTestPack update("res", /*bCompressed=*/true);
+  auto add = [&update](const std::string& strName, const std::string& strPlain, const std::string& strTag) {
+    update.AddEntry(strName, Lzma86Encode(strPlain), strTag, static_cast<uint32_t>(strPlain.size()));
+  };
+  add("res\\loose\\x.txt", "new loose x", "x2");  // replaces an old loose file
+  add("res\\maps\\town\\t.map", "town map", "t1");  // a new loose file in new directories
+  add("res\\ui\\a.txt", "new", "a2");
+  add("res\\ui\\b.txt", "bbbbbb", "b2");
+  add("res\\ui\\c.txt", "cccccccccccc", "c2");
+  add("res\\ui\\d.txt", "ddddd", "d2");
+  add("res\\ui\\deep\\n.txt", "nn", "n1");  // new, in a new directory of the tree
+  add("res\\ui\\e.txt", "not written", "e1");
+  add("res\\ui\\f.txt", "ffffffffffffffffffff", "f2");
+  add("res\\ui\\h.txt", "hhhhhhhhh", "h1");  // new, into c's old slot
+  return update;
+}
+
+struct CChildRun {
+  bool bEnded = false;
+  int nExitCode = -1;
+  int nResult = -1;
+  unsigned long nError = 0;
+  unsigned nPoints = 0;
+};
+
+// The loose files below a work directory, by relative path (temporary
+// files of an interrupted write included).
+std::map<std::string, std::string> LooseFiles(const fs::path& work) {
+  std::map<std::string, std::string> mapFiles;
+  for (const auto& item : fs::recursive_directory_iterator(work)) {
+    if (item.is_regular_file()) mapFiles[fs::relative(item.path(), work).generic_u8string()] = ReadFileBytes(item.path());
+  }
+  return mapFiles;
+}
+
+bool IsPartial(const std::string& strPath) {
+  const std::string strSuffix = ".~partial";
+  return strPath.size() > strSuffix.size() && strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+}
+
+class MergeCrashTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_pOld = new std::string(ScenarioClient().Bytes());
+    s_pOldLoose = new std::map<std::string, std::string>{{"loose/x.txt", "old loose x"}};
+    // The merged state, from a merge that nothing disturbs.
+    CTempDir reference;
+    Lay(reference.Path());
+    EXPECT_EQ(1, MergeInProcess(reference.Path()));
+    s_pNew = new std::string(ReadFileBytes(reference.Path() / "client.pak"));
+    s_pNewLoose = new std::map<std::string, std::string>(LooseFiles(reference.Path() / "work"));
+  }
+  static void TearDownTestSuite() {
+    delete s_pOld;
+    delete s_pNew;
+    delete s_pOldLoose;
+    delete s_pNewLoose;
+  }
+
+  static void Lay(const fs::path& dir) {
+    ScenarioClient().WriteTo(dir / "client.pak");
+    ScenarioUpdate().WriteTo(dir / "update.pak");
+    fs::create_directories(dir / "work/loose");
+    WriteFileBytes(dir / "work/loose/x.txt", "old loose x");
+  }
+
+  static int MergeInProcess(const fs::path& dir) {
+    CCurrentDirGuard cwd;
+    fs::current_path(dir / "work");
+    CRealizePack realize;
+    return realize.MergePack(ToProgramPath(dir / "update.pak").c_str(), ToProgramPath(dir / "client.pak").c_str());
+  }
+
+  // Runs the child with MODE and POINT on the pack set in dir.
+  static CChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
+    const std::vector<std::string> vecArgs = {
+        "merge_fault_child", strMode, std::to_string(nPoint),
+        bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak")};
+    CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, dir / "work", 60000);
+    CChildRun run;
+    run.bEnded = result.bEnded;
+    run.nExitCode = result.nExitCode;
+    std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u", &run.nResult, &run.nError, &run.nPoints);
+    return run;
+  }
+
+  // What the child's exit says about the mode it ran in.
+  static void ExpectExit(const CChildRun& run, const std::string& strMode) {
+    ASSERT_TRUE(run.bEnded);
+    if (IsFailMode(strMode)) {
+      EXPECT_EQ(0, run.nExitCode);
+      EXPECT_EQ(0, run.nResult) << "a failed call must fail the whole operation";
+      EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
+    } else {
+      EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
+    }
+  }
+
+  // Opens the client as the next run would and checks that it is the old
+  // or the new pack, with loose files to match. Returns true for new.
+  static bool ExpectOldOrNew(const fs::path& dir) {
+    {
+      CPackFile pack;
+      EXPECT_TRUE(pack.Open(ToProgramPath(dir / "client.pak")));
+    }
+    EXPECT_FALSE(fs::exists(dir / "client.pak.journal"));
+    EXPECT_FALSE(fs::exists(dir / "client.pak.journal.new"));
+    const std::string strPack = ReadFileBytes(dir / "client.pak");
+    const bool bNew = strPack == *s_pNew;
+    EXPECT_TRUE(bNew || strPack == *s_pOld) << "the pack is neither the old one nor the merged one";
+    for (const auto& item : LooseFiles(dir / "work")) {
+      if (IsPartial(item.first)) continue;  // the temporary file of a write that never ended
+      const auto itNew = s_pNewLoose->find(item.first);
+      const auto itOld = s_pOldLoose->find(item.first);
+      const bool bIsNew = itNew != s_pNewLoose->end() && itNew->second == item.second;
+      const bool bIsOld = itOld != s_pOldLoose->end() && itOld->second == item.second;
+      EXPECT_TRUE(bIsNew || bIsOld) << item.first << " is neither old nor complete";
+      // The pack is saved after every loose file was written.
+      EXPECT_TRUE(bIsNew || !bNew) << item.first << " is old beside the merged pack";
+    }
+    return bNew;
+  }
+
+  // The run after a failure: the merge again, to its end.
+  static void ExpectRerunCompletes(const fs::path& dir) {
+    EXPECT_EQ(1, MergeInProcess(dir));
+    EXPECT_TRUE(*s_pNew == ReadFileBytes(dir / "client.pak")) << "the merge run again differs";
+    EXPECT_EQ(*s_pNewLoose, LooseFiles(dir / "work"));
+  }
+
+  static std::string* s_pOld;
+  static std::string* s_pNew;
+  static std::map<std::string, std::string>* s_pOldLoose;
+  static std::map<std::string, std::string>* s_pNewLoose;
+};
+
+std::string* MergeCrashTest::s_pOld = nullptr;
+std::string* MergeCrashTest::s_pNew = nullptr;
+std::map<std::string, std::string>* MergeCrashTest::s_pOldLoose = nullptr;
+std::map<std::string, std::string>* MergeCrashTest::s_pNewLoose = nullptr;
+
+TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
+  ASSERT_NE(*s_pOld, *s_pNew);
+  CTempDir counted;
+  Lay(counted.Path());
+  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  ASSERT_EQ(1, count.nResult);
+  EXPECT_EQ(*s_pNew, ReadFileBytes(counted.Path() / "client.pak")) << "the child's merge differs";
+  // Journal (write, flush, rename), two loose files (write, flush, rename
+  // each), seven blobs, the save (index, end of file, header, flush) and
+  // the journal's removal.
+  ASSERT_EQ(3u + 6u + 7u + 4u + 1u, count.nPoints);
+
+  unsigned nTested = 0;
+  int nOld = 0;
+  int nNew = 0;
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= count.nPoints; ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      Lay(dir.Path());
+      const CChildRun run = RunChild(dir.Path(), pszMode, nPoint, false);
+      ExpectExit(run, pszMode);
+      if (std::string(pszMode) == "fail") {
+        // Rolled back at once: no open is needed to see the old pack.
+        EXPECT_TRUE(*s_pOld == ReadFileBytes(dir.Path() / "client.pak")) << "not rolled back";
+        EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal"));
+      }
+      (ExpectOldOrNew(dir.Path()) ? nNew : nOld)++;
+      ExpectRerunCompletes(dir.Path());
+      ++nTested;
+      if (HasFatalFailure()) return;
+    }
+  }
+  // The journal's removal is the last point, and the merge's commit: until
+  // it is done, every interruption gives back the old pack.
+  EXPECT_EQ(0, nNew);
+  std::cout << "merge: " << count.nPoints << " write points x " << std::size(kModes) << " modes = " << nTested
+            << " interrupted merges, " << nOld << " gave the old pack, " << nNew << " the merged one\n";
+  RecordProperty("merge_write_points", static_cast<int>(count.nPoints));
+}
+
+// A restore is interrupted in its turn: the journal stays, so the next open
+// restores again.
+TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  // Stopped just before the journal is removed: the pack is the merged one
+  // and the restore has everything to undo.
+  CTempDir stopped;
+  Lay(stopped.Path());
+  ASSERT_EQ(kFaultExitCode, RunChild(stopped.Path(), "stop", count.nPoints, false).nExitCode);
+  ASSERT_EQ(*s_pNew, ReadFileBytes(stopped.Path() / "client.pak"));
+  ASSERT_TRUE(fs::exists(stopped.Path() / "client.pak.journal"));
+  // A check reads only: it reports the journal and leaves both files alone.
+  std::vector<std::string> vecProblems;
+  EXPECT_TRUE(VerifyPack(ToProgramPath(stopped.Path() / "client.pak").c_str(), vecProblems));
+  ASSERT_EQ(1u, vecProblems.size());
+  EXPECT_NE(std::string::npos, vecProblems[0].find("interrupted")) << vecProblems[0];
+  EXPECT_TRUE(fs::exists(stopped.Path() / "client.pak.journal"));
+
+  auto copyStopped = [&stopped](const fs::path& dir) {
+    for (const auto& item : fs::recursive_directory_iterator(stopped.Path())) {
+      const fs::path to = dir / fs::relative(item.path(), stopped.Path());
+      if (item.is_directory()) {
+        fs::create_directories(to);
+      } else {
+        WriteFileBytes(to, ReadFileBytes(item.path()));
+      }
+    }
+  };
+  CTempDir restored;
+  copyStopped(restored.Path());
+  const CChildRun restore = RunChild(restored.Path(), "count", 0, true);
+  ASSERT_EQ(1, restore.nResult);
+  EXPECT_EQ(*s_pOld, ReadFileBytes(restored.Path() / "client.pak"));
+  // The ranges, the end of the file, the flush and the journal's removal.
+  ASSERT_GE(restore.nPoints, 4u);
+
+  unsigned nTested = 0;
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= restore.nPoints; ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at restore point " + std::to_string(nPoint));
+      CTempDir dir;
+      copyStopped(dir.Path());
+      const CChildRun run = RunChild(dir.Path(), pszMode, nPoint, true);
+      ASSERT_TRUE(run.bEnded);
+      if (IsFailMode(pszMode)) {
+        EXPECT_EQ(0, run.nResult) << "an open whose restore failed must fail";
+      }
+      EXPECT_FALSE(ExpectOldOrNew(dir.Path())) << "a journal that was there must win";
+      ++nTested;
+    }
+  }
+  std::cout << "restore: " << restore.nPoints << " write points x " << std::size(kModes) << " modes = " << nTested
+            << " interrupted restores\n";
+  RecordProperty("restore_write_points", static_cast<int>(restore.nPoints));
+}
+
+// Leftovers of a journal that never became complete do not count.
+TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
+  CTempDir dir;
+  Lay(dir.Path());
+  WriteFileBytes(dir.Path() / "client.pak.journal.new", "torn");
+  WriteFileBytes(dir.Path() / "client.pak.journal", std::string(200, '\x55'));  // no valid journal
+  ExpectOldOrNew(dir.Path());
+  EXPECT_EQ(*s_pOld, ReadFileBytes(dir.Path() / "client.pak"));
+
+  // A complete journal of this pack, laid beside a pack replaced since.
+  CTempDir stopped;
+  Lay(stopped.Path());
+  const CChildRun count = RunChild(stopped.Path(), "count", 0, false);
+  CTempDir other;
+  Lay(other.Path());
+  ASSERT_EQ(kFaultExitCode, RunChild(other.Path(), "stop", count.nPoints, false).nExitCode);
+  CTestPack replacement("other");
+  replacement.AddEntry("other\\z.txt", "zzz", "z");
+  replacement.AddTreeForEntries();
+  replacement.WriteTo(other.Path() / "client.pak");
+  CPackFile pack;
+  EXPECT_TRUE(pack.Open(ToProgramPath(other.Path() / "client.pak")));
+  pack.Close();
+  EXPECT_EQ(replacement.Bytes(), ReadFileBytes(other.Path() / "client.pak"));
+  EXPECT_FALSE(fs::exists(other.Path() / "client.pak.journal"));
+}
+
+}  // namespace
