@@ -306,6 +306,7 @@ class CPackFile {
   void ResetFindState();
   bool LoadRegions(uint64_t qwFileSize);
   void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
+  void LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount);
 
   // Entry bytes (packread.cpp).
   bool MapStoredBytes(const PackEntry& entry, CEntryBytes& out);
