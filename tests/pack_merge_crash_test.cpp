@@ -244,6 +244,14 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   ASSERT_EQ(1u, vecProblems.size());
   EXPECT_NE(std::string::npos, vecProblems[0].find("interrupted")) << vecProblems[0];
   EXPECT_TRUE(fs::exists(stopped.Path() / "client.pak.journal"));
+  // Nor is a half-merged pack read when it cannot be written to restore it.
+  const fs::perms permsBefore = fs::status(stopped.Path() / "client.pak").permissions();
+  fs::permissions(stopped.Path() / "client.pak", fs::perms::owner_read | fs::perms::group_read);
+  CPackFile readOnly;
+  EXPECT_FALSE(readOnly.OpenForReading(ToProgramPath(stopped.Path() / "client.pak")));
+  fs::permissions(stopped.Path() / "client.pak", permsBefore);
+  EXPECT_EQ(*s_pNew, ReadFileBytes(stopped.Path() / "client.pak"));
+  EXPECT_TRUE(fs::exists(stopped.Path() / "client.pak.journal"));
 
   auto copyStopped = [&stopped](const fs::path& dir) {
     for (const auto& item : fs::recursive_directory_iterator(stopped.Path())) {

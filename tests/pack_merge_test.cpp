@@ -413,6 +413,35 @@ TEST_F(MergeTest, LooseFilesReplaceOldOnesWithoutLeavingTemporaryFiles) {
   EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal"));
 }
 
+TEST_F(MergeTest, ReadOnlyUpdateMergesAndReadOnlyClientIsLeftAlone) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "new", "x");
+  update.AddEntry("res\\loose\\x.txt", "x", "t");
+  SampleClient().WriteTo(m_dir.Path() / "client.pak");
+  update.WriteTo(m_dir.Path() / "update.pak");
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read;
+  fs::permissions(m_dir.Path() / "update.pak", readOnly);
+  EXPECT_EQ(1, MergeFiles());
+  EXPECT_EQ("new", Content("res\\ui\\a.txt"));
+
+  // A client that was only read cannot take a merge: nothing is written.
+  CPackFile client;
+  CPackFile source;
+  m_strClientBefore = ReadFileBytes(m_dir.Path() / "client.pak");
+  fs::permissions(m_dir.Path() / "client.pak", readOnly);
+  ASSERT_TRUE(client.OpenForReading(m_dir.ProgramPath("client.pak")));
+  ASSERT_TRUE(source.OpenForReading(m_dir.ProgramPath("update.pak")));
+  EXPECT_FALSE(client.MergeFrom(&source));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  client.Close();
+  source.Close();
+  EXPECT_EQ(0, MergeFiles());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  fs::permissions(m_dir.Path() / "client.pak", readOnly | fs::perms::owner_write);
+  EXPECT_TRUE(ClientUnchanged());
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal"));
+}
+
 TEST_F(MergeTest, LooseFileOntoAJournalIsRefused) {
   // A loose file named like the client's journal would be applied to the
   // client by its next open.

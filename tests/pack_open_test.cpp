@@ -248,7 +248,17 @@ TEST_F(PackOpenTest, FilesThatCannotBeWrittenAreRefused) {
   const std::string strPath = Write(pack, "ro.pak");
   fs::permissions(m_dir.Path() / "ro.pak", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_FALSE(file.Open(strPath));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  // Reading only, it opens; an update needs a writable pack.
+  ASSERT_TRUE(file.OpenForReading(strPath));
+  EXPECT_TRUE(file.IsReadOnly());
+  EXPECT_EQ((std::vector<std::string>{"res\\a.txt"}), EntryNames(file));
+  EXPECT_FALSE(file.SaveIndex(strPath.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   fs::permissions(m_dir.Path() / "ro.pak", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(file.OpenForReading(strPath));
+  EXPECT_FALSE(file.IsReadOnly()) << "a writable pack is opened for writing";
+  file.Close();
 
   // Held open by someone who shares nothing: the open is a sharing violation.
   HANDLE hLock = CreateFileA(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

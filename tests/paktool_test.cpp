@@ -164,6 +164,15 @@ TEST_F(PaktoolTest, MergeThenVerify) {
   EXPECT_EQ("新的标题，比原来的长", Ok({"cat", "client.pak", "界面/标题.txt"}));
   EXPECT_EQ("new file", Ok({"cat", "client.pak", "界面/新.txt"}));
   EXPECT_EQ(Pattern(70000, 2), Ok({"cat", "client.pak", "地图/城镇/街道.map"}));
+
+  // Packs shipped read-only are read and merged from; merging into one fails.
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read;
+  fs::permissions(Path("client.pak"), readOnly);
+  EXPECT_EQ("new file", Ok({"cat", "client.pak", "界面/新.txt"}));
+  EXPECT_NE(std::string::npos, Ok({"info", "client.pak"}).find("entries:      5\n"));
+  const CChildResult into = Run({"merge", "update.pak", "client.pak"});
+  EXPECT_EQ(1, into.nExitCode) << into.strOutput;
+  fs::permissions(Path("client.pak"), readOnly | fs::perms::owner_write);
 }
 
 TEST_F(PaktoolTest, VerifyReportsDamageAndFails) {

@@ -40,14 +40,24 @@ void CPackFile::ResetFindState() {
   m_mapFindDir.clear();
 }
 
-bool CPackFile::Open(std::string strPath) {
+bool CPackFile::Open(std::string strPath) { return OpenPack(strPath, false); }
+
+bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(strPath, true); }
+
+bool CPackFile::OpenPack(const std::string& strPath, bool bAllowReadOnly) {
   Close();
   m_nMode = 2;
   // A merge that was interrupted is undone before the pack is read.
   if (!RestoreFromJournal(strPath)) return false;
+  m_bReadOnly = false;
   m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!m_hPackFile && bAllowReadOnly && GetLastError() == ERROR_ACCESS_DENIED) {
+    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_bReadOnly = static_cast<bool>(m_hPackFile);
+  }
   if (!m_hPackFile) return false;
 
   // A short or unreadable header leaves the rest zero; the region checks
@@ -57,7 +67,7 @@ bool CPackFile::Open(std::string strPath) {
   ReadFile(m_hPackFile.Get(), &m_header, sizeof(m_header), &dwRead, nullptr);
   m_byCompressed = m_header.byCompressed;
 
-  m_hFileMapping.Reset(CreateFileMappingA(m_hPackFile.Get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+  m_hFileMapping.Reset(CreateFileMappingA(m_hPackFile.Get(), nullptr, m_bReadOnly ? PAGE_READONLY : PAGE_READWRITE, 0, 0, nullptr));
   if (!m_hFileMapping) {
     m_hPackFile.Reset();
     return false;
@@ -169,6 +179,7 @@ void CPackFile::LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount) {
 
 void CPackFile::Close() {
   m_hPackFile.Reset();
+  m_bReadOnly = false;
   m_hFileMapping.Reset();
   m_mapEntry.clear();
   m_mapDir.clear();

@@ -54,6 +54,17 @@ class CPackFile {
   // pack as it was before that merge; Open fails when that cannot be done.
   bool Open(std::string strPath);
 
+  // Opens a pack as Open does, except that a file that may only be read
+  // (ERROR_ACCESS_DENIED for writing: a read-only file, read-only media) is
+  // opened for reading. Such a pack can be listed, extracted, streamed and
+  // merged from; merging into it or saving it fails with
+  // ERROR_ACCESS_DENIED and writes nothing. A journal beside it that cannot
+  // be applied still fails the open, since the pack would be half merged.
+  bool OpenForReading(const std::string& strPath);
+
+  // True when the open pack is open for reading only.
+  bool IsReadOnly() const { return m_bReadOnly; }
+
   // Closes the file and its mapping and empties the index, the tree and the
   // free list. Safe after a failed Open and on a closed object.
   void Close();
@@ -106,7 +117,8 @@ class CPackFile {
   // The placement is planned in memory first, then blobs and loose files
   // are written (loose files under a temporary name, renamed when
   // complete). Returns false at the first entry that cannot be encoded,
-  // decoded or written, or when the pack would reach 4 GiB; the file handle
+  // decoded or written, when the pack would reach 4 GiB, or (writing
+  // nothing) when this pack is open for reading only; the file handle
   // is closed then, so no SaveIndex can follow. Not safe against
   // interruption on its own: MergePack journals the whole merge.
   bool MergeFrom(CPackFile* pSrcPack);
@@ -114,7 +126,8 @@ class CPackFile {
   // Writes the index regions behind the data area and then the header,
   // flushes and closes the file. pszTarPack is not used: the save writes
   // through the handle Open left. Returns false when a write fails (the
-  // header is then not written) or the pack would reach 4 GiB.
+  // header is then not written) or the pack would reach 4 GiB, and with
+  // ERROR_ACCESS_DENIED, writing nothing, when it is open for reading only.
   bool SaveIndex(const char* pszTarPack);
 
   // First fit over the free list, carving from the front of the block.
@@ -304,6 +317,7 @@ class CPackFile {
 
   void ResetHeader();
   void ResetFindState();
+  bool OpenPack(const std::string& strPath, bool bAllowReadOnly);
   bool LoadRegions(uint64_t qwFileSize);
   void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
   void LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount);
@@ -340,6 +354,7 @@ class CPackFile {
   // Opened pack.
   int32_t m_nMode;  // 0 constructed (building), 2 opened from a file
   uint8_t m_byCompressed;
+  bool m_bReadOnly = false;
   uint32_t m_dwAllocGranularity;
   CScopedHandle m_hFileMapping;
   PackEntryMap m_mapEntry;
@@ -374,7 +389,8 @@ class CRealizePack {
   // absent, as they were, or complete.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
-  // not open; when the client does not open completely, or a check fails
+  // not open (an update that may only be read is fine); when the client
+  // does not open completely, or a check fails
   // (an update blob outside its data area, an unsafe name, a loose file
   // that would land on either pack or its journal or need a path of
   // MAX_PATH or more, a client whose blobs overlap, a new entry below a

@@ -33,6 +33,16 @@ void AddPackKeys(const std::string& strPack, const std::string& strCurrentDir, s
   vecKeys.push_back(ComparablePath(JournalTempPath(strPack), strCurrentDir));
 }
 
+// A pack opened for reading only is never a merge's target: the merge would
+// fail at its first write, and the journal could not put the pack back.
+// (MergePack opens its target with Open, which wants write access anyway;
+// this guards MergeFrom's callers.)
+bool RefuseReadOnly(const CPackFile& pack) {
+  if (!pack.IsReadOnly()) return true;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return false;
+}
+
 }  // namespace
 
 int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
@@ -47,7 +57,8 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   m_pSrcPack->Close();
   m_pTarPack->Close();
   // Opening restores either pack from the journal an interrupted merge left.
-  if (!m_pSrcPack->Open(pszSrcPack)) return 0;
+  // The update is only read, so a read-only one will do.
+  if (!m_pSrcPack->OpenForReading(pszSrcPack)) return 0;
 
   // A target that does not open completely is never written: saving it
   // would drop what did not load. Nothing is written before the journal is
@@ -73,7 +84,7 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
 
 bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
   CPackMerger merger(*this, *pSrcPack);
-  const bool bOk = merger.Plan() && merger.Write();
+  const bool bOk = RefuseReadOnly(*this) && merger.Plan() && merger.Write();
   pSrcPack->m_hFileMapping.Reset();
   // The index in memory no longer matches the file: no save may follow.
   if (!bOk) m_hPackFile.Reset();

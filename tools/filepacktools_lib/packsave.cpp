@@ -9,9 +9,15 @@
 // there, writes the header last and flushes the file: a merge removes its
 // journal only once everything is on disk. The header's counts are those of
 // the records written. Returns false, without writing the header, when a
-// region cannot be written or the pack would reach 4 GiB.
+// region cannot be written or the pack would reach 4 GiB, and without
+// writing anything when the pack was opened for reading only.
 bool CPackFile::SaveIndex(const char* /*pszTarPack*/) {
   if (!m_hPackFile) return false;
+  if (m_bReadOnly) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    m_hPackFile.Reset();
+    return false;
+  }
   // Windows will not shorten a file while a mapping of it exists, and the
   // merge reads only the source's mapping.
   m_hFileMapping.Reset();

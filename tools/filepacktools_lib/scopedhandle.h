@@ -53,8 +53,9 @@ class CMappedView {
   CMappedView& operator=(const CMappedView&) = delete;
 
   // Returns the address of qwOffset's byte, or null with the last error set.
-  // A zero-length request maps nothing and returns a valid empty range.
-  unsigned char* Map(HANDLE hMapping, uint64_t qwOffset, uint64_t qwLength, DWORD dwGranularity) {
+  // A zero-length request maps nothing and returns a valid empty range. The
+  // view is for reading only, so a mapping of a read-only file will do.
+  const unsigned char* Map(HANDLE hMapping, uint64_t qwOffset, uint64_t qwLength, DWORD dwGranularity) {
     Unmap();
     if (qwLength == 0) return &m_byEmpty;
     uint64_t qwSlack = qwOffset % dwGranularity;
@@ -64,7 +65,7 @@ class CMappedView {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }
-    m_pBase = MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, static_cast<DWORD>(qwStart >> 32),
+    m_pBase = MapViewOfFile(hMapping, FILE_MAP_READ, static_cast<DWORD>(qwStart >> 32),
                             static_cast<DWORD>(qwStart), static_cast<SIZE_T>(qwSize));
     if (!m_pBase) return nullptr;
     return static_cast<unsigned char*>(m_pBase) + qwSlack;

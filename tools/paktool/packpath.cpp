@@ -20,7 +20,7 @@ CPackArg PackArg(const std::string& strArg) { return {ArgPath(strArg), strArg}; 
 
 std::unique_ptr<CPackFile> OpenPack(const CPackArg& pack) {
   auto pPack = std::make_unique<CPackFile>();
-  if (pPack->Open(pack.strPath)) return pPack;
+  if (pPack->OpenForReading(pack.strPath)) return pPack;
   ReportError(pack.strShown, GetLastError());
   return nullptr;
 }

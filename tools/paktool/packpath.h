@@ -17,9 +17,9 @@ struct CPackArg {
 
 CPackArg PackArg(const std::string& strArg);
 
-// Opens a pack for reading (the library opens packs for reading and
-// writing, so a read-only file fails with "access denied"). Reports the
-// failure and returns null.
+// Opens a pack for reading; a read-only file will do, unless an interrupted
+// merge left a journal that needs writing into it. Reports a failure and
+// returns null.
 std::unique_ptr<CPackFile> OpenPack(const CPackArg& pack);
 
 enum class PackItemKind { kNone, kDirectory, kEntry };
