@@ -115,6 +115,35 @@ TEST_P(ExtractFileTest, AnEntryThatCannotBeReadLeavesNoFile) {
   EXPECT_EQ(0, m_pack.ExtractFile("res\\ui\\a.txt", Out("no-such-dir/a.out").c_str()));
 }
 
+// A batch reports every request in list order, each as ExtractFile would
+// end, whether its entry was decoded ahead on a worker or not.
+TEST_P(ExtractFileTest, ABatchReportsEachFileInOrderAsExtractFileWould) {
+  for (int nWorkers : {1, 3}) {
+    SCOPED_TRACE(nWorkers);
+    const std::string strRun = "run" + std::to_string(nWorkers);
+    fs::create_directory(Start() / strRun);
+    auto out = [&](const std::string& strName) { return Out(strRun + "/" + strName); };
+    const std::vector<CPackFile::ExtractRequest> vecRequests = {
+        {"res\\ui\\a.txt", out("a.out")},        {"res\\zz\\broken.bin", out("broken.out")},
+        {"res\\missing.txt", out("missing.out")}, {"res\\empty.txt", out("empty.out")},
+        {"res\\big.bin", out("no-dir/big.out")},  {"res\\big.bin", out("big.out")}};
+    m_pack.SetExtractWorkers(nWorkers);
+    std::vector<std::pair<size_t, int>> vecResults;
+    std::vector<DWORD> vecErrors;
+    m_pack.ExtractFiles(vecRequests, [&](size_t nIndex, int nResult) {
+      vecResults.push_back({nIndex, nResult});
+      vecErrors.push_back(nResult ? 0 : GetLastError());
+    });
+    EXPECT_EQ((std::vector<std::pair<size_t, int>>{{0, 1}, {1, 0}, {2, 0}, {3, 1}, {4, 0}, {5, 1}}), vecResults);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), vecErrors[1]);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), vecErrors[2]);
+    EXPECT_NE(0u, vecErrors[4]);
+    EXPECT_EQ((CTree{{"a.out", m_strA}, {"big.out", Pattern(70001, 1)}, {"empty.out", ""}}),
+              Snapshot(Start() / strRun));
+  }
+  m_pack.ExtractFiles({}, nullptr);
+}
+
 TEST_P(ExtractFileTest, ExtractAllLeavesTheLastEntryThatCouldBeWritten) {
   m_pack.ExtractAll(Out("all.out").c_str());
   EXPECT_EQ(m_strA, ReadFileBytes(Start() / "all.out"));
@@ -292,6 +321,52 @@ TEST_P(ExtractTreeTest, ABuiltPackRoundTripsThroughDirectoryExtraction) {
   for (int nRun = 0; nRun < 2; ++nRun) {
     EXPECT_EQ(1, ExtractTree("data"));
     EXPECT_EQ(source, Snapshot(Start())) << "run " << nRun;
+  }
+}
+
+// Workers only decode ahead: with any number of them, the same files, the
+// same skips (a broken entry, a directory blocked by a file on disk, a file
+// and a directory of one name) and the same current directory left behind.
+TEST_P(ExtractTreeTest, WorkersChangeNothingButTheSpeed) {
+  CPackMaker maker("res", Compressed());
+  for (int i = 0; i < 60; ++i) {
+    maker.Add("res\\d" + std::to_string(i % 7) + "\\f" + std::to_string(i) + ".bin", Pattern(i * 997, i));
+  }
+  maker.Add("res\\blocked\\lost.txt", "lost").Add("res\\twin", "a file first");
+  maker.AddBroken("res\\d3\\broken.bin");
+  maker.Pack().AddTreeForEntries();
+  maker.Pack().AddDir(kPackDirKindDir, "res\\twin");  // then a directory of the same name
+  maker.Pack().AddDir(kPackDirKindFile, "res\\twin\\inside.txt");
+  maker.Add("res\\twin\\inside.txt", "inside");
+  maker.Pack().AddDir(kPackDirKindFile, "res\\zz-last.txt");
+  maker.Add("res\\zz-last.txt", "last");
+  Open(maker.Pack());
+
+  std::vector<CTree> vecTrees;
+  std::vector<std::string> vecCwds;
+  for (int nWorkers : {1, 2, 5}) {
+    SCOPED_TRACE(nWorkers);
+    const fs::path start = m_dir.Path() / ("w" + std::to_string(nWorkers));
+    fs::create_directories(start / "res");
+    WriteFileBytes(start / "res" / "blocked", "a file where the pack has a directory");
+    CCurrentDirGuard cwd;
+    fs::current_path(start);
+    m_pack.SetExtractWorkers(nWorkers);
+    EXPECT_EQ(1, m_pack.ExtractPath("res", 1, "unused"));
+    vecCwds.push_back(fs::relative(fs::current_path(), start).generic_u8string());
+    vecTrees.push_back(Snapshot(start));
+  }
+  const CTree& tree = vecTrees[0];
+  EXPECT_EQ(0u, tree.count("res/d3/broken.bin"));
+  EXPECT_EQ("a file where the pack has a directory", tree.at("res/blocked"));
+  EXPECT_EQ("a file first", tree.at("res/twin"));
+  EXPECT_EQ(0u, tree.count("res/twin/inside.txt"));
+  EXPECT_EQ("last", tree.at("res/zz-last.txt"));
+  EXPECT_EQ(Pattern(59 * 997, 59), tree.at("res/d3/f59.bin"));
+  EXPECT_EQ(8u + 60u + 3u, tree.size());  // res, d0..d6, the files, blocked, twin, zz-last
+  for (size_t i = 1; i < vecTrees.size(); ++i) {
+    EXPECT_EQ(vecTrees[0], vecTrees[i]) << "workers run " << i;
+    EXPECT_EQ(vecCwds[0], vecCwds[i]);
   }
 }
 

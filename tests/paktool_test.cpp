@@ -203,6 +203,22 @@ TEST_F(PaktoolTest, VerifyReportsDamageAndFails) {
   }
 }
 
+TEST_F(PaktoolTest, ExtractReportsEachEntryItCouldNotWrite) {
+  CTestPack pack("res", true);
+  pack.AddEntry("res\\a.txt", Lzma86Encode(Pattern(5000, 1)), "", 5000);
+  pack.AddEntry("res\\b.txt", Lzma86Encode(Pattern(4000, 3)).substr(0, 40), "", 4000);
+  pack.AddEntry("res\\c.txt", Lzma86Encode("c"), "", 1);
+  pack.AddTreeForEntries();
+  pack.AddDir(kPackDirKindFile, "res\\ghost.txt");
+  pack.WriteTo(Path("bad.pak"));
+  fs::create_directory(Path("out"));
+  const CChildResult result = Run({"extract", "bad.pak", "-C", "out"});
+  EXPECT_EQ(1, result.nExitCode);  // each failure is reported on stderr, with its reason
+  EXPECT_EQ("", result.strOutput);
+  EXPECT_EQ((std::map<std::string, std::string>{{"res", "<dir>"}, {"res/a.txt", Pattern(5000, 1)}, {"res/c.txt", "c"}}),
+            Snapshot(Path("out")));
+}
+
 TEST_F(PaktoolTest, BuildFromAConfigDirWorkDirectory) {
   WriteTestFile("work/Data/ui/u.txt", "u");
   WriteTestFile("work/Data/maps/m.txt", "m");

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -200,6 +201,14 @@ class CPackFile {
   // a negative count: one worker per processor (GetSystemInfo).
   void SetBuildWorkers(int nWorkers) { m_nBuildWorkers = nWorkers > 0 ? nWorkers : 0; }
 
+  // Worker threads of an extraction from a compressed pack (ExtractPath's
+  // directory mode, ExtractDir, ExtractFiles): they decode entries ahead
+  // while the caller's thread makes the directories and writes the files
+  // in order, so the result is the same whatever the count. 0, the
+  // default, or a negative count: one per processor. A plain pack is
+  // always extracted on the caller's thread.
+  void SetExtractWorkers(int nWorkers) { m_nExtractWorkers = nWorkers > 0 ? nWorkers : 0; }
+
   // Builds a pack of the current directory from the lines of its
   // "ConfigDir.txt" (directories or files relative to it), written into
   // the current directory as <name>.pak. A list with a line longer than
@@ -258,6 +267,27 @@ class CPackFile {
   // created then), the file cannot be created, or the write fails (the file
   // is removed).
   int ExtractFile(const char* pszName, const char* pszOutFile);
+
+  // One file of ExtractFiles: the entry's name, as ExtractFile takes it,
+  // and the output file.
+  struct ExtractRequest {
+    std::string strName;
+    std::string strOutFile;
+  };
+  // Called by ExtractFiles after each request, on the caller's thread and
+  // in list order, with the request's index and ExtractFile's result; after
+  // a 0 the last error says why (ERROR_FILE_NOT_FOUND for an unknown name,
+  // ERROR_INVALID_DATA for an entry that cannot be decoded).
+  using ExtractNotify = std::function<void(size_t nIndex, int nResult)>;
+
+  // Writes each requested entry to its file as ExtractFile does, strictly
+  // in list order. From a compressed pack the entries are decoded ahead on
+  // worker threads (SetExtractWorkers), 64 MiB of plain bytes at most in
+  // flight; from a plain pack each is written straight from its view.
+  //   vecRequests  the entries and their files; output directories must
+  //                exist.
+  //   fnNotify     may be empty.
+  void ExtractFiles(const std::vector<ExtractRequest>& vecRequests, const ExtractNotify& fnNotify);
 
   // Writes every entry, in name order, to the same file.
   void ExtractAll(const char* pszOutFile);
@@ -350,6 +380,7 @@ class CPackFile {
   std::vector<std::string> m_vecConfigDir;
   bool m_bContentTags = false;
   int32_t m_nBuildWorkers = 0;  // 0: one per processor
+  int32_t m_nExtractWorkers = 0;  // 0: one per processor
 
   // Opened pack.
   int32_t m_nMode;  // 0 constructed (building), 2 opened from a file

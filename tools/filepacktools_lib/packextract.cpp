@@ -1,90 +1,12 @@
 // Extraction: entries of an opened pack written back to disk, one file or a
-// whole pack directory as a tree.
-//
-// A pack is untrusted input. Every file and directory that a directory
-// extraction makes is named by one safe component of a record (never "",
-// ".", "..", a drive or device name, ...) below a directory it made or
-// started in, so nothing lands outside the starting directory; an unsafe
-// record is skipped with everything below it. Paths are built whole and
-// bounded by MAX_PATH, so no write depends on a directory change having
-// worked.
+// whole pack directory as a tree (the walk itself is in packextracttree.cpp).
 #include <cassert>
 #include <cstring>
-#include <set>
 
-#include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/entrybytes.h"
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
-
-class CPackExtractor {
- public:
-  // Pack directories already written by one extraction: a hostile table
-  // that lists a directory many times costs one walk of it, not a walk
-  // per listing at every level.
-  using CWalked = std::set<std::string>;
-
-  // Writes the children of the pack directory strKey into the existing
-  // disk directory strDiskDir, recursing into sub-directories.
-  static void WriteDirectory(CPackFile& pack, const std::string& strKey, const std::string& strDiskDir,
-                             CWalked& walked);
-
-  // Writes one child record of strKey into strDiskDir.
-  static void WriteChild(CPackFile& pack, const std::string& strKey, const PackDirRecord& child,
-                         const std::string& strDiskDir, CWalked& walked);
-
-  static bool IsDirectory(const std::string& strPath);
-
-  // Creates strPath unless it exists; true when it is a directory now.
-  static bool MakeDirectory(const std::string& strPath);
-
-  // The pack directory a path names (folded, from the first occurrence of
-  // the root name), or false when the root name is not in it.
-  static bool PackPathOf(const CPackFile& pack, const char* pchPackPath, std::string& strPackPath);
-
-  // Directory mode of ExtractPath: the pack directory strPackPath into a
-  // directory named after its last component, below the current directory.
-  static int ExtractTree(CPackFile& pack, const std::string& strPackPath);
-
-  // One write of the whole content; a failed or short write leaves no file.
-  static bool WriteNewFile(const char* pszOutFile, const unsigned char* pbyData, uint32_t dwSize);
-};
-
-namespace {
-
-std::string LastComponent(const std::string& strPath) {
-  const size_t nSep = strPath.rfind('\\');
-  return nSep == std::string::npos ? strPath : strPath.substr(nSep + 1);
-}
-
-bool FitsPathBuffer(const std::string& strPath) {
-  return strPath.size() < MAX_PATH;
-}
-
-}  // namespace
-
-bool CPackExtractor::IsDirectory(const std::string& strPath) {
-  const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
-  return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool CPackExtractor::MakeDirectory(const std::string& strPath) {
-  CreateDirectoryA(strPath.c_str(), nullptr);
-  return IsDirectory(strPath);
-}
-
-bool CPackExtractor::WriteNewFile(const char* pszOutFile, const unsigned char* pbyData, uint32_t dwSize) {
-  CScopedHandle hFile(
-      CreateFileA(pszOutFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!hFile) return false;
-  DWORD dwWritten = 0;
-  if (WriteFile(hFile.Get(), pbyData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize) return true;
-  const DWORD dwError = dwWritten == dwSize ? GetLastError() : ERROR_DISK_FULL;
-  hFile.Reset();
-  DeleteFileA(pszOutFile);
-  SetLastError(dwError);
-  return false;
-}
+#include "tools/filepacktools_lib/packextractor.h"
 
 int CPackFile::ExtractFile(const char* pszName, const char* pszOutFile) {
   if (!pszName || !pszOutFile || !pszOutFile[0]) return 0;
@@ -140,8 +62,7 @@ int CPackExtractor::ExtractTree(CPackFile& pack, const std::string& strPackPath)
   const std::string strDiskDir = JoinPath(pack.m_strExtractDir, strTop);
   if (!FitsPathBuffer(strDiskDir) || !MakeDirectory(strDiskDir)) return 0;
   SetCurrentDirectoryA(strDiskDir.c_str());
-  CWalked walked;
-  WriteDirectory(pack, strPackPath, strDiskDir, walked);
+  CPackExtractor(pack).Run(strPackPath, strDiskDir);
   return 1;
 }
 
@@ -149,40 +70,7 @@ int CPackFile::ExtractDir(const char* szDir) {
   assert(szDir);
   if (!szDir || m_strExtractDir.empty() || !IsSafeEntryName(szDir)) return 1;
   const std::string strDiskDir = JoinPath(m_strExtractDir, szDir);
-  if (!FitsPathBuffer(strDiskDir) || !CPackExtractor::IsDirectory(strDiskDir)) return 1;
-  CPackExtractor::CWalked walked;
-  CPackExtractor::WriteDirectory(*this, szDir, strDiskDir, walked);
+  if (!CPackExtractor::FitsPathBuffer(strDiskDir) || !CPackExtractor::IsDirectory(strDiskDir)) return 1;
+  CPackExtractor(*this).Run(szDir, strDiskDir);
   return 1;
-}
-
-void CPackExtractor::WriteDirectory(CPackFile& pack, const std::string& strKey, const std::string& strDiskDir,
-                                    CWalked& walked) {
-  auto itDir = pack.m_mapDir.find(strKey);
-  if (itDir == pack.m_mapDir.end() || !walked.insert(strKey).second) return;
-  for (const PackDirRecord& child : itDir->second) {
-    SetCurrentDirectoryA(strDiskDir.c_str());
-    WriteChild(pack, strKey, child, strDiskDir, walked);
-  }
-}
-
-void CPackExtractor::WriteChild(CPackFile& pack, const std::string& strKey, const PackDirRecord& child,
-                                const std::string& strDiskDir, CWalked& walked) {
-  const std::string strFullPath = FieldString(child.szFullPath, kPackNameSize);
-  // A child's path extends its directory's key; a record that does not
-  // (one naming its own directory, say) could only loop.
-  if (strFullPath.size() <= strKey.size() + 1 || strFullPath.compare(0, strKey.size(), strKey) != 0 ||
-      strFullPath[strKey.size()] != '\\') {
-    return;
-  }
-  const std::string strLeaf = LastComponent(strFullPath);
-  if (!IsSafeEntryName(strLeaf)) return;
-  const std::string strDiskPath = JoinPath(strDiskDir, strLeaf);
-  if (!FitsPathBuffer(strDiskPath)) return;
-  if (child.nKind == kPackDirKindFile) {
-    pack.ExtractFile(strFullPath.c_str(), strDiskPath.c_str());
-    return;
-  }
-  if (!MakeDirectory(strDiskPath)) return;
-  SetCurrentDirectoryA(strDiskPath.c_str());
-  WriteDirectory(pack, strFullPath, strDiskPath, walked);
 }

@@ -2,9 +2,9 @@
 // entry written below DIR with its full pack path, as tar does: the entry
 // res\ui\a.txt becomes DIR\res\ui\a.txt whatever was asked for.
 //
-// The walk is done here, one ExtractFile per entry, so that each entry can
-// be counted on the progress line and each failure reported with its name
-// and reason. It keeps to the library's rules for untrusted packs: every
+// The walk is done here and the files go through ExtractFiles one request
+// per entry, so that each entry can be counted on the progress line and
+// each failure reported with its name and reason. It keeps to the library's rules for untrusted packs: every
 // component made on disk is a safe name (IsSafeEntryName), every record
 // lies directly in the directory that lists it, and no path reaches
 // MAX_PATH; whatever breaks them is skipped and reported.
@@ -31,6 +31,8 @@ struct CExtractOptions {
   std::string strDir = ".";
 };
 
+const char* const kNoEntry = "the directory table lists it, but the index has no such entry";
+
 // A record to extract: its full name, its directory's name, its kind.
 struct CItem {
   std::string strName;
@@ -56,6 +58,7 @@ class CExtractor {
   bool MakeDirectories(const std::string& strName, size_t nComponents);
   bool ExtractOne(const std::string& strName);
   void Fail(const std::string& strName, const std::string& strReason);
+  void FailExtract(const std::string& strName, DWORD dwError);
   std::string DiskPath(const std::string& strName) const { return JoinPath(m_strDest, strName); }
 
   CPackFile& m_pack;
@@ -113,16 +116,19 @@ bool CExtractor::MakeDirectories(const std::string& strName, size_t nComponents)
   return true;
 }
 
+void CExtractor::FailExtract(const std::string& strName, DWORD dwError) {
+  Fail(strName, dwError == ERROR_INVALID_DATA ? "the entry cannot be read or decoded" : ErrorText(dwError));
+}
+
 bool CExtractor::ExtractOne(const std::string& strName) {
   ++m_nFiles;
   if (!m_pack.GetEntryMap()->count(strName)) {
-    Fail(strName, "the directory table lists it, but the index has no such entry");
+    Fail(strName, kNoEntry);
     return false;
   }
   SetLastError(ERROR_SUCCESS);
   if (m_pack.ExtractFile(strName.c_str(), DiskPath(strName).c_str())) return true;
-  const DWORD dwError = GetLastError();
-  Fail(strName, dwError == ERROR_INVALID_DATA ? "the entry cannot be read or decoded" : ErrorText(dwError));
+  FailExtract(strName, GetLastError());
   return false;
 }
 
@@ -138,8 +144,10 @@ void CExtractor::ExtractDirectory(const std::string& strKey) {
   size_t nTotal = 0;
   for (const CItem& item : vecItems) nTotal += item.bDirectory ? 0 : 1;
 
-  CStepProgress progress("extracting");
+  // Directories first, in table order; then the files, which the library
+  // decodes on every core and writes in this same order.
   std::set<std::string> setFailedDirs;  // their subtrees are skipped, reported once
+  std::vector<CPackFile::ExtractRequest> vecRequests;
   for (const CItem& item : vecItems) {
     if (setFailedDirs.count(item.strParent)) {
       if (item.bDirectory) setFailedDirs.insert(item.strName);
@@ -147,11 +155,19 @@ void CExtractor::ExtractDirectory(const std::string& strKey) {
     }
     if (item.bDirectory) {
       if (!MakeDirectories(item.strName, SplitPath(item.strName).size())) setFailedDirs.insert(item.strName);
-      continue;
+    } else if (!m_pack.GetEntryMap()->count(item.strName)) {
+      ++m_nFiles;
+      Fail(item.strName, kNoEntry);
+    } else {
+      vecRequests.push_back({item.strName, DiskPath(item.strName)});
     }
-    ExtractOne(item.strName);
-    progress.Step(m_nFiles, nTotal, ShownName(item.strName));
   }
+  CStepProgress progress("extracting");
+  m_pack.ExtractFiles(vecRequests, [&](size_t nIndex, int nResult) {
+    ++m_nFiles;
+    if (!nResult) FailExtract(vecRequests[nIndex].strName, GetLastError());
+    progress.Step(m_nFiles, nTotal, ShownName(vecRequests[nIndex].strName));
+  });
 }
 
 void CExtractor::ExtractEntry(const std::string& strName) {
