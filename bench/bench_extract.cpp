@@ -135,6 +135,11 @@ void RunPlainExtract(const CContext& context, CTable& table) {
 }  // namespace
 
 void RunExtractBench(const CContext& context, CTable& table) {
+  for (const char* pszFile : {"build.pak", "build.xz", "client-plain.pak"}) {
+    if (!fs::exists(context.work / pszFile)) {
+      throw std::runtime_error(std::string("extract reads the build benchmark's ") + pszFile + ": run that first");
+    }
+  }
   RunCompressedExtract(context, table);
   RunStream(context, table);
   RunPlainExtract(context, table);

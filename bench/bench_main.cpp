@@ -10,6 +10,7 @@
 // a benchmark could not run.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -94,9 +95,19 @@ int Run(int argc, char** argv) {
   context.work = fs::current_path() / "bench-work";
   context.strPaktool = PAKTOOL_EXE;
   context.strSelf = SelfPath();
+  const char* const pszUsage =
+      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--only build|merge|extract|open]";
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::cout << pszUsage << "\n";
+    return 0;
+  }
+  if (argc % 2 == 0) throw std::invalid_argument(pszUsage);
+  std::string strOnly;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string strOption = argv[i];
-    if (strOption == "--work") {
+    if (strOption == "--only") {
+      strOnly = argv[i + 1];
+    } else if (strOption == "--work") {
       context.work = fs::absolute(argv[i + 1]);
     } else if (strOption == "--paktool") {
       context.strPaktool = fs::absolute(argv[i + 1]).string();
@@ -104,12 +115,17 @@ int Run(int argc, char** argv) {
       throw std::invalid_argument("unknown option " + strOption);
     }
   }
+  const std::pair<const char*, void (*)(const CContext&, CTable&)> benches[] = {
+      {"build", RunBuildBench}, {"merge", RunMergeBench}, {"extract", RunExtractBench}, {"open", RunOpenBench}};
+  if (!strOnly.empty() &&
+      std::none_of(std::begin(benches), std::end(benches), [&](const auto& bench) { return strOnly == bench.first; })) {
+    throw std::invalid_argument(pszUsage);
+  }
   PrepareData(context);
   CTable table;
-  RunBuildBench(context, table);
-  RunMergeBench(context, table);
-  RunExtractBench(context, table);
-  RunOpenBench(context, table);
+  for (const auto& [pszName, fnRun] : benches) {
+    if (strOnly.empty() || strOnly == pszName) fnRun(context, table);
+  }
   std::cout << Describe(context) << "\n\n" << table.Text();
   return table.Missed() == 0 ? 0 : 1;
 }
