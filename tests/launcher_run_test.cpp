@@ -176,4 +176,26 @@ TEST_F(LauncherRunTest, RejectedUpdateReportsTheErrorAndChangesNothing) {
   EXPECT_TRUE(ClientStayedDown());
 }
 
+// An update shipped read-only is only read; a client pack that may not be
+// written is reported (access denied) and left as it is.
+TEST_F(LauncherRunTest, ReadOnlyUpdateIsMergedAndReadOnlyClientIsReported) {
+  WritePacks(UpdatePack());
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read;
+  fs::permissions(m_tool.Path() / "clientres.pak", readOnly);
+  const int kAccessDenied = 5;
+  EXPECT_EQ(CommandLine("update.pak") + VersionLine("1.02") + Spinner() + Checking() + MergeFailed(kAccessDenied) +
+                PressAnyKey(),
+            Run({"update.pak", "1.02"}, m_tool.Path()));
+  EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+  EXPECT_FALSE(HasVersionFile());
+  EXPECT_TRUE(ClientStayedDown());
+
+  fs::permissions(m_tool.Path() / "clientres.pak", readOnly | fs::perms::owner_write);
+  fs::permissions(m_tool.Path() / "update.pak", readOnly);
+  EXPECT_EQ(CommandLine("update.pak") + VersionLine("1.02") + Spinner() + Checking() + Started(),
+            Run({"update.pak", "1.02"}, m_tool.Path()));
+  EXPECT_EQ("new content, longer", ClientEntry("res\\ui\\a.txt"));
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+}
+
 }  // namespace

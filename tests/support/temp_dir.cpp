@@ -26,7 +26,12 @@ CTempDir::CTempDir() {
 }
 
 CTempDir::~CTempDir() {
+  // Windows deletes no read-only file: tests that made one leave it so.
   std::error_code ec;
+  for (fs::recursive_directory_iterator it(m_path, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code ecIgnored;
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ecIgnored);
+  }
   fs::remove_all(m_path, ec);
 }
 
