@@ -18,7 +18,7 @@ namespace bench {
 
 namespace {
 
-constexpr int kReps = 3;
+constexpr int kReps = 5;
 
 std::string ReadAllBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
