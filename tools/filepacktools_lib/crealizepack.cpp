@@ -67,7 +67,8 @@ bool CPackFile::OpenPack(const std::string& strPath, bool bAllowReadOnly) {
   ReadFile(m_hPackFile.Get(), &m_header, sizeof(m_header), &dwRead, nullptr);
   m_byCompressed = m_header.byCompressed;
 
-  m_hFileMapping.Reset(CreateFileMappingA(m_hPackFile.Get(), nullptr, m_bReadOnly ? PAGE_READONLY : PAGE_READWRITE, 0, 0, nullptr));
+  const DWORD dwProtect = m_bReadOnly ? PAGE_READONLY : PAGE_READWRITE;
+  m_hFileMapping.Reset(CreateFileMappingA(m_hPackFile.Get(), nullptr, dwProtect, 0, 0, nullptr));
   if (!m_hFileMapping) {
     m_hPackFile.Reset();
     return false;

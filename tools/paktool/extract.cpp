@@ -2,12 +2,13 @@
 // entry written below DIR with its full pack path, as tar does: the entry
 // res\ui\a.txt becomes DIR\res\ui\a.txt whatever was asked for.
 //
-// The walk is done here and the files go through ExtractFiles one request
+// The walk is done here and the files go through ExtractFiles, one request
 // per entry, so that each entry can be counted on the progress line and
-// each failure reported with its name and reason. It keeps to the library's rules for untrusted packs: every
-// component made on disk is a safe name (IsSafeEntryName), every record
-// lies directly in the directory that lists it, and no path reaches
-// MAX_PATH; whatever breaks them is skipped and reported.
+// each failure reported with its name and reason. It keeps to the library's
+// rules for untrusted packs: every component made on disk is a safe name
+// (IsSafeEntryName), every record lies directly in the directory that
+// lists it, and no path reaches MAX_PATH; whatever breaks them is skipped
+// and reported.
 #include <memory>
 #include <set>
 #include <vector>
