@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string>
 
 #include "tests/support/child_process.h"
 
@@ -64,13 +65,23 @@ CChildProcess::CChildProcess(const std::filesystem::path& program, const std::ve
   startup.hStdOutput = hWrite;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info = {};
-  BOOL bStarted = CreateProcessW(program.wstring().c_str(), &strCommandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                 workDir.wstring().c_str(), &startup, &info);
+  // Under Wine a start very rarely fails for a moment while many processes
+  // come and go (seen once in hundreds of runs); a missing program does not
+  // get better by trying again.
+  BOOL bStarted = FALSE;
+  DWORD dwError = ERROR_SUCCESS;
+  for (int nTry = 0; nTry < 5 && !bStarted; ++nTry) {
+    if (nTry > 0) Sleep(200);
+    bStarted = CreateProcessW(program.wstring().c_str(), &strCommandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                              workDir.wstring().c_str(), &startup, &info);
+    dwError = bStarted ? ERROR_SUCCESS : GetLastError();
+    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) break;
+  }
   CloseHandle(hWrite);
   if (hNul != INVALID_HANDLE_VALUE) CloseHandle(hNul);
   if (!bStarted) {
     CloseHandle(hRead);
-    throw std::runtime_error("cannot start " + program.string());
+    throw std::runtime_error("cannot start " + program.string() + " (error " + std::to_string(dwError) + ")");
   }
   CloseHandle(info.hThread);
   m_dwId = info.dwProcessId;
