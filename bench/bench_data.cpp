@@ -65,9 +65,9 @@ CTree PlanTree(uint64_t qwSeed, size_t nFiles, uint64_t qwMinSize, uint64_t qwMa
   uint64_t qwBytes = 0;
   for (size_t i = 0; i < nFiles || qwBytes < qwAtLeast; ++i) {
     const Kind kind = PickKind(random);
-    CFileSpec spec{RelPath(i, kind, random), kind, random.LogUniform(qwMinSize, qwMaxSize), random.Next()};
-    qwBytes += spec.qwSize;
-    tree.vecFiles.push_back(std::move(spec));
+    CFilePlan plan{RelPath(i, kind, random), kind, random.LogUniform(qwMinSize, qwMaxSize), random.Next()};
+    qwBytes += plan.qwSize;
+    tree.vecFiles.push_back(std::move(plan));
   }
   return tree;
 }
@@ -138,13 +138,13 @@ std::string ReadHead(const fs::path& path, uint64_t qwMax) {
 
 uint64_t CTree::Bytes() const {
   uint64_t qw = 0;
-  for (const CFileSpec& spec : vecFiles) qw += spec.qwSize;
+  for (const CFilePlan& plan : vecFiles) qw += plan.qwSize;
   return qw;
 }
 
 uint64_t CTree::Largest() const {
   uint64_t qw = 0;
-  for (const CFileSpec& spec : vecFiles) qw = std::max(qw, spec.qwSize);
+  for (const CFilePlan& plan : vecFiles) qw = std::max(qw, plan.qwSize);
   return qw;
 }
 
@@ -190,44 +190,44 @@ CTree PlanBuildTree() { return PlanTree(2, 2000, 256, 128 * 1024, 0); }
 CTree PlanUpdate(const CTree& client) {
   // The largest entry, then every hundredth file while the update stays
   // within 1% of the client's bytes.
-  const std::vector<CFileSpec>& vecFiles = client.vecFiles;
+  const std::vector<CFilePlan>& vecFiles = client.vecFiles;
   const size_t nLargest = static_cast<size_t>(
       std::max_element(vecFiles.begin(), vecFiles.end(),
-                       [](const CFileSpec& a, const CFileSpec& b) { return a.qwSize < b.qwSize; }) -
+                       [](const CFilePlan& a, const CFilePlan& b) { return a.qwSize < b.qwSize; }) -
       vecFiles.begin());
   const uint64_t qwBudget = client.Bytes() / 100;
   CTree update;
   update.vecFiles.push_back(vecFiles[nLargest]);
   uint64_t qwBytes = vecFiles[nLargest].qwSize;
   for (size_t i = 50; i < vecFiles.size(); i += 100) {
-    CFileSpec spec = vecFiles[i];
-    if (i % 3 == 1) spec.qwSize = spec.qwSize * 4 / 5;
-    if (i % 3 == 2) spec.qwSize = spec.qwSize * 5 / 4;
-    if (i == nLargest || qwBytes + spec.qwSize > qwBudget) continue;
-    qwBytes += spec.qwSize;
-    update.vecFiles.push_back(spec);
+    CFilePlan plan = vecFiles[i];
+    if (i % 3 == 1) plan.qwSize = plan.qwSize * 4 / 5;
+    if (i % 3 == 2) plan.qwSize = plan.qwSize * 5 / 4;
+    if (i == nLargest || qwBytes + plan.qwSize > qwBudget) continue;
+    qwBytes += plan.qwSize;
+    update.vecFiles.push_back(plan);
   }
-  for (CFileSpec& spec : update.vecFiles) spec.qwSeed = spec.qwSeed * 31 + 17;  // new content, same kind
+  for (CFilePlan& plan : update.vecFiles) plan.qwSeed = plan.qwSeed * 31 + 17;  // new content, same kind
   return update;
 }
 
 void WriteTree(const CTree& tree, const fs::path& root, const CCodePool& pool, uint64_t qwCodeFrom) {
   uint64_t qwCodePos = qwCodeFrom;
-  for (const CFileSpec& spec : tree.vecFiles) {
-    const fs::path path = root / spec.strRel;
+  for (const CFilePlan& plan : tree.vecFiles) {
+    const fs::path path = root / plan.strRel;
     fs::create_directories(path.parent_path());
-    const size_t nSize = static_cast<size_t>(spec.qwSize);
+    const size_t nSize = static_cast<size_t>(plan.qwSize);
     std::string strBytes;
-    switch (spec.kind) {
+    switch (plan.kind) {
       case Kind::kText:
-        strBytes = MakeText(nSize, spec.qwSeed);
+        strBytes = MakeText(nSize, plan.qwSeed);
         break;
       case Kind::kCode:
-        strBytes = pool.Slice(qwCodePos + spec.qwSeed % 4096, nSize);
+        strBytes = pool.Slice(qwCodePos + plan.qwSeed % 4096, nSize);
         qwCodePos += nSize;
         break;
       case Kind::kNoise:
-        strBytes = MakeNoise(nSize, spec.qwSeed);
+        strBytes = MakeNoise(nSize, plan.qwSeed);
         break;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -239,8 +239,8 @@ void WriteTree(const CTree& tree, const fs::path& root, const CCodePool& pool, u
 
 void WriteConcatenation(const CTree& tree, const fs::path& root, const fs::path& file) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  for (const CFileSpec& spec : tree.vecFiles) {
-    std::ifstream in(root / spec.strRel, std::ios::binary);
+  for (const CFilePlan& plan : tree.vecFiles) {
+    std::ifstream in(root / plan.strRel, std::ios::binary);
     out << in.rdbuf();
   }
   if (!out) throw std::runtime_error("cannot write " + file.string());

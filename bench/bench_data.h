@@ -13,7 +13,7 @@ namespace bench {
 
 enum class Kind { kText, kCode, kNoise };
 
-struct CFileSpec {
+struct CFilePlan {
   std::string strRel;  // below the tree's root directory, '/' separated
   Kind kind;
   uint64_t qwSize;
@@ -21,7 +21,7 @@ struct CFileSpec {
 };
 
 struct CTree {
-  std::vector<CFileSpec> vecFiles;
+  std::vector<CFilePlan> vecFiles;
   uint64_t Bytes() const;
   uint64_t Largest() const;
 };

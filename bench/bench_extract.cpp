@@ -29,10 +29,10 @@ std::string ReadAllBytes(const fs::path& path) {
 
 // Every file of the tree came out as it went in.
 void CheckExtracted(const CTree& tree, const fs::path& source, const fs::path& extracted) {
-  for (const CFileSpec& spec : tree.vecFiles) {
-    const std::string strBytes = ReadAllBytes(extracted / spec.strRel);
-    if (strBytes.size() != spec.qwSize || strBytes != ReadAllBytes(source / spec.strRel)) {
-      throw std::runtime_error("extracted " + spec.strRel + " differs from its source");
+  for (const CFilePlan& plan : tree.vecFiles) {
+    const std::string strBytes = ReadAllBytes(extracted / plan.strRel);
+    if (strBytes.size() != plan.qwSize || strBytes != ReadAllBytes(source / plan.strRel)) {
+      throw std::runtime_error("extracted " + plan.strRel + " differs from its source");
     }
   }
 }
