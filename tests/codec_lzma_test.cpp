@@ -32,13 +32,6 @@ const unsigned char* U(const std::string& str) {
   return reinterpret_cast<const unsigned char*>(str.data());
 }
 
-std::string RandomBytes(size_t nSize, unsigned nSeed) {
-  std::mt19937 random(nSeed);
-  std::string str(nSize, '\0');
-  for (char& ch : str) ch = static_cast<char>(random());
-  return str;
-}
-
 std::string TextBytes() {
   std::string str;
   for (int i = 0; i < 4000; ++i)

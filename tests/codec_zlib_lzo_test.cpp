@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/packcodec.h"
 
 namespace {
@@ -21,13 +22,6 @@ const unsigned char* U(const std::string& str) {
 }
 unsigned char* U(std::string& str) { return reinterpret_cast<unsigned char*>(&str[0]); }
 uint32_t Len(const std::string& str) { return static_cast<uint32_t>(str.size()); }
-
-std::string RandomBytes(size_t nSize, unsigned nSeed) {
-  std::mt19937 random(nSeed);
-  std::string str(nSize, '\0');
-  for (char& ch : str) ch = static_cast<char>(random());
-  return str;
-}
 
 std::string TextBytes() {
   std::string str;

@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string RandomBytes(size_t nSize, unsigned nSeed) {
-  std::mt19937 random(nSeed);
-  std::string str(nSize, '\0');
-  for (char& ch : str) ch = static_cast<char>(random());
-  return str;
-}
-
 std::string Text(size_t nSize, unsigned nSeed) {
   static const char* const kWords[] = {"sword ", "quest ", "level ", "gold ", "map\r\n", "npc ", "potion ", "gate "};
   std::mt19937 random(nSeed);

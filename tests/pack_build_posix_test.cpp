@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 
 #include "tests/support/file_size_limit.h"
 #include "tests/support/pack_writer.h"
@@ -17,13 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string RandomBytes(size_t nSize, unsigned nSeed) {
-  std::mt19937 random(nSeed);
-  std::string str(nSize, '\0');
-  for (char& ch : str) ch = static_cast<char>(random());
-  return str;
-}
 
 // Runs lzma_alone d IN OUT -f86; true when it exits 0.
 bool LzmaAloneDecode(const fs::path& in, const fs::path& out) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
@@ -15,13 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string RandomBytes(size_t nSize, unsigned nSeed) {
-  std::mt19937 random(nSeed);
-  std::string str(nSize, '\0');
-  for (char& ch : str) ch = static_cast<char>(random());
-  return str;
-}
 
 std::string Name(const PackEntry& entry) { return FieldString(entry.szName, kPackNameSize); }
 

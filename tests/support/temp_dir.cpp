@@ -66,3 +66,10 @@ std::string ReadFileBytes(const fs::path& path) {
   if (!in) throw std::runtime_error("cannot read " + path.u8string());
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+std::string RandomBytes(size_t nSize, unsigned nSeed) {
+  std::mt19937 random(nSeed);
+  std::string str(nSize, '\0');
+  for (char& ch : str) ch = static_cast<char>(random());
+  return str;
+}

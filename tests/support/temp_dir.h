@@ -35,6 +35,9 @@ std::string Gbk(const std::string& strUtf8);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& strBytes);
 std::string ReadFileBytes(const std::filesystem::path& path);
 
+// nSize bytes of a seeded pseudo-random sequence: incompressible test data.
+std::string RandomBytes(size_t nSize, unsigned nSeed);
+
 // Restores the process's current directory when it goes.
 class CCurrentDirGuard {
  public:
