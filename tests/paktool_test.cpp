@@ -254,6 +254,34 @@ TEST_F(PaktoolTest, BuildFromAFileList) {
   EXPECT_EQ("l.pak: OK\n", Ok({"verify", "l.pak"}));
 }
 
+// Building, listing, extracting and showing work wherever the root name's
+// letters occur: in the current directory, the source's path and the
+// destination.
+TEST_F(PaktoolTest, PathsThatHoldTheRootNameElsewhere) {
+  WriteTestFile("fresh res 目录/res/UI/Title.txt", "title");
+  WriteTestFile("fresh res 目录/res/地图/town.map", Pattern(5000, 3));
+  const fs::path cwd = Path("fresh res 目录");
+  auto RunIn = [&](const std::vector<std::string>& vecArgs) {
+    std::vector<std::string> vecFull = {"paktool"};
+    vecFull.insert(vecFull.end(), vecArgs.begin(), vecArgs.end());
+    CChildResult result = RunChild(PAKTOOL_EXE, vecFull, cwd, kTimeoutMs);
+    EXPECT_EQ(0, result.nExitCode) << vecArgs[0] << " failed:\n" << result.strOutput;
+    return result.strOutput;
+  };
+  EXPECT_EQ(0u, RunIn({"build", "res", "--tags", "-z", "-o", "res.pak"}).find("res.pak: 2 entries below res/"));
+  EXPECT_EQ(SortedShown({"res/ui/", "res/ui/title.txt", "res/地图/", "res/地图/town.map"}),
+            SortedLines(RunIn({"list", "-r", "res.pak"})));
+  EXPECT_EQ("title", RunIn({"cat", "res.pak", "ui/title.txt"}));
+  EXPECT_EQ("title", RunIn({"cat", "res.pak", "res/ui/title.txt"}));
+  fs::create_directories(Path("fresh res 目录/out res"));
+  RunIn({"extract", "res.pak", "-C", "out res"});
+  EXPECT_EQ("title", ReadFileBytes(cwd / "out res" / "res" / "ui" / "title.txt"));
+  EXPECT_EQ(Pattern(5000, 3), ReadFileBytes(cwd / Utf8Path("out res/res/地图/town.map")));
+  fs::create_directories(Path("fresh res 目录/one res"));
+  RunIn({"extract", "res.pak", "ui/title.txt", "-C", "one res"});
+  EXPECT_EQ("title", ReadFileBytes(cwd / "one res" / "res" / "ui" / "title.txt"));
+}
+
 TEST_F(PaktoolTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> vecCases = {
       {},

@@ -356,6 +356,10 @@ class CPackFile {
   bool MapStoredBytes(const PackEntry& entry, CEntryBytes& out);
   bool ReadPlainBytes(const PackEntry& entry, CEntryBytes& out);
 
+  // Adds a file's records below the root: strRest is its path below the
+  // root key, directories separated by backslashes.
+  int AddRelativeToTree(std::string strRest);
+
   // Merge steps: checks, plan, writes (packmerge.cpp, packplace.cpp,
   // packmergewrite.cpp).
   friend class CPackMerger;
@@ -391,6 +395,7 @@ class CPackFile {
   PackEntryMap m_mapEntry;
   PackDirMap m_mapDir;
   std::string m_strRootPath;
+  std::string m_strRootDir;  // building: files below it are named relative to it
   std::string m_strPackName;
   std::string m_strExtractDir;
   CScopedHandle m_hPackFile;

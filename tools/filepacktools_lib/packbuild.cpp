@@ -80,6 +80,7 @@ struct CBuildItem {
   std::string strFile;
   std::string strLower;
   std::string strName;
+  std::string strBelowRoot;  // named from the root directory: the path below it
   std::unique_ptr<unsigned char[]> pbyPlain;
   uint32_t dwSize = 0;
   std::unique_ptr<unsigned char[]> pbyEncoded;
@@ -99,6 +100,7 @@ struct CBuildItem {
 struct CBuildSettings {
   std::string strRootName;
   std::string strSrcRoot;
+  std::string strRootDir;  // "" when the build has no root directory
   bool bCompress;
   bool bTags;
 };
@@ -119,7 +121,7 @@ class CPackBuilder {
 
  private:
   static CBuildSettings SettingsOf(const CPackFile& pack, bool bCompress);
-  static bool EntryName(const CBuildSettings& settings, const std::string& strLowerPath, std::string& strName);
+  static bool EntryName(const CBuildSettings& settings, CBuildItem& item);
   static Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuildItem& item);
   static Step ReadItem(CBuildItem& item);
   static void ProcessItem(const CBuildSettings& settings, CBuildItem& item);
@@ -315,14 +317,28 @@ void CPackBuilder::DeleteSources(const std::string& strPackPath) const {
 }
 
 CBuildSettings CPackBuilder::SettingsOf(const CPackFile& pack, bool bCompress) {
-  return CBuildSettings{FieldString(pack.m_header.szRootName, kPackRootNameSize),
-                        FieldString(pack.m_szSrcRoot, sizeof(pack.m_szSrcRoot)), bCompress, pack.m_bContentTags};
+  const std::string strRootName = FieldString(pack.m_header.szRootName, kPackRootNameSize);
+  return CBuildSettings{strRootName, FieldString(pack.m_szSrcRoot, sizeof(pack.m_szSrcRoot)),
+                        strRootName.empty() ? std::string() : pack.m_strRootDir, bCompress, pack.m_bContentTags};
 }
 
-// The entry name of a source path: from the first occurrence of the root
-// name to the end, else what follows the source root's name and one
-// separator. Both searches keep to character boundaries.
-bool CPackBuilder::EntryName(const CBuildSettings& settings, const std::string& strLowerPath, std::string& strName) {
+// The entry name of a source path. A file below the build's root directory
+// is the root name and its path below that directory, wherever else the
+// root name's letters occur in the path ("\tmp\fresh\res\a.txt" under the
+// root "\tmp\fresh\res" is res\a.txt). Any other file is named from the
+// first occurrence of the root name to the end, else by what follows the
+// source root's name and one separator. The searches keep to character
+// boundaries.
+bool CPackBuilder::EntryName(const CBuildSettings& settings, CBuildItem& item) {
+  const std::string& strLowerPath = item.strLower;
+  std::string& strName = item.strName;
+  const std::string& strRootDir = settings.strRootDir;
+  if (!strRootDir.empty() && strLowerPath.size() > strRootDir.size() + 1 &&
+      strLowerPath.compare(0, strRootDir.size(), strRootDir) == 0 && strLowerPath[strRootDir.size()] == '\\') {
+    item.strBelowRoot = strLowerPath.substr(strRootDir.size() + 1);
+    strName = settings.strRootName + '\\' + item.strBelowRoot;
+    return true;
+  }
   if (const char* pszFound = Cp936StrStr(strLowerPath.c_str(), settings.strRootName.c_str())) {
     strName = pszFound;
     return !strName.empty();
@@ -348,7 +364,7 @@ CPackBuilder::Step CPackBuilder::NameItem(const CBuildSettings& settings, const 
     return Step::kFailed;
   }
   item.strLower = LowerCopy(strFile);
-  if (item.strLower.empty() || !EntryName(settings, item.strLower, item.strName)) return Step::kSkipped;
+  if (item.strLower.empty() || !EntryName(settings, item)) return Step::kSkipped;
   return Step::kDone;
 }
 
@@ -435,7 +451,11 @@ bool CPackBuilder::RecordItem(CPackFile& pack, bool bCompress, CBuildItem& item)
   pack.m_header.dwIndexOffset += item.dwStoredSize;
   pack.m_header.nEntryCount = pack.m_nAddedCount;
   pack.m_header.byCompressed = bCompress ? 1 : 0;
-  pack.AddPathToTree(item.strLower.c_str(), pRecorded);
+  if (item.strBelowRoot.empty()) {
+    pack.AddPathToTree(item.strLower.c_str(), pRecorded);
+  } else {
+    pack.AddRelativeToTree(item.strBelowRoot);
+  }
   return true;
 }
 
@@ -469,6 +489,7 @@ void CPackFile::SetRootPath(const char* szPath) {
   const size_t nSep = LastSeparator(m_strRootPath);
   if (nSep == std::string::npos) return;
   m_strPackName = m_strRootPath.substr(nSep + 1);
+  m_strRootDir = m_strRootPath;
   m_mapDir.clear();
   m_mapDir[m_strPackName];
   SetField(m_szWorkDir, sizeof(m_szWorkDir), CurrentDirectory());
@@ -532,6 +553,7 @@ bool CPackFile::CreatePack(const char* chSrcFilePath, const char* chDesFilePath,
   m_vecFileList.clear();
   m_mapDir.clear();
   m_strRootPath.clear();
+  m_strRootDir.clear();
   return true;
 }
 

@@ -102,6 +102,7 @@ void CPackFile::PackConfigDirs(bool bCompress) {
   if (ReadList(kConfigDirFile, vecLines) == ListRead::kRejected) return;
 
   m_strPackName = LastComponent(strWorkDir);
+  m_strRootDir = strWorkDir;
   SetField(m_szSrcRoot, sizeof(m_szSrcRoot), m_strPackName);
   m_mapDir.clear();
   m_mapDir[m_strPackName];
@@ -134,6 +135,8 @@ bool CPackFile::ReadFileList(const char* pszConfigFile) {
     std::string strText = LowerCopy(line.strText);
     if (line.bEnded && m_strPackName.empty()) {
       m_strPackName = LastComponent(strText);
+      // Files below the root line's directory are named relative to it.
+      if (LastSeparator(strText) != std::string::npos) m_strRootDir = strText;
       m_mapDir.clear();
       m_mapDir[m_strPackName];
       continue;

@@ -51,7 +51,10 @@ int CPackFile::AddPathToTree(const char* szFilePath, const PackEntry* /*pEntry*/
       !TextBehindAnchor(strPath, FieldString(m_szSrcRoot, sizeof(m_szSrcRoot)), strRest)) {
     return 0;
   }
+  return AddRelativeToTree(std::move(strRest));
+}
 
+int CPackFile::AddRelativeToTree(std::string strRest) {
   std::string strKey = FieldString(m_header.szRootName, kPackRootNameSize);
   for (size_t nSep; (nSep = strRest.find('\\')) != std::string::npos;) {
     auto itParent = m_mapDir.find(strKey);

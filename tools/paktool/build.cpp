@@ -3,7 +3,6 @@
 // library's build operations.
 #include "tools/paktool/build.h"
 
-#include "platform/cp936.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/paktool/commands.h"
@@ -47,15 +46,6 @@ bool FindRootDirectory(const std::string& strSource, const std::string& strName,
   return false;
 }
 
-// The library names an entry from the first occurrence of the root name in
-// its path; anywhere before the root directory itself it would give wrong
-// names, so such a root is refused.
-bool RootNameOccursOnce(const std::string& strRoot, const std::string& strPackName) {
-  const std::string strFolded = Folded(strRoot);
-  const char* pszFound = Cp936StrStr(strFolded.c_str(), strPackName.c_str());
-  return pszFound && static_cast<size_t>(pszFound - strFolded.c_str()) == strFolded.size() - strPackName.size();
-}
-
 // CreatePack with the target's destination; the pack's path in szOutPath.
 bool CreateAt(CPackFile& pack, const std::string& strSourcePath, const CBuildTarget& target, bool bCompress,
               char (&szOutPath)[MAX_PATH]) {
@@ -77,12 +67,6 @@ int BuildFromDirectory(const CBuildOptions& options, CBuildTarget target) {
     return kExitFailure;
   }
   const std::string strPackName = Folded(LastComponent(strRoot));
-  if (!RootNameOccursOnce(strRoot, strPackName)) {
-    ReportFailure(options.strSource, "the root name \"" + strPackName +
-                                         "\" also occurs earlier in the directory's path, where entry names would "
-                                         "start; build from a path that holds it only once");
-    return kExitFailure;
-  }
   if (!target.bGiven) target.strShown = strPackName + kPakSuffix;
 
   CPackFile pack;
