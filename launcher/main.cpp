@@ -68,6 +68,9 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
   }
   StopClient();
   ConsolePrintf("%s", kMsgChecking);
+  // Loose files of the update belong to the client installation: they go
+  // below the tool's directory wherever the player started the tool from.
+  SetCurrentDirectoryA(paths.szToolDir);
   if (g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack) == 0) {
     DWORD dwError = GetLastError();
     ConsolePrintf(kMsgMergeFailed, static_cast<int>(dwError));

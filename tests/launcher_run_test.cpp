@@ -151,6 +151,17 @@ TEST_F(LauncherRunTest, RelativePackIsTakenFromTheToolDirectory) {
   EXPECT_FALSE(fs::exists(m_elsewhere.Path() / CToolDir::kStartMarker));
 }
 
+// Entries outside the client's tree are written beside the client pack,
+// whatever the current directory the tool was started from.
+TEST_F(LauncherRunTest, LooseFilesGoIntoTheToolDirectory) {
+  CTestPack update = UpdatePack();
+  update.AddEntry("res\\sounds\\s.txt", "sound");
+  WritePacks(update);
+  EXPECT_EQ(CommandLine("update.pak") + Spinner() + Checking() + Started(), Run({"update.pak"}, m_elsewhere.Path()));
+  EXPECT_EQ("sound", ReadFileBytes(m_tool.Path() / "sounds" / "s.txt"));
+  EXPECT_FALSE(fs::exists(m_elsewhere.Path() / "sounds"));
+}
+
 TEST_F(LauncherRunTest, AbsolutePathInOtherLetterCaseWithoutVersion) {
   WritePacks(UpdatePack());
   std::string strArg = Upper(m_tool.ProgramPath("update.pak"));
