@@ -18,30 +18,49 @@ echo "== building Patchloom and paktool =="
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$(nproc)" --target Patchloom paktool >/dev/null
 paktool=$PWD/build/release/tools/paktool/paktool
+patchloom=$PWD/build/release/launcher/Patchloom
 
 demo=$PWD/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/v1/res/ui" "$demo/v1/res/地图" "$demo/v1/res/bin" "$demo/game"
 cd "$demo"
 
-# Version 1 of the client's resources: text, an x86 binary, incompressible
-# data, names with Chinese characters.
+# Version 1 of the client's resources: text, x86 code, incompressible
+# data, names with Chinese characters. Every byte comes from fixed seeds,
+# so every run prints the same.
 write_text() {  # FILE LINES WORD
   for ((i = 1; i <= $2; i++)); do echo "$3 line $i: the road to the northern gate is open"; done >"$1"
+}
+write_random() {  # FILE SIZE SEED: xorshift32 bytes
+  perl -e 'my ($n, $x) = @ARGV; my $out = "";
+    for (1 .. $n) { $x ^= ($x << 13) & 0xFFFFFFFF; $x ^= $x >> 17; $x ^= ($x << 5) & 0xFFFFFFFF;
+                    $out .= chr($x & 0xFF); }
+    print $out' "$2" "$3" >"$1"
+}
+write_code() {  # FILE SIZE SEED: x86-like code, calls and jumps to a few functions
+  perl -e 'my ($n, $x) = @ARGV; my $out = ""; my @fn = map { $_ * 4096 } 0 .. 15;
+    sub r { $x ^= ($x << 13) & 0xFFFFFFFF; $x ^= $x >> 17; $x ^= ($x << 5) & 0xFFFFFFFF; $x }
+    while (length($out) < $n) {
+      my $k = r() % 8; my $pos = length($out); my $rel = ($fn[r() % 16] - ($pos + 5)) & 0xFFFFFFFF;
+      $out .= ("\x55\x48\x89\xe5", "\xe8" . pack("V", $rel), "\x48\x8b\x45" . chr(r() & 0xF8),
+               "\x89\xc7", "\xc3", "\x0f\x1f\x44\x00\x00", "\x48\x83\xec" . chr(r() & 0x78),
+               "\xe9" . pack("V", $rel))[$k];
+    }
+    print substr($out, 0, $n)' "$2" "$3" >"$1"
 }
 write_text v1/res/ui/title.txt 40 welcome
 write_text v1/res/ui/help.txt 200 help
 write_text "v1/res/地图/城镇.map" 500 town
 write_text "v1/res/地图/森林.map" 300 forest
-cp /bin/ls v1/res/bin/tool.bin
-head -c 65536 /dev/urandom >v1/res/bin/noise.dat
+write_code v1/res/bin/tool.bin 151344 7
+write_random v1/res/bin/noise.dat 65536 11
 
 # Version 2: two files changed, one grown, one new in an existing directory,
 # one in a directory the client's pack does not have (a loose file).
 cp -r v1 v2
 write_text v2/res/ui/title.txt 40 "welcome back"
 write_text "v2/res/地图/城镇.map" 900 "rebuilt town"
-head -c 131072 /dev/urandom >v2/res/bin/noise.dat
+write_random v2/res/bin/noise.dat 131072 12
 write_text "v2/res/地图/沙漠.map" 250 desert
 mkdir -p v2/res/sounds && write_text v2/res/sounds/readme.txt 5 sound
 
@@ -53,7 +72,7 @@ rm update-src/res/ui/help.txt "update-src/res/地图/森林.map" update-src/res/
 
 # The game directory: the updater beside the client's pack, the old version
 # and a stand-in for the client.
-cp "$OLDPWD/build/release/launcher/Patchloom" game/
+cp "$patchloom" game/
 printf '1.01' >game/version.ver
 cat >game/Veshmarkland.exe <<'EOF'
 #!/bin/sh
@@ -75,7 +94,7 @@ echo "== update.pak =="
 client_pid=$!
 disown "$client_pid"
 echo
-echo "== a client is running (process $client_pid); running: Patchloom update.pak 1.02 =="
+echo "== a client is running; running: Patchloom update.pak 1.02 =="
 # Patchloom writes GBK; on a terminal it converts by itself, into a pipe it
 # leaves the bytes as Windows does, so convert them for this log.
 if [ -t 1 ]; then

@@ -2,7 +2,9 @@
 # Builds everything and runs the whole test suite three times: an optimised
 # build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and the
 # Windows build (mingw-w64) under Wine; between the last two, every fuzz
-# target runs for about a minute (scripts/fuzz.sh).
+# target runs for about a minute (scripts/fuzz.sh). After the first, the
+# README's main job (scripts/demo.sh) runs from a copy of the checkout in an
+# unusual path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -18,6 +20,23 @@ run_suite() {
 
 echo "== optimised build =="
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The README's main job, from a copy of the checkout whose path holds the
+# root name "res" inside a longer name, a space and Chinese characters.
+run_demo_elsewhere() {
+  local base copy
+  base=$(mktemp -d)
+  copy="$base/fresh res 目录/patchloom"
+  mkdir -p "$copy"
+  tar -C . --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xf -
+  (cd "$copy" && scripts/demo.sh </dev/null) | tee "$base/demo.log"
+  local last
+  last=$(tail -n 1 "$base/demo.log")
+  rm -rf "$base"
+  [ "$last" = "  identical" ] || { echo "the demo did not end with \"identical\""; return 1; }
+}
+
+echo "== the demo, from a path holding the root name =="
+run_demo_elsewhere
 echo "== sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DPATCHLOOM_SANITIZE=ON
