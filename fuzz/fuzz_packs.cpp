@@ -4,8 +4,10 @@
 #include <map>
 #include <stdexcept>
 
+#include "fuzz/fuzz_sandbox.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packrecords.h"
+#include "tools/filepacktools_lib/scopedhandle.h"
 
 namespace {
 
@@ -104,4 +106,19 @@ std::string FixedClient() {
                    {"res\\ui\\deep\\c.txt", std::string(300, 'c'), "c1"},
                    {"res\\maps\\m.map", "map", "m1"}},
                   false, 24);
+}
+
+std::string MakeJournal(const std::string& strPack, const PackHeader& newHeader,
+                        const std::vector<CWriteRange>& vecRanges) {
+  CFuzzSandbox sandbox;
+  WriteBytes(sandbox.Dir() / "client.pak", strPack);
+  const std::string strPath = sandbox.ProgramPath("client.pak");
+  {
+    CScopedHandle hPack(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hPack || !WriteJournal(strPath, hPack.Get(), newHeader, vecRanges)) {
+      throw std::runtime_error("WriteJournal failed");
+    }
+  }
+  return ReadBytes(sandbox.Dir() / "client.pak.journal");
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/filepacktools_lib/packjournal.h"
+
 struct CFuzzEntry {
   std::string strName;
   std::string strPlain;
@@ -23,3 +25,9 @@ std::string Lzma86(const std::string& strPlain);
 
 // The client every merge target starts from.
 std::string FixedClient();
+
+// The undo journal a merge of strPack would write before writing
+// newHeader and vecRanges, made by the library in a sandbox of its own.
+// Throws std::runtime_error when the library cannot write it.
+std::string MakeJournal(const std::string& strPack, const PackHeader& newHeader,
+                        const std::vector<CWriteRange>& vecRanges);

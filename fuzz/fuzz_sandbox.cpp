@@ -1,24 +1,39 @@
 #include "fuzz/fuzz_sandbox.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
-CFuzzSandbox::CFuzzSandbox() : m_start(fs::current_path()) {
-  m_root = fs::temp_directory_path() / ("patchloom-fuzz-" + std::to_string(getpid()));
-  m_dir = m_root / "a" / "b" / "sandbox";
+namespace {
+
+// A root no other sandbox uses: its name is claimed by creating it, so
+// sandboxes side by side (in one process, in parallel runs) never share one.
+fs::path NewRoot() {
+  std::random_device device;
+  std::mt19937 random(device());
+  for (int nTry = 0; nTry < 100; ++nTry) {
+    const fs::path root = fs::temp_directory_path() / ("patchloom-fuzz-" + std::to_string(random()));
+    if (fs::create_directory(root)) return root;
+  }
+  throw std::runtime_error("cannot create a fuzz sandbox");
+}
+
+}  // namespace
+
+CFuzzSandbox::CFuzzSandbox() : m_start(fs::current_path()), m_root(NewRoot()), m_dir(m_root / "a" / "b" / "sandbox") {
   fs::create_directories(m_dir);
 }
 
 CFuzzSandbox::~CFuzzSandbox() {
+  // Windows removes no directory that is some process's current one.
   std::error_code error;
-  fs::current_path(fs::temp_directory_path(), error);
+  fs::current_path(m_start, error);
   fs::remove_all(m_root, error);
 }
 

@@ -16,8 +16,10 @@ namespace {
 void Enumerate(CPackFile& pack) {
   const std::string strRoot = FieldString(pack.GetRootName(), kPackRootNameSize);
   for (const auto& item : pack.GetDirMap()) {
-    // FindFirst takes the path below the root.
+    // FindFirst takes the path below the root, never an empty one (the
+    // root itself cannot be listed; a debug build asserts).
     const std::string strRel = item.first.size() > strRoot.size() ? item.first.substr(strRoot.size() + 1) : "";
+    if (strRel.empty()) continue;
     for (const char* pszType : {"*", "*.*", ".", "*.txt"}) {
       for (PackDirRecord* pRecord = pack.FindFirst(strRel.c_str(), pszType); pRecord; pRecord = pack.FindNext()) {
       }
