@@ -1,9 +1,13 @@
-// CPackFile's lifecycle (construction, Open, Close) and the facade object.
+// CPackFile's lifecycle (construction, Open, Close), its name primitives and
+// tree operations, and the facade object.
 #include "tools/filepacktools_lib/crealizepack.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "tools/filepacktools_lib/packjournal.h"
+#include "tools/filepacktools_lib/packtree.h"
 
 CRealizePack g_realizePack;
 
@@ -13,7 +17,7 @@ CPackFile::CPackFile()
       m_nMode(0),
       m_byCompressed(0),
       m_dwAllocGranularity(0) {
-  ResetHeader();
+  m_header = DefaultPackHeader();
   ResetFindState();
   std::memset(m_szWorkDir, 0, sizeof(m_szWorkDir));
   std::memset(m_szSrcRoot, 0, sizeof(m_szSrcRoot));
@@ -23,22 +27,6 @@ CPackFile::CPackFile()
 // Handles, mapping and entry records are owned by their members.
 CPackFile::~CPackFile() = default;
 
-void CPackFile::ResetHeader() {
-  std::memset(&m_header, 0, sizeof(m_header));
-  std::memcpy(m_header.szMagic, kPackMagic, kPackMagicSize);
-  std::memcpy(&m_header.fVersion, &kPackVersionBits, sizeof(m_header.fVersion));
-  m_header.dwIndexOffset = kPackHeaderSize;
-  m_header.nEntryCount = 1;
-}
-
-void CPackFile::ResetFindState() {
-  std::memset(&m_findResult, 0, sizeof(m_findResult));
-  std::memset(m_szFindFilter, 0, sizeof(m_szFindFilter));
-  m_nFindMode = 0;
-  m_vecFindList.clear();
-  m_itFind = m_vecFindList.cend();
-  m_mapFindDir.clear();
-}
 
 bool CPackFile::Open(std::string strPath) { return OpenPack(strPath, false); }
 
@@ -171,7 +159,7 @@ void CPackFile::LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount) {
       continue;
     }
     pLastList = nullptr;
-    if (AddRecordToTree(record) == 0 && nSep > 0) {
+    if (TreeAddRecord(m_mapDir, m_strRootPath, record) == 0 && nSep > 0) {
       strLastDir.assign(record.szFullPath, nDirLength);
       pLastList = &m_mapDir[strLastDir];
     }
@@ -186,6 +174,58 @@ void CPackFile::Close() {
   m_mapDir.clear();
   m_vecFreeBlock.clear();
 }
+
+void CPackFile::MakeLower(char* pszChar) {
+  assert(NULL != pszChar);
+  assert('\0' != pszChar[0]);
+  if (!pszChar) return;
+  for (char* p = pszChar; *p; ++p) {
+    if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p + ('a' - 'A'));
+  }
+}
+
+void CPackFile::ReplaceChar(std::string& str, char chFrom, char chTo) {
+  if (chFrom == chTo) return;
+  std::replace(str.begin(), str.end(), chFrom, chTo);
+}
+
+int CPackFile::AddPathToTree(const char* szFilePath, const PackEntry* /*pEntry*/) {
+  assert(NULL != szFilePath);
+  assert('\0' != szFilePath[0]);
+  if (!szFilePath) return 0;
+  return TreeAddPath(m_mapDir, FieldString(m_header.szRootName, kPackRootNameSize), m_strRootPath,
+                     FieldString(m_szSrcRoot, sizeof(m_szSrcRoot)), szFilePath);
+}
+
+int CPackFile::AddRecordToTree(const PackDirRecord& record) { return TreeAddRecord(m_mapDir, m_strRootPath, record); }
+
+void CPackFile::AddFile(const char* pszPath) {
+  if (pszPath && pszPath[0]) m_vecFileList.emplace_back(pszPath);
+}
+
+void CPackFile::SetPackName(const char* pszName) {
+  if (pszName && pszName[0]) m_strPackName = pszName;
+}
+
+bool CPackFile::IsReadOnly() const { return m_bReadOnly; }
+
+void CPackFile::SetContentTags(bool bEnable) { m_bContentTags = bEnable; }
+void CPackFile::SetBuildWorkers(int nWorkers) { m_nBuildWorkers = nWorkers > 0 ? nWorkers : 0; }
+void CPackFile::SetExtractWorkers(int nWorkers) { m_nExtractWorkers = nWorkers > 0 ? nWorkers : 0; }
+
+PackEntryMap* CPackFile::GetEntryMap() { return &m_mapEntry; }
+PackHeader* CPackFile::GetHeader() { return &m_header; }
+char* CPackFile::GetRootName() { return m_header.szRootName; }
+const PackDirMap& CPackFile::GetDirMap() const { return m_mapDir; }
+const std::vector<PackFreeBlock>& CPackFile::GetFreeBlocks() const { return m_vecFreeBlock; }
+
+CEntryReader CPackFile::Reader() const {
+  return CEntryReader(m_hFileMapping.Get(), m_dwAllocGranularity, m_byCompressed != 0);
+}
+
+CIndexRegions CPackFile::Regions() const { return {m_mapEntry, m_vecNewEntry, m_mapDir, m_vecFreeBlock}; }
+
+const std::string& CRealizePack::GetMergeRefusal() const { return m_strRefusal; }
 
 CRealizePack::CRealizePack()
     : m_pSrcPack(std::make_unique<CPackFile>()), m_pTarPack(std::make_unique<CPackFile>()) {}

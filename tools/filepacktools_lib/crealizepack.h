@@ -16,18 +16,16 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tools/filepacktools_lib/packindex.h"
+#include "tools/filepacktools_lib/packread.h"
 #include "tools/filepacktools_lib/packrecords.h"
+#include "tools/filepacktools_lib/packrequest.h"
 #include "tools/filepacktools_lib/scopedhandle.h"
 
-// Entry index: name -> record, ascending by unsigned byte order (the order of
-// std::string's comparison), which is the order the index is written in.
-using PackEntryMap = std::map<std::string, std::unique_ptr<PackEntry>>;
-
-// Directory tree: a directory's full path (the root's key is the root name)
-// -> the records of its children, in the order they were added.
-using PackDirMap = std::map<std::string, std::vector<PackDirRecord>>;
-
-struct CEntryBytes;
+class CPackBuilder;
+struct CExtractSource;
+struct CFindState;
+struct CMergePlan;
 struct PackStream;
 
 class CPackFile {
@@ -64,7 +62,7 @@ class CPackFile {
   bool OpenForReading(const std::string& strPath);
 
   // True when the open pack is open for reading only.
-  bool IsReadOnly() const { return m_bReadOnly; }
+  bool IsReadOnly() const;
 
   // Closes the file and its mapping and empties the index, the tree and the
   // free list. Safe after a failed Open and on a closed object.
@@ -191,7 +189,7 @@ class CPackFile {
   // hexadecimal MD5 of its plain bytes as its tag (32 characters, the whole
   // field), so that a merge replaces exactly the entries whose content
   // changed. Off by default: tags are all zero.
-  void SetContentTags(bool bEnable) { m_bContentTags = bEnable; }
+  void SetContentTags(bool bEnable);
 
   // Worker threads of a build: CreatePack tags and encodes entries on
   // nWorkers threads while one thread reads the sources and the caller's
@@ -199,7 +197,7 @@ class CPackFile {
   // same byte for byte whatever the count. A few entries (eight per
   // worker, 64 MiB of sources) are in flight at a time. 0, the default, or
   // a negative count: one worker per processor (GetSystemInfo).
-  void SetBuildWorkers(int nWorkers) { m_nBuildWorkers = nWorkers > 0 ? nWorkers : 0; }
+  void SetBuildWorkers(int nWorkers);
 
   // Worker threads of an extraction from a compressed pack (ExtractPath's
   // directory mode, ExtractDir, ExtractFiles): they decode entries ahead
@@ -207,7 +205,7 @@ class CPackFile {
   // in order, so the result is the same whatever the count. 0, the
   // default, or a negative count: one per processor. A plain pack is
   // always extracted on the caller's thread.
-  void SetExtractWorkers(int nWorkers) { m_nExtractWorkers = nWorkers > 0 ? nWorkers : 0; }
+  void SetExtractWorkers(int nWorkers);
 
   // Builds a pack of the current directory from the lines of its
   // "ConfigDir.txt" (directories or files relative to it), written into
@@ -268,17 +266,9 @@ class CPackFile {
   // is removed).
   int ExtractFile(const char* pszName, const char* pszOutFile);
 
-  // One file of ExtractFiles: the entry's name, as ExtractFile takes it,
-  // and the output file.
-  struct ExtractRequest {
-    std::string strName;
-    std::string strOutFile;
-  };
-  // Called by ExtractFiles after each request, on the caller's thread and
-  // in list order, with the request's index and ExtractFile's result; after
-  // a 0 the last error says why (ERROR_FILE_NOT_FOUND for an unknown name,
-  // ERROR_INVALID_DATA for an entry that cannot be decoded).
-  using ExtractNotify = std::function<void(size_t nIndex, int nResult)>;
+  // One file of ExtractFiles, and the report after each (packrequest.h).
+  using ExtractRequest = CExtractRequest;
+  using ExtractNotify = ::ExtractNotify;
 
   // Writes each requested entry to its file as ExtractFile does, strictly
   // in list order. From a compressed pack the entries are decoded ahead on
@@ -330,41 +320,40 @@ class CPackFile {
 
   // ---- Accessors ---------------------------------------------------------
 
-  PackEntryMap* GetEntryMap() { return &m_mapEntry; }
-  PackHeader* GetHeader() { return &m_header; }
-  char* GetRootName() { return m_header.szRootName; }
-  const PackDirMap& GetDirMap() const { return m_mapDir; }
-  const std::vector<PackFreeBlock>& GetFreeBlocks() const { return m_vecFreeBlock; }
+  PackEntryMap* GetEntryMap();
+  PackHeader* GetHeader();
+  char* GetRootName();
+  const PackDirMap& GetDirMap() const;
+  const std::vector<PackFreeBlock>& GetFreeBlocks() const;
 
  private:
+  // The facade of a merge works on both packs' members.
   friend class CRealizePack;
-  // Steps of the build, extraction, enumeration and streams live in these
-  // classes of their own source files.
-  friend class CPackBuilder;
-  friend class CPackExtractor;
-  friend class CPackFinder;
-  friend class CPackStreamer;
 
-  void ResetHeader();
+  // The enumeration members, by reference.
+  CFindState FindState();
   void ResetFindState();
   bool OpenPack(const std::string& strPath, bool bAllowReadOnly);
   bool LoadRegions(uint64_t qwFileSize);
   void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
   void LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount);
 
-  // Entry bytes (packread.cpp).
-  bool MapStoredBytes(const PackEntry& entry, CEntryBytes& out);
-  bool ReadPlainBytes(const PackEntry& entry, CEntryBytes& out);
+  // The build of this object's file list, by its settings.
+  CPackBuilder Builder(bool bCompress);
 
-  // Adds a file's records below the root: strRest is its path below the
-  // root key, directories separated by backslashes.
-  int AddRelativeToTree(std::string strRest);
+  // What an extraction of the open pack reads.
+  CExtractSource ExtractSource() const;
 
-  // Merge steps: checks, plan, writes (packmerge.cpp, packplace.cpp,
-  // packmergewrite.cpp).
-  friend class CPackMerger;
+  // Reads entries of the open pack.
+  CEntryReader Reader() const;
 
-  std::vector<PackFreeBlock> m_vecFreeBlock;
+  // Plans a merge of source into this pack and takes the plan over into the
+  // index, tree, free list and header in memory; writes nothing.
+  bool PlanMergeFrom(const CPackFile& source, CMergePlan& plan);
+  // The regions behind the data area as they are in memory.
+  CIndexRegions Regions() const;
+
+  PackFreeList m_vecFreeBlock;
 
   // Directory enumeration.
   PackDirRecord m_findResult;
@@ -400,7 +389,7 @@ class CPackFile {
   std::string m_strExtractDir;
   CScopedHandle m_hPackFile;
   LARGE_INTEGER m_liFilePos;
-  std::vector<std::unique_ptr<PackEntry>> m_vecNewEntry;  // added by a merge
+  PackEntryList m_vecNewEntry;  // added by a merge
 };
 
 // Owns the source (update) and target (client) packs of a merge.
@@ -436,9 +425,18 @@ class CRealizePack {
   // written before stay).
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
+  // Why the last MergePack failed, in words, when the update or the client
+  // was at fault: the rule and the entry that broke it (an unsafe name, a
+  // blob outside the update's data area, a loose file that would land on a
+  // pack, a new entry below a file, a damaged client, an entry that does not
+  // decode, ...; names in code page 936). Empty after a merge that worked or
+  // that failed for a reason of the system (the last error tells it then).
+  const std::string& GetMergeRefusal() const;
+
  private:
   std::unique_ptr<CPackFile> m_pSrcPack;
   std::unique_ptr<CPackFile> m_pTarPack;
+  std::string m_strRefusal;
 };
 
 // The program's one facade, alive from before main to normal exit.

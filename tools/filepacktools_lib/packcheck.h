@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packindex.h"
 
 // True when every component of the name (split at backslashes) can become
 // a file or directory name below a directory without leaving it or meaning
@@ -23,6 +23,10 @@ bool IsInDataArea(const PackEntry& entry, uint32_t dwIndexOffset);
 // size equals its original size.
 bool IsLayoutSound(const PackHeader& header, const PackEntryMap& mapEntry,
                    const std::vector<PackFreeBlock>& vecFreeBlock);
+
+// What breaks that rule, in words naming the entry or block ("" when sound).
+std::string LayoutProblem(const PackHeader& header, const PackEntryMap& mapEntry,
+                          const std::vector<PackFreeBlock>& vecFreeBlock);
 
 // strPath made absolute against strCurrentDir, with "." and ".." resolved
 // and A-Z folded, so that two spellings of one path compare equal.

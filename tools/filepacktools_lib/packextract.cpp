@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "tools/filepacktools_lib/entrybytes.h"
+#include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packextractor.h"
@@ -15,7 +15,7 @@ int CPackFile::ExtractFile(const char* pszName, const char* pszOutFile) {
   // Reading (and decoding) comes before the output file is created, so an
   // entry that cannot be read leaves no file at all.
   CEntryBytes bytes;
-  if (!ReadPlainBytes(*itEntry->second, bytes)) return 0;
+  if (!Reader().ReadPlainBytes(*itEntry->second, bytes)) return 0;
   return CPackExtractor::WriteNewFile(pszOutFile, bytes.pbyData, bytes.dwSize) ? 1 : 0;
 }
 
@@ -24,16 +24,26 @@ void CPackFile::ExtractAll(const char* pszOutFile) {
   for (const auto& item : m_mapEntry) ExtractFile(item.first.c_str(), pszOutFile);
 }
 
-bool CPackExtractor::PackPathOf(const CPackFile& pack, const char* pchPackPath, std::string& strPackPath) {
-  // Only the first 256 characters of the caller's path are looked at.
+namespace {
+
+// The pack path a caller's path names: folded, from the first occurrence of
+// the root name on; false when the root name is not in it. Only the first
+// 256 characters of the caller's path are looked at.
+bool PackPathOf(const std::string& strRoot, const char* pchPackPath, std::string& strPackPath) {
   char szFolded[MAX_PATH] = {};
   std::strncpy(szFolded, pchPackPath, 256);
   CPackFile::MakeLower(szFolded);
   const std::string strFolded(szFolded);
-  const size_t nRoot = strFolded.find(pack.m_strRootPath);
+  const size_t nRoot = strFolded.find(strRoot);
   if (nRoot == std::string::npos) return false;
   strPackPath = strFolded.substr(nRoot);
   return true;
+}
+
+}  // namespace
+
+CExtractSource CPackFile::ExtractSource() const {
+  return CExtractSource{m_mapEntry, m_mapDir, Reader(), m_nExtractWorkers};
 }
 
 int CPackFile::ExtractPath(const char* pchPackPath, int nExtractMode, const char* pchSinglefile) {
@@ -46,23 +56,22 @@ int CPackFile::ExtractPath(const char* pchPackPath, int nExtractMode, const char
   if (strnlen(pchPackPath, MAX_PATH) >= MAX_PATH) return 0;
 
   std::string strPackPath;
-  if (!CPackExtractor::PackPathOf(*this, pchPackPath, strPackPath)) return 0;
+  if (!PackPathOf(m_strRootPath, pchPackPath, strPackPath)) return 0;
   m_strExtractDir = CurrentDirectory();
   if (m_strExtractDir.empty()) return 0;
   if (nExtractMode != 1) {
     if (strnlen(pchSinglefile, MAX_PATH) >= MAX_PATH) return 0;
     return ExtractFile(strPackPath.c_str(), pchSinglefile);
   }
-  return CPackExtractor::ExtractTree(*this, strPackPath);
-}
-
-int CPackExtractor::ExtractTree(CPackFile& pack, const std::string& strPackPath) {
-  const std::string strTop = LastComponent(strPackPath);
-  if (!pack.m_mapDir.count(strPackPath) || !IsSafeEntryName(strTop)) return 0;
-  const std::string strDiskDir = JoinPath(pack.m_strExtractDir, strTop);
-  if (!FitsPathBuffer(strDiskDir) || !MakeDirectory(strDiskDir)) return 0;
+  // The pack directory goes into a directory named after its last
+  // component, below the extraction directory.
+  const std::string strTop = CPackExtractor::LastComponent(strPackPath);
+  if (!m_mapDir.count(strPackPath) || !IsSafeEntryName(strTop)) return 0;
+  const std::string strDiskDir = JoinPath(m_strExtractDir, strTop);
+  if (!CPackExtractor::FitsPathBuffer(strDiskDir) || !CPackExtractor::MakeDirectory(strDiskDir)) return 0;
   SetCurrentDirectoryA(strDiskDir.c_str());
-  CPackExtractor(pack).Run(strPackPath, strDiskDir);
+  const CExtractSource source = ExtractSource();
+  CPackExtractor(source).Run(strPackPath, strDiskDir);
   return 1;
 }
 
@@ -71,6 +80,12 @@ int CPackFile::ExtractDir(const char* szDir) {
   if (!szDir || m_strExtractDir.empty() || !IsSafeEntryName(szDir)) return 1;
   const std::string strDiskDir = JoinPath(m_strExtractDir, szDir);
   if (!CPackExtractor::FitsPathBuffer(strDiskDir) || !CPackExtractor::IsDirectory(strDiskDir)) return 1;
-  CPackExtractor(*this).Run(szDir, strDiskDir);
+  const CExtractSource source = ExtractSource();
+  CPackExtractor(source).Run(szDir, strDiskDir);
   return 1;
+}
+
+void CPackFile::ExtractFiles(const std::vector<ExtractRequest>& vecRequests, const ExtractNotify& fnNotify) {
+  const CExtractSource source = ExtractSource();
+  CPackExtractor(source).RunFiles(vecRequests, fnNotify);
 }

@@ -23,29 +23,30 @@
 #include <string>
 #include <vector>
 
-#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packindex.h"
+#include "tools/filepacktools_lib/packread.h"
+#include "tools/filepacktools_lib/packrequest.h"
 
 struct CExtractStep;
 
+// What an extraction reads: an open pack's index, tree and entries.
+struct CExtractSource {
+  const PackEntryMap& mapEntry;
+  const PackDirMap& mapDir;
+  CEntryReader reader;
+  int nWorkers;  // for a compressed pack; 0: one per processor
+};
+
 class CPackExtractor {
  public:
-  explicit CPackExtractor(CPackFile& pack) : m_pack(pack) {}
+  explicit CPackExtractor(const CExtractSource& source) : m_source(source) {}
 
   // Writes the children of the pack directory strKey into the existing disk
   // directory strDiskDir, recursing into sub-directories.
   void Run(const std::string& strKey, const std::string& strDiskDir);
 
   // Writes the requested entries to their files, in list order.
-  void RunFiles(const std::vector<CPackFile::ExtractRequest>& vecRequests, const CPackFile::ExtractNotify& fnNotify);
-
-  // The pack directory a path names (folded, from the first occurrence of
-  // the root name), or false when the root name is not in it.
-  static bool PackPathOf(const CPackFile& pack, const char* pchPackPath, std::string& strPackPath);
-
-  // Directory mode of ExtractPath: the pack directory strPackPath into a
-  // directory named after its last component, below the extraction
-  // directory.
-  static int ExtractTree(CPackFile& pack, const std::string& strPackPath);
+  void RunFiles(const std::vector<CExtractRequest>& vecRequests, const ExtractNotify& fnNotify);
 
   static bool IsDirectory(const std::string& strPath);
 
@@ -84,11 +85,11 @@ class CPackExtractor {
   bool IsSkipped(const std::string& strDiskPath);
   size_t WorkerCount() const;
 
-  CPackFile& m_pack;
+  const CExtractSource& m_source;
   // Pack directories already walked: a hostile table that lists a
   // directory many times costs one walk of it, not a walk per listing.
   std::set<std::string> m_setWalked;
   // A directory that could not be made; the steps below it are skipped.
   std::string m_strSkipped;
-  CPackFile::ExtractNotify m_fnNotify;
+  ExtractNotify m_fnNotify;
 };

@@ -3,7 +3,6 @@
 // decoded ahead on worker threads.
 #include <algorithm>
 
-#include "tools/filepacktools_lib/entrybytes.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packextractor.h"
@@ -67,8 +66,8 @@ bool CPackExtractor::WriteNewFile(const char* pszOutFile, const unsigned char* p
 // Apply skips what lies below a directory that could not be made, exactly
 // as a walk that stopped there would have.
 bool CPackExtractor::Walk(const std::string& strKey, const std::string& strDiskDir, const CEmit& fnEmit) {
-  auto itDir = m_pack.m_mapDir.find(strKey);
-  if (itDir == m_pack.m_mapDir.end() || !m_setWalked.insert(strKey).second) return true;
+  auto itDir = m_source.mapDir.find(strKey);
+  if (itDir == m_source.mapDir.end() || !m_setWalked.insert(strKey).second) return true;
   for (const PackDirRecord& child : itDir->second) {
     if (!fnEmit(Step(CExtractStep::Kind::kEnter, strDiskDir)) || !WalkChild(strKey, child, strDiskDir, fnEmit)) {
       return false;
@@ -91,8 +90,8 @@ bool CPackExtractor::WalkChild(const std::string& strKey, const PackDirRecord& c
   const std::string strDiskPath = JoinPath(strDiskDir, strLeaf);
   if (!FitsPathBuffer(strDiskPath)) return true;
   if (child.nKind == kPackDirKindFile) {
-    auto itEntry = m_pack.m_mapEntry.find(strFullPath);
-    if (itEntry == m_pack.m_mapEntry.end()) return true;
+    auto itEntry = m_source.mapEntry.find(strFullPath);
+    if (itEntry == m_source.mapEntry.end()) return true;
     return fnEmit(Step(CExtractStep::Kind::kFile, strDiskPath, itEntry->second.get()));
   }
   return fnEmit(Step(CExtractStep::Kind::kMakeDir, strDiskPath)) &&
@@ -102,7 +101,7 @@ bool CPackExtractor::WalkChild(const std::string& strKey, const PackDirRecord& c
 void CPackExtractor::Decode(CExtractStep& step) const {
   if (step.nKind != CExtractStep::Kind::kFile || !step.pEntry) return;
   CEntryBytes bytes;
-  if (!m_pack.ReadPlainBytes(*step.pEntry, bytes)) {
+  if (!m_source.reader.ReadPlainBytes(*step.pEntry, bytes)) {
     step.dwDecodeError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_DATA;
   } else {
     step.pbyPlain = std::move(bytes.pbyBuffer);  // none for a plain entry: Apply writes it from a view
@@ -153,14 +152,14 @@ int CPackExtractor::WriteFileStep(CExtractStep& step) const {
     bWritten = WriteNewFile(step.strDiskPath.c_str(), step.pbyPlain.get(), step.pEntry->dwOrigSize);
   } else {
     CEntryBytes bytes;
-    bWritten = m_pack.ReadPlainBytes(*step.pEntry, bytes) &&
+    bWritten = m_source.reader.ReadPlainBytes(*step.pEntry, bytes) &&
                WriteNewFile(step.strDiskPath.c_str(), bytes.pbyData, bytes.dwSize);
   }
   return bWritten ? 1 : 0;
 }
 
 size_t CPackExtractor::WorkerCount() const {
-  if (m_pack.m_nExtractWorkers > 0) return static_cast<size_t>(m_pack.m_nExtractWorkers);
+  if (m_source.nWorkers > 0) return static_cast<size_t>(m_source.nWorkers);
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   return std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxWorkers);
@@ -171,7 +170,7 @@ size_t CPackExtractor::WorkerCount() const {
 // the pipeline's producer thread, workers decode, and this thread carries
 // the steps out in order.
 void CPackExtractor::Execute(const CProduce& fnProduce) {
-  const size_t nWorkers = m_pack.m_byCompressed ? WorkerCount() : 1;
+  const size_t nWorkers = m_source.reader.IsCompressed() ? WorkerCount() : 1;
   auto applyNow = [this](CExtractStep&& step) {
     Apply(step);
     return true;
@@ -200,20 +199,15 @@ void CPackExtractor::Run(const std::string& strKey, const std::string& strDiskDi
   Execute([this, &strKey, &strDiskDir](const CEmit& fnEmit) { Walk(strKey, strDiskDir, fnEmit); });
 }
 
-void CPackExtractor::RunFiles(const std::vector<CPackFile::ExtractRequest>& vecRequests,
-                              const CPackFile::ExtractNotify& fnNotify) {
+void CPackExtractor::RunFiles(const std::vector<CExtractRequest>& vecRequests, const ExtractNotify& fnNotify) {
   m_fnNotify = fnNotify;
   Execute([this, &vecRequests](const CEmit& fnEmit) {
     for (size_t i = 0; i < vecRequests.size(); ++i) {
-      auto itEntry = m_pack.m_mapEntry.find(vecRequests[i].strName);
+      auto itEntry = m_source.mapEntry.find(vecRequests[i].strName);
       CExtractStep step = Step(CExtractStep::Kind::kFile, vecRequests[i].strOutFile,
-                               itEntry == m_pack.m_mapEntry.end() ? nullptr : itEntry->second.get());
+                               itEntry == m_source.mapEntry.end() ? nullptr : itEntry->second.get());
       step.nIndex = i;
       if (!fnEmit(std::move(step))) return;
     }
   });
-}
-
-void CPackFile::ExtractFiles(const std::vector<ExtractRequest>& vecRequests, const ExtractNotify& fnNotify) {
-  CPackExtractor(*this).RunFiles(vecRequests, fnNotify);
 }

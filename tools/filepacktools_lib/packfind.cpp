@@ -13,31 +13,55 @@
 
 #include "tools/filepacktools_lib/crealizepack.h"
 
+// The enumeration state of one pack object, by reference.
+struct CFindState {
+  PackDirRecord& result;
+  char (&szFilter)[32];
+  int32_t& nMode;
+  std::vector<PackDirRecord>& vecList;
+  std::vector<PackDirRecord>::const_iterator& itFind;
+  PackDirMap& mapByExtension;
+
+  // Ends the enumeration: nothing runs any more.
+  void Reset() {
+    std::memset(&result, 0, sizeof(result));
+    std::memset(szFilter, 0, sizeof(szFilter));
+    nMode = 0;
+    vecList.clear();
+    itFind = vecList.cend();
+    mapByExtension.clear();
+  }
+};
+
+namespace {
+
 class CPackFinder {
  public:
   enum class Visit { kSkip, kMatch, kEnd };
 
-  // Looks at the record under m_itFind by the running mode; on a match it
-  // is in m_findResult.
-  static Visit VisitRecord(CPackFile& pack, const PackDirRecord& record, bool bFirst);
-  static Visit VisitByExtension(CPackFile& pack, const PackDirRecord& record, bool bFirst);
+  explicit CPackFinder(CFindState state) : m_state(state) {}
 
-  // Walks from m_itFind until a match (m_itFind stays on it) or the end.
-  // False when mode 4 ended the enumeration.
-  static bool Walk(CPackFile& pack, bool bFirst);
+  // Walks from the cursor until a match (the cursor stays on it) or the
+  // end. False when mode 4 ended the enumeration.
+  bool Walk(bool bFirst);
 
   // Mode 4 of FindFirst: files every file of the listed directory under
   // its extension, then moves onto the list of the filter's extension.
-  static void StartExtensionWalk(CPackFile& pack);
+  void StartExtensionWalk();
 
-  // Hands out m_findResult for the record under m_itFind and moves past it,
-  // or null at the end.
-  static PackDirRecord* Advance(CPackFile& pack);
+  // Hands out the result for the record under the cursor and moves past
+  // it, or null at the end.
+  PackDirRecord* Advance();
 
-  static void SetResultName(CPackFile& pack, const PackDirRecord& record, const std::string& strName);
+ private:
+  // Looks at a record by the running mode; on a match it is the result.
+  Visit VisitRecord(const PackDirRecord& record, bool bFirst);
+  Visit VisitByExtension(const PackDirRecord& record, bool bFirst);
+  void SetResultName(const PackDirRecord& record, const std::string& strName);
+
+  CFindState m_state;
 };
 
-namespace {
 
 int ModeOf(const char* pszFindType) {
   if (std::strcmp(pszFindType, "*.*") == 0) return 1;
@@ -55,29 +79,27 @@ bool NameOf(const PackDirRecord& record, std::string& strName) {
   return true;
 }
 
-}  // namespace
-
-void CPackFinder::SetResultName(CPackFile& pack, const PackDirRecord& record, const std::string& strName) {
-  pack.m_findResult.nKind = record.nKind;
-  SetField(pack.m_findResult.szFullPath, kPackNameSize, strName);
+void CPackFinder::SetResultName(const PackDirRecord& record, const std::string& strName) {
+  m_state.result.nKind = record.nKind;
+  SetField(m_state.result.szFullPath, kPackNameSize, strName);
 }
 
-CPackFinder::Visit CPackFinder::VisitRecord(CPackFile& pack, const PackDirRecord& record, bool bFirst) {
+CPackFinder::Visit CPackFinder::VisitRecord(const PackDirRecord& record, bool bFirst) {
   std::string strName;
-  switch (pack.m_nFindMode) {
+  switch (m_state.nMode) {
     case 1:
       if (record.nKind == kPackDirKindDir || !NameOf(record, strName)) return Visit::kSkip;
-      SetResultName(pack, record, strName);
+      SetResultName(record, strName);
       return Visit::kMatch;
     case 2:
-      pack.m_findResult = record;
+      m_state.result = record;
       return Visit::kMatch;
     case 3:
       if (record.nKind == kPackDirKindFile) return Visit::kSkip;
-      pack.m_findResult = record;
+      m_state.result = record;
       return Visit::kMatch;
     case 4:
-      return VisitByExtension(pack, record, bFirst);
+      return VisitByExtension(record, bFirst);
     default:
       return Visit::kSkip;
   }
@@ -86,29 +108,29 @@ CPackFinder::Visit CPackFinder::VisitRecord(CPackFile& pack, const PackDirRecord
 // FindFirst files each file under its last-dot extension and never stops;
 // FindNext matches the text from the first dot against the filter and ends
 // the enumeration at a file without a dot.
-CPackFinder::Visit CPackFinder::VisitByExtension(CPackFile& pack, const PackDirRecord& record, bool bFirst) {
+CPackFinder::Visit CPackFinder::VisitByExtension(const PackDirRecord& record, bool bFirst) {
   if (record.nKind == kPackDirKindDir) return Visit::kSkip;
   std::string strName;
   const bool bHasName = NameOf(record, strName);
   const size_t nDot = bHasName ? (bFirst ? strName.rfind('.') : strName.find('.')) : std::string::npos;
   if (nDot == std::string::npos) return bFirst ? Visit::kSkip : Visit::kEnd;
   if (bFirst) {
-    pack.m_mapFindDir[strName.substr(nDot)].push_back(record);
+    m_state.mapByExtension[strName.substr(nDot)].push_back(record);
     return Visit::kSkip;
   }
-  const std::string strFilter = FieldString(pack.m_szFindFilter, sizeof(pack.m_szFindFilter));
+  const std::string strFilter = FieldString(m_state.szFilter, sizeof(m_state.szFilter));
   if (strName.compare(nDot, std::string::npos, strFilter) != 0) return Visit::kSkip;
-  SetResultName(pack, record, strName);
+  SetResultName(record, strName);
   return Visit::kMatch;
 }
 
-bool CPackFinder::Walk(CPackFile& pack, bool bFirst) {
-  for (; pack.m_itFind != pack.m_vecFindList.cend(); ++pack.m_itFind) {
-    switch (VisitRecord(pack, *pack.m_itFind, bFirst)) {
+bool CPackFinder::Walk(bool bFirst) {
+  for (; m_state.itFind != m_state.vecList.cend(); ++m_state.itFind) {
+    switch (VisitRecord(*m_state.itFind, bFirst)) {
       case Visit::kMatch:
         return true;
       case Visit::kEnd:
-        pack.ResetFindState();
+        m_state.Reset();
         return false;
       case Visit::kSkip:
         break;
@@ -117,25 +139,33 @@ bool CPackFinder::Walk(CPackFile& pack, bool bFirst) {
   return true;
 }
 
-void CPackFinder::StartExtensionWalk(CPackFile& pack) {
-  const std::string strFilter = FieldString(pack.m_szFindFilter, sizeof(pack.m_szFindFilter));
-  auto itExt = pack.m_mapFindDir.find(strFilter);
-  if (itExt == pack.m_mapFindDir.end()) return;  // m_itFind stays at the end
-  pack.m_vecFindList = itExt->second;
+void CPackFinder::StartExtensionWalk() {
+  const std::string strFilter = FieldString(m_state.szFilter, sizeof(m_state.szFilter));
+  auto itExt = m_state.mapByExtension.find(strFilter);
+  if (itExt == m_state.mapByExtension.end()) return;  // m_itFind stays at the end
+  m_state.vecList = itExt->second;
   // Every record of the list carries the filter as its last-dot extension,
   // so the first one is the match.
-  pack.m_itFind = pack.m_vecFindList.cbegin();
+  m_state.itFind = m_state.vecList.cbegin();
   std::string strName;
-  if (pack.m_itFind != pack.m_vecFindList.cend() && NameOf(*pack.m_itFind, strName)) {
-    SetResultName(pack, *pack.m_itFind, strName);
+  if (m_state.itFind != m_state.vecList.cend() && NameOf(*m_state.itFind, strName)) {
+    SetResultName(*m_state.itFind, strName);
   }
 }
 
-PackDirRecord* CPackFinder::Advance(CPackFile& pack) {
-  if (pack.m_itFind == pack.m_vecFindList.cend()) return nullptr;
-  ++pack.m_itFind;
-  return &pack.m_findResult;
+PackDirRecord* CPackFinder::Advance() {
+  if (m_state.itFind == m_state.vecList.cend()) return nullptr;
+  ++m_state.itFind;
+  return &m_state.result;
 }
+
+}  // namespace
+
+CFindState CPackFile::FindState() {
+  return CFindState{m_findResult, m_szFindFilter, m_nFindMode, m_vecFindList, m_itFind, m_mapFindDir};
+}
+
+void CPackFile::ResetFindState() { FindState().Reset(); }
 
 PackDirRecord* CPackFile::FindFirst(const char* pszFindPath, const char* pszFindType) {
   assert(NULL != pszFindPath);
@@ -156,18 +186,20 @@ PackDirRecord* CPackFile::FindFirst(const char* pszFindPath, const char* pszFind
   m_vecFindList = itDir->second;
   m_mapFindDir.clear();
   m_itFind = m_vecFindList.cbegin();
-  CPackFinder::Walk(*this, true);
+  CPackFinder finder(FindState());
+  finder.Walk(true);
   if (m_nFindMode == 4) {
     SetField(m_szFindFilter, sizeof(m_szFindFilter), pszFindType + 1);
-    CPackFinder::StartExtensionWalk(*this);
+    finder.StartExtensionWalk();
   } else {
     SetField(m_szFindFilter, sizeof(m_szFindFilter), pszFindType);
   }
-  return CPackFinder::Advance(*this);
+  return finder.Advance();
 }
 
 PackDirRecord* CPackFile::FindNext() {
   if (m_szFindFilter[0] == '\0') return nullptr;
-  if (!CPackFinder::Walk(*this, false)) return nullptr;
-  return CPackFinder::Advance(*this);
+  CPackFinder finder(FindState());
+  if (!finder.Walk(false)) return nullptr;
+  return finder.Advance();
 }

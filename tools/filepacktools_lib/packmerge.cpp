@@ -1,37 +1,22 @@
 // Merging an update pack into a client pack in place, all or nothing.
 //
-// Every changed entry of the update is written over its old slot when it
-// fits, else into the first free block large enough, else at the end of the
-// data area; new entries below an existing first directory of the client's
-// tree join the pack, all others become loose files below the directory that
-// was current when the merge started. SaveIndex then rewrites the regions
-// behind the data area and the header.
-//
-// MergePack plans the placement first, saves an undo journal of every byte
-// it will overwrite (packjournal.cpp explains the method), then writes. A
+// A merge checks both packs (packmergecheck.cpp), plans where every changed
+// and new entry goes from the two indexes alone (packplan.cpp), saves an
+// undo journal of every byte the plan will overwrite (packjournal.cpp
+// explains the method), carries the plan out (packmergewrite.cpp) and
+// rewrites the regions behind the data area and the header (SaveIndex). A
 // merge that fails, or is interrupted, gives back exactly the old pack.
 #include <cassert>
 #include <cstring>
-#include <set>
 
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packjournal.h"
-#include "tools/filepacktools_lib/packmerger.h"
+#include "tools/filepacktools_lib/packmergecheck.h"
+#include "tools/filepacktools_lib/packmergewrite.h"
+#include "tools/filepacktools_lib/packplan.h"
 
 namespace {
-
-// Loose files are written under this suffix and renamed when complete.
-constexpr char kLooseTempSuffix[] = ".~partial";
-
-// The files of a pack that a loose file must never land on: the pack, its
-// journal and the journal being written.
-void AddPackKeys(const std::string& strPack, const std::string& strCurrentDir, std::vector<std::string>& vecKeys) {
-  vecKeys.push_back(ComparablePath(strPack, strCurrentDir));
-  vecKeys.push_back(ComparablePath(JournalPath(strPack), strCurrentDir));
-  vecKeys.push_back(ComparablePath(JournalTempPath(strPack), strCurrentDir));
-}
 
 // A pack opened for reading only is never a merge's target: the merge would
 // fail at its first write, and the journal could not put the pack back.
@@ -43,6 +28,27 @@ bool RefuseReadOnly(const CPackFile& pack) {
   return false;
 }
 
+// Every stretch of the client that the writes and the save will change: the
+// header, the blobs, and everything from the old end of the data area on,
+// which the save rewrites or cuts off.
+std::vector<CWriteRange> JournalRanges(const CMergePlan& plan) {
+  std::vector<CWriteRange> vecRanges;
+  vecRanges.push_back({0, kPackHeaderSize});
+  for (const CMergeStep& step : plan.vecSteps) {
+    if (step.eAction != MergeAction::kLoose) vecRanges.push_back({step.dwOffset, step.dwSize});
+  }
+  // Offsets stay below 4 GiB, so this reaches past any end of the file.
+  vecRanges.push_back({plan.dwOldIndexOffset, uint64_t{1} << 32});
+  return vecRanges;
+}
+
+// Why a failure after the checks happened, when it is the update's fault.
+std::string FailureReason(DWORD dwError, const std::string& strName) {
+  if (dwError == ERROR_INVALID_DATA) return "entry \"" + strName + "\" of the update does not decode";
+  if (dwError == ERROR_FILE_TOO_LARGE) return "the client pack would reach 4 GiB";
+  return std::string();
+}
+
 }  // namespace
 
 int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
@@ -50,6 +56,7 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   assert('\0' != pszSrcPack[0]);
   assert(NULL != pszTarPack);
   assert('\0' != pszTarPack[0]);
+  m_strRefusal.clear();
   if (!pszSrcPack || !pszSrcPack[0] || !pszTarPack || !pszTarPack[0]) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -63,19 +70,31 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   // A target that does not open completely is never written: saving it
   // would drop what did not load. Nothing is written before the journal is
   // safe on disk; after that any failure puts the old pack back.
-  CPackMerger merger(*m_pTarPack, *m_pSrcPack);
-  bool bOk = m_pTarPack->Open(pszTarPack) && merger.Check(pszSrcPack, pszTarPack, CurrentDirectory()) &&
-             merger.Plan() &&
-             WriteJournal(pszTarPack, m_pTarPack->m_hPackFile.Get(), CPackMerger::SavedHeader(*m_pTarPack),
-                          merger.WriteRanges());
+  CPackFile& source = *m_pSrcPack;
+  CPackFile& target = *m_pTarPack;
+  CMergePlan plan;
+  bool bOk = target.Open(pszTarPack);
+  if (!bOk) m_strRefusal = "the client pack does not open";
+  bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
+                           target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
+                          m_strRefusal);
+  bOk = bOk && target.PlanMergeFrom(source, plan);
+  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), std::string());
+  bOk = bOk && WriteJournal(pszTarPack, target.m_hPackFile.Get(),
+                            HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions())),
+                            JournalRanges(plan));
   const bool bJournaled = bOk;
   DWORD dwError = bOk ? ERROR_SUCCESS : GetLastError();
   if (bOk) {
-    bOk = merger.Write() && m_pTarPack->SaveIndex(pszTarPack) && RemoveJournal(pszTarPack);
+    CMergeWriter writer(source.Reader(), target.m_byCompressed != 0, target.m_hPackFile.Get(),
+                        FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)));
+    bOk = writer.Write(plan);
+    if (!bOk) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
+    bOk = bOk && target.SaveIndex(pszTarPack) && RemoveJournal(pszTarPack);
     if (!bOk) dwError = GetLastError();
   }
-  m_pSrcPack->Close();
-  m_pTarPack->Close();
+  source.Close();
+  target.Close();
   // When even this fails, the journal stays and the next Open restores.
   if (!bOk && bJournaled) RestoreFromJournal(pszTarPack);
   if (!bOk) SetLastError(dwError);
@@ -83,98 +102,60 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
 }
 
 bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
-  CPackMerger merger(*this, *pSrcPack);
-  const bool bOk = RefuseReadOnly(*this) && merger.Plan() && merger.Write();
+  CMergePlan plan;
+  bool bOk = RefuseReadOnly(*this) && PlanMergeFrom(*pSrcPack, plan);
+  if (bOk) {
+    CMergeWriter writer(pSrcPack->Reader(), m_byCompressed != 0, m_hPackFile.Get(),
+                        FieldString(m_szWorkDir, sizeof(m_szWorkDir)));
+    bOk = writer.Write(plan);
+  }
   pSrcPack->m_hFileMapping.Reset();
   // The index in memory no longer matches the file: no save may follow.
   if (!bOk) m_hPackFile.Reset();
   return bOk;
 }
 
-std::string CPackMerger::LooseTempPath(const std::string& strPath) { return strPath + kLooseTempSuffix; }
+// The plan is taken over into this pack's index, tree, free list and header;
+// on a failure they are spoilt and the pack must be closed without saving.
+bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan) {
+  SetField(m_szWorkDir, sizeof(m_szWorkDir), CurrentDirectory());
+  const CEntryReader reader = source.Reader();
+  const CMergeWriter sizer(reader, m_byCompressed != 0, nullptr, std::string());
+  const CMergeInput input{source.m_mapEntry, m_mapEntry, m_mapDir, m_vecFreeBlock, m_header.dwIndexOffset,
+                          m_byCompressed != 0,
+                          [&sizer](const PackEntry& entry, uint32_t& dwSize) { return sizer.StoredSize(entry, dwSize); }};
+  if (!PlanMerge(input, plan)) return false;
 
-// Refused here: blobs outside the data areas, overlapping client blobs,
-// names that could leave the starting directory, loose paths too long for a
-// path buffer, and loose files that would land on either pack or its
-// journal (a forged journal would be applied to the pack by the next open).
-bool CPackMerger::Check(const std::string& strSrcPath, const std::string& strTarPath,
-                        const std::string& strCurrentDir) {
-  SetLastError(ERROR_INVALID_DATA);
-  if (!IsLayoutSound(m_target.m_header, m_target.m_mapEntry, m_target.m_vecFreeBlock)) return false;
-  std::vector<std::string> vecPackKeys;
-  AddPackKeys(strSrcPath, strCurrentDir, vecPackKeys);
-  AddPackKeys(strTarPath, strCurrentDir, vecPackKeys);
-  for (const auto& item : m_source.m_mapEntry) {
-    const PackEntry& entry = *item.second;
-    if (!IsInDataArea(entry, m_source.m_header.dwIndexOffset)) return false;
-    if (m_source.m_byCompressed == 0 && entry.dwOrigSize != entry.dwStoredSize) return false;
-    if (!IsSafeEntryName(item.first)) return false;
-    if (m_target.m_mapEntry.count(item.first) || BelongsToTree(m_target, item.first)) continue;
-
-    const std::string strRel = LooseRelative(item.first);
-    if (strRel.empty()) continue;  // a name without a directory is passed over
-    if (strCurrentDir.empty()) return false;
-    const std::string strLoose = JoinPath(strCurrentDir, strRel);
-    if (LooseTempPath(strLoose).size() >= MAX_PATH) {
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      return false;
-    }
-    for (const std::string& strPath : {strLoose, LooseTempPath(strLoose)}) {
-      const std::string strKey = ComparablePath(strPath, strCurrentDir);
-      for (const std::string& strPackKey : vecPackKeys) {
-        if (strKey == strPackKey) {
-          SetLastError(ERROR_SHARING_VIOLATION);
-          return false;
-        }
-      }
+  for (const CMergeStep& step : plan.vecSteps) {
+    const PackEntry& from = *step.pSource;
+    if (step.eAction == MergeAction::kInPlace || step.eAction == MergeAction::kMove) {
+      PackEntry& entry = *m_mapEntry.at(*step.pstrName);
+      entry.dwOrigSize = from.dwOrigSize;
+      entry.dwStoredSize = step.dwSize;
+      entry.dwOffset = step.dwOffset;
+      std::memcpy(entry.szTag, from.szTag, kPackTagSize);
+    } else if (step.eAction == MergeAction::kAdd) {
+      auto pEntry = std::make_unique<PackEntry>();
+      std::memset(pEntry.get(), 0, sizeof(PackEntry));
+      std::memcpy(pEntry->szName, from.szName, kPackNameSize);
+      pEntry->dwOrigSize = from.dwOrigSize;
+      pEntry->dwStoredSize = step.dwSize;
+      pEntry->dwOffset = step.dwOffset;
+      std::memcpy(pEntry->szTag, from.szTag, kPackTagSize);
+      AddPathToTree(step.pstrName->c_str(), pEntry.get());
+      m_vecNewEntry.push_back(std::move(pEntry));
+      ++m_header.nEntryCount;
     }
   }
-  if (!AddsCleanly()) return false;
-  SetLastError(ERROR_SUCCESS);
-  return true;
-}
-
-// The entries a merge adds must keep the tree a tree: none may lie below a
-// file of the client (or of the update), none may take the name of a
-// directory. Otherwise the saved directory table would hold one path as
-// both a file and a directory.
-bool CPackMerger::AddsCleanly() const {
-  std::set<std::string> setFiles;
-  std::set<std::string> setDirs;
-  for (const auto& item : m_target.m_mapEntry) setFiles.insert(item.first);
-  for (const auto& item : m_target.m_mapDir) {
-    setDirs.insert(item.first);
-    for (const PackDirRecord& record : item.second) {
-      (record.nKind == kPackDirKindDir ? setDirs : setFiles).insert(FieldString(record.szFullPath, kPackNameSize));
-    }
-  }
-  std::vector<const std::string*> vecAdded;
-  for (const auto& item : m_source.m_mapEntry) {
-    if (m_target.m_mapEntry.count(item.first) || !BelongsToTree(m_target, item.first)) continue;
-    vecAdded.push_back(&item.first);
-    setFiles.insert(item.first);
-    for (size_t nSep = item.first.find('\\'); nSep != std::string::npos; nSep = item.first.find('\\', nSep + 1)) {
-      setDirs.insert(item.first.substr(0, nSep));
-    }
-  }
-  for (const std::string* pstrName : vecAdded) {
-    if (setDirs.count(*pstrName)) return false;
-    for (size_t nSep = pstrName->find('\\'); nSep != std::string::npos; nSep = pstrName->find('\\', nSep + 1)) {
-      if (setFiles.count(pstrName->substr(0, nSep))) return false;
-    }
+  m_vecFreeBlock = plan.vecFree;
+  m_header.dwIndexOffset = plan.dwIndexOffset;
+  if (!LayoutIndex(m_header.dwIndexOffset, Regions()).Fits()) {
+    SetLastError(ERROR_FILE_TOO_LARGE);  // offsets and counts are 32 bits wide
+    return false;
   }
   return true;
 }
 
-bool CPackMerger::BelongsToTree(const CPackFile& target, const std::string& strName) {
-  size_t nFirst = strName.find('\\');
-  if (nFirst == std::string::npos) return false;
-  size_t nSecond = strName.find('\\', nFirst + 1);
-  if (nSecond == std::string::npos) return false;
-  return target.m_mapDir.count(strName.substr(0, nSecond)) != 0;
-}
-
-std::string CPackMerger::LooseRelative(const std::string& strName) {
-  size_t nFirst = strName.find('\\');
-  return nFirst == std::string::npos ? std::string() : strName.substr(nFirst + 1);
+int CPackFile::AllocSpace(uint32_t dwSize, uint32_t* pdwOffset) {
+  return TakeFreeSpace(m_vecFreeBlock, m_header.dwIndexOffset, dwSize, *pdwOffset);
 }

@@ -1,31 +1,52 @@
-// The writes of a planned merge: each blob at the place the plan chose, and
-// each loose file under a temporary name, flushed and renamed into place, so
-// that a loose file is always either absent, as it was, or complete.
+#include "tools/filepacktools_lib/packmergewrite.h"
+
 #include <new>
 
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
-#include "tools/filepacktools_lib/packmerger.h"
 
-bool CPackMerger::Write() {
-  for (const CStep& step : m_vecStep) {
-    if (!(step.bLoose ? WriteLooseFile(step) : WriteBlob(step))) return false;
+namespace {
+
+// Loose files are written under this suffix and renamed when complete.
+constexpr char kLooseTempSuffix[] = ".~partial";
+
+}  // namespace
+
+std::string CMergeWriter::LooseTempPath(const std::string& strPath) { return strPath + kLooseTempSuffix; }
+
+bool CMergeWriter::StoredSize(const PackEntry& source, uint32_t& dwSize) const {
+  if (m_source.IsCompressed()) {
+    dwSize = source.dwStoredSize;
+    return true;
+  }
+  CEntryBytes bytes;
+  if (!ReadForTarget(source, bytes)) return false;
+  dwSize = bytes.dwSize;
+  return true;
+}
+
+bool CMergeWriter::Write(const CMergePlan& plan) {
+  for (const CMergeStep& step : plan.vecSteps) {
+    const bool bOk = step.eAction == MergeAction::kLoose ? WriteLooseFile(step) : WriteBlob(step);
+    if (!bOk) {
+      m_strFailed = *step.pstrName;
+      return false;
+    }
   }
   return true;
 }
 
-// The bytes an entry takes in the target: plain for a plain pack, an Lzma86
-// stream for a compressed one (a compressed source's stream is copied once
-// it is known to decode; a plain source is encoded).
-bool CPackMerger::ReadForTarget(const PackEntry& srcEntry, CEntryBytes& out) {
-  if (m_target.m_byCompressed == 0) return m_source.ReadPlainBytes(srcEntry, out);
-  if (m_source.m_byCompressed != 0) {
+// The bytes an entry takes in the client: plain for a plain pack, an Lzma86
+// stream for a compressed one.
+bool CMergeWriter::ReadForTarget(const PackEntry& source, CEntryBytes& out) const {
+  if (!m_bTargetCompressed) return m_source.ReadPlainBytes(source, out);
+  if (m_source.IsCompressed()) {
     CEntryBytes decoded;
-    return m_source.ReadPlainBytes(srcEntry, decoded) && m_source.MapStoredBytes(srcEntry, out);
+    return m_source.ReadPlainBytes(source, decoded) && m_source.MapStoredBytes(source, out);
   }
   CEntryBytes plain;
-  if (!m_source.ReadPlainBytes(srcEntry, plain)) return false;
+  if (!m_source.ReadPlainBytes(source, plain)) return false;
   const uint64_t qwCapacity = 2ull * plain.dwSize + 100;
   if (qwCapacity > UINT32_MAX) {
     SetLastError(ERROR_FILE_TOO_LARGE);
@@ -46,24 +67,24 @@ bool CPackMerger::ReadForTarget(const PackEntry& srcEntry, CEntryBytes& out) {
   return true;
 }
 
-bool CPackMerger::WriteBlob(const CStep& step) {
+bool CMergeWriter::WriteBlob(const CMergeStep& step) {
   CEntryBytes bytes;
   if (!ReadForTarget(*step.pSource, bytes)) return false;
   if (bytes.dwSize != step.dwSize) {
     SetLastError(ERROR_INVALID_DATA);  // not the bytes the plan placed
     return false;
   }
-  HANDLE hPack = m_target.m_hPackFile.Get();
-  return SeekFile(hPack, m_target.m_liFilePos, step.dwOffset) && WriteAll(hPack, bytes.pbyData, bytes.dwSize);
+  LARGE_INTEGER liPos;
+  return SeekFile(m_hTarget, liPos, step.dwOffset) && WriteAll(m_hTarget, bytes.pbyData, bytes.dwSize);
 }
 
 // An entry outside the client's tree is written below the starting
 // directory at its path without the root name, creating its directories.
 // A directory that cannot be made (a file of that name, say) fails the
 // merge instead of writing the file somewhere else.
-bool CPackMerger::WriteLooseFile(const CStep& step) {
+bool CMergeWriter::WriteLooseFile(const CMergeStep& step) {
   const std::string strRel = LooseRelative(*step.pstrName);
-  std::string strPath = FieldString(m_target.m_szWorkDir, sizeof(m_target.m_szWorkDir));
+  std::string strPath = m_strWorkDir;
   size_t nStart = 0;
   for (size_t nSep; (nSep = strRel.find('\\', nStart)) != std::string::npos; nStart = nSep + 1) {
     strPath = JoinPath(strPath, strRel.substr(nStart, nSep - nStart));

@@ -1,22 +1,22 @@
 // Reading an entry's bytes through a view of just that entry.
 #include <new>
 
-#include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/entrybytes.h"
+#include "tools/filepacktools_lib/packread.h"
+
 #include "tools/filepacktools_lib/packcodec.h"
 
 // Spare bytes behind a decode buffer, as every decoding caller allocates.
 static constexpr uint32_t kDecodeSlack = 100;
 
-bool CPackFile::MapStoredBytes(const PackEntry& entry, CEntryBytes& out) {
-  out.pbyData = out.view.Map(m_hFileMapping.Get(), entry.dwOffset, entry.dwStoredSize, m_dwAllocGranularity);
+bool CEntryReader::MapStoredBytes(const PackEntry& entry, CEntryBytes& out) const {
+  out.pbyData = out.view.Map(m_hMapping, entry.dwOffset, entry.dwStoredSize, m_dwGranularity);
   out.dwSize = entry.dwStoredSize;
   return out.pbyData != nullptr;
 }
 
-bool CPackFile::ReadPlainBytes(const PackEntry& entry, CEntryBytes& out) {
+bool CEntryReader::ReadPlainBytes(const PackEntry& entry, CEntryBytes& out) const {
   if (!MapStoredBytes(entry, out)) return false;
-  if (m_byCompressed == 0) {
+  if (!m_bCompressed) {
     // A plain entry's bytes are its stored bytes; more cannot be read.
     if (entry.dwOrigSize > entry.dwStoredSize) {
       SetLastError(ERROR_INVALID_DATA);

@@ -6,31 +6,24 @@
 #include <new>
 
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/entrybytes.h"
 
-class CPackStreamer {
- public:
-  // The entry name a caller's path stands for: slashes become backslashes,
-  // A-Z is folded, the root name is inserted after the first component and
-  // the name is taken from the first occurrence of the root; a final run of
-  // spaces is dropped. False when the path has no separator or no root.
-  static bool EntryNameOf(const CPackFile& pack, const char* pszFilePath, std::string& strName);
+namespace {
 
-  // The stream's buffer: takes over a decoded buffer (it already has the
-  // slack behind the data), or copies plain bytes into one of dwSize + 1.
-  static unsigned char* TakeBytes(CEntryBytes& bytes, bool bCompressed);
-};
-
-bool CPackStreamer::EntryNameOf(const CPackFile& pack, const char* pszFilePath, std::string& strName) {
+// The entry name a caller's path stands for: slashes become backslashes,
+// A-Z is folded, the root name is inserted after the first component and
+// the name is taken from the first occurrence of the root; a final run of
+// spaces is dropped. False when the path has no separator or no root.
+bool EntryNameOf(const std::string& strRootName, const std::string& strRoot, const char* pszFilePath,
+                 std::string& strName) {
   std::string strPath(pszFilePath);
   CPackFile::ReplaceChar(strPath, '/', '\\');
   CPackFile::MakeLower(&strPath[0]);  // non-empty: the caller checked
 
   const size_t nFirstSep = strPath.find('\\');
   if (nFirstSep == std::string::npos) return false;
-  strPath.insert(nFirstSep + 1, FieldString(pack.m_header.szRootName, kPackRootNameSize) + '\\');
+  strPath.insert(nFirstSep + 1, strRootName + '\\');
 
-  const size_t nRoot = strPath.find(pack.m_strRootPath);
+  const size_t nRoot = strPath.find(strRoot);
   if (nRoot == std::string::npos) return false;
   strName = strPath.substr(nRoot);
   const size_t nLastKept = strName.find_last_not_of(' ');
@@ -38,12 +31,16 @@ bool CPackStreamer::EntryNameOf(const CPackFile& pack, const char* pszFilePath, 
   return true;
 }
 
-unsigned char* CPackStreamer::TakeBytes(CEntryBytes& bytes, bool bCompressed) {
+// The stream's buffer: takes over a decoded buffer (it already has the
+// slack behind the data), or copies plain bytes into one of dwSize + 1.
+unsigned char* TakeBytes(CEntryBytes& bytes, bool bCompressed) {
   if (bCompressed) return bytes.pbyBuffer.release();
   unsigned char* pbyData = new (std::nothrow) unsigned char[static_cast<size_t>(bytes.dwSize) + 1];
   if (pbyData && bytes.dwSize > 0) std::memcpy(pbyData, bytes.pbyData, bytes.dwSize);
   return pbyData;
 }
+
+}  // namespace
 
 PackStream* CPackFile::StreamOpen(const char* pszFilePath) {
   // Callers hand in MAX_PATH buffers; a longer path names nothing here.
@@ -51,17 +48,19 @@ PackStream* CPackFile::StreamOpen(const char* pszFilePath) {
     return nullptr;
   }
   std::string strName;
-  if (!CPackStreamer::EntryNameOf(*this, pszFilePath, strName)) return nullptr;
+  if (!EntryNameOf(FieldString(m_header.szRootName, kPackRootNameSize), m_strRootPath, pszFilePath, strName)) {
+    return nullptr;
+  }
   auto itEntry = m_mapEntry.find(strName);
   if (itEntry == m_mapEntry.end()) return nullptr;
 
   // A stream never holds bytes that did not decode.
   PackEntry& entry = *itEntry->second;
   CEntryBytes bytes;
-  if (!ReadPlainBytes(entry, bytes)) return nullptr;
+  if (!Reader().ReadPlainBytes(entry, bytes)) return nullptr;
   PackStream* pStream = new (std::nothrow) PackStream();
   if (!pStream) return nullptr;
-  pStream->pData = CPackStreamer::TakeBytes(bytes, m_byCompressed != 0);
+  pStream->pData = TakeBytes(bytes, m_byCompressed != 0);
   if (!pStream->pData) {
     delete pStream;
     return nullptr;

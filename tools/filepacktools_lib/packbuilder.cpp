@@ -1,0 +1,361 @@
+#include "tools/filepacktools_lib/packbuilder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <unordered_set>
+
+#include "platform/cp936.h"
+#include "tools/filepacktools_lib/buildpath.h"
+#include "tools/filepacktools_lib/contenttag.h"
+#include "tools/filepacktools_lib/fileio.h"
+#include "tools/filepacktools_lib/orderedpipeline.h"
+#include "tools/filepacktools_lib/packcheck.h"
+#include "tools/filepacktools_lib/packcodec.h"
+#include "tools/filepacktools_lib/packtree.h"
+
+// One source file on its way into the pack: named and read by the
+// producer, tagged and encoded by a worker, written and recorded by the
+// writer. A failed item carries its error to the writer's thread.
+struct CBuildItem {
+  std::string strFile;
+  std::string strLower;
+  std::string strName;
+  std::string strBelowRoot;  // named from the root directory: the path below it
+  std::unique_ptr<unsigned char[]> pbyPlain;
+  uint32_t dwSize = 0;
+  std::unique_ptr<unsigned char[]> pbyEncoded;
+  uint32_t dwStoredSize = 0;
+  char szTag[kPackTagSize] = {};
+  bool bFailed = false;
+  DWORD dwError = ERROR_SUCCESS;
+
+  void Fail() {
+    bFailed = true;
+    dwError = GetLastError();
+  }
+  const unsigned char* StoredBytes() const { return pbyEncoded ? pbyEncoded.get() : pbyPlain.get(); }
+};
+
+namespace {
+
+using Step = CPackBuilder::Step;
+using CPipeline = COrderedPipeline<CBuildItem>;
+
+// Lzma86 output never needs more than this; the buffer is the encoder's
+// whole capacity, clamped to what a 32-bit length can say.
+uint32_t EncodeCapacity(uint32_t dwSize) {
+  return static_cast<uint32_t>(std::min<uint64_t>(2ull * dwSize + 100, UINT32_MAX));
+}
+
+// The window of a build: entries in flight per worker, and the source bytes
+// they may hold together (a larger file still goes through, alone). Blobs
+// leave in list order, so one large entry holds up the small ones behind
+// it; with two per worker the other workers soon stood idle behind it.
+constexpr size_t kItemsPerWorker = 8;
+constexpr uint64_t kWindowBytes = 64ull << 20;
+constexpr size_t kMaxWorkers = 64;
+
+size_t WorkerCount(int nWorkers) {
+  if (nWorkers > 0) return static_cast<size_t>(nWorkers);
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxWorkers);
+}
+
+// Creates a new, unshared file for the pack beside its destination. A name
+// already taken (left by a build that was killed, say) is not touched.
+CScopedHandle CreateWorkFile(const std::string& strDir, const std::string& strPackPath, std::string& strWorkPath) {
+  for (int n = 0; n < 100; ++n) {
+    strWorkPath = strPackPath + ".~" + std::to_string(n);
+    if (strWorkPath.size() >= MAX_PATH) strWorkPath = JoinPath(strDir, "~" + std::to_string(n));
+    if (strWorkPath.size() >= MAX_PATH) break;
+    CScopedHandle hFile(CreateFileA(strWorkPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (hFile) return hFile;
+    DWORD dwError = GetLastError();
+    if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) return CScopedHandle();
+  }
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return CScopedHandle();
+}
+
+// The entry name of a source path. A file below the build's root directory
+// is the root name and its path below that directory, wherever else the
+// root name's letters occur in the path ("\\tmp\\fresh\\res\\a.txt" under the
+// root "\\tmp\\fresh\\res" is res\\a.txt). Any other file is named from the
+// first occurrence of the root name to the end, else by what follows the
+// source root's name and one separator. The searches keep to character
+// boundaries.
+bool EntryName(const CBuildSettings& settings, CBuildItem& item) {
+  const std::string& strLowerPath = item.strLower;
+  const std::string& strRootDir = settings.strRootDir;
+  if (!strRootDir.empty() && !settings.strPackName.empty() && strLowerPath.size() > strRootDir.size() + 1 &&
+      strLowerPath.compare(0, strRootDir.size(), strRootDir) == 0 && strLowerPath[strRootDir.size()] == '\\') {
+    item.strBelowRoot = strLowerPath.substr(strRootDir.size() + 1);
+    item.strName = settings.strPackName + '\\' + item.strBelowRoot;
+    return true;
+  }
+  if (const char* pszFound = Cp936StrStr(strLowerPath.c_str(), settings.strPackName.c_str())) {
+    item.strName = pszFound;
+    return !item.strName.empty();
+  }
+  const std::string& strSrcRoot = settings.strSrcRoot;
+  if (strSrcRoot.empty()) return false;
+  const char* pszFound = Cp936StrStr(strLowerPath.c_str(), strSrcRoot.c_str());
+  if (!pszFound) return false;
+  const size_t nStart = static_cast<size_t>(pszFound - strLowerPath.c_str()) + strSrcRoot.size() + 1;
+  if (nStart >= strLowerPath.size()) return false;
+  item.strName = strLowerPath.substr(nStart);
+  return true;
+}
+
+// A path too long for a path buffer fails the build; one that gives no
+// entry name is skipped.
+Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuildItem& item) {
+  item.strFile = strFile;
+  if (strFile.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    item.Fail();
+    return Step::kFailed;
+  }
+  item.strLower = LowerCopy(strFile);
+  if (item.strLower.empty() || !EntryName(settings, item)) return Step::kSkipped;
+  return Step::kDone;
+}
+
+// Reads the whole source file. One that cannot be opened is skipped; one
+// that fails while read fails the build.
+Step ReadItem(CBuildItem& item) {
+  CScopedHandle hFile(CreateFileA(item.strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!hFile) return Step::kSkipped;
+  DWORD dwHigh = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
+  bool bOk = !(dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS);
+  if (bOk && dwHigh != 0) {
+    SetLastError(ERROR_FILE_TOO_LARGE);  // sizes are 32 bits wide
+    bOk = false;
+  }
+  if (bOk) {
+    item.dwSize = item.dwStoredSize = dwLow;
+    item.pbyPlain.reset(new (std::nothrow) unsigned char[dwLow > 0 ? dwLow : 1]);
+    if (!item.pbyPlain) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    bOk = item.pbyPlain && ReadAll(hFile.Get(), item.pbyPlain.get(), dwLow);
+  }
+  if (!bOk) item.Fail();
+  return bOk ? Step::kDone : Step::kFailed;
+}
+
+bool Encode(const unsigned char* pbyPlain, uint32_t dwSize, std::unique_ptr<unsigned char[]>& pbyStored,
+            uint32_t& dwStoredSize) {
+  dwStoredSize = EncodeCapacity(dwSize);
+  pbyStored.reset(new (std::nothrow) unsigned char[dwStoredSize]);
+  if (!pbyStored) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  int nResult = LzmaCompress(pbyPlain, dwSize, pbyStored.get(), &dwStoredSize, 5);
+  if (nResult != kLzmaOk) {
+    SetLastError(nResult == kLzmaErrorOutputEof ? ERROR_FILE_TOO_LARGE : ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  return true;
+}
+
+// The tag from the plain bytes, then the stream that replaces them; runs
+// on any thread and touches nothing but the item.
+void ProcessItem(const CBuildSettings& settings, CBuildItem& item) {
+  if (item.bFailed) return;
+  if (settings.bTags && !MakeContentTag(item.pbyPlain.get(), item.dwSize, item.szTag)) {
+    item.Fail();
+    return;
+  }
+  if (!settings.bCompress) return;
+  if (!Encode(item.pbyPlain.get(), item.dwSize, item.pbyEncoded, item.dwStoredSize)) {
+    item.Fail();
+    return;
+  }
+  item.pbyPlain.reset();
+}
+
+// The producer stops after handing on a failed item: the writer fails the
+// build there. A name is taken once its file has been read, exactly when a
+// serial build would have recorded it.
+void Produce(const CBuildSettings& settings, const std::vector<std::string>& vecFiles, CPipeline& out) {
+  std::unordered_set<std::string> setTaken;
+  for (const std::string& strFile : vecFiles) {
+    CBuildItem item;
+    Step step = NameItem(settings, strFile, item);
+    if (step == Step::kDone && setTaken.count(item.strName)) continue;
+    if (step == Step::kDone) step = ReadItem(item);
+    if (step == Step::kSkipped) continue;
+    if (step == Step::kDone) setTaken.insert(item.strName);
+    const uint64_t qwBytes = item.dwSize;
+    if (!out.Push(std::move(item), qwBytes) || step == Step::kFailed) return;
+  }
+}
+
+}  // namespace
+
+bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPath,
+                         const std::vector<std::string>& vecFiles) {
+  // What the move at the end would refuse, refused before any work.
+  DWORD dwAttributes = GetFileAttributesA(strPackPath.c_str());
+  if (dwAttributes != INVALID_FILE_ATTRIBUTES &&
+      (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  std::string strWorkPath;
+  m_pack.hBuildFile = CreateWorkFile(strDir, strPackPath, strWorkPath);
+  if (!m_pack.hBuildFile) return false;
+
+  m_mapDirBefore = m_pack.mapDir;
+  bool bOk = WritePack(vecFiles);
+  m_pack.hBuildFile.Reset();
+  bOk = bOk && MoveFileExA(strWorkPath.c_str(), strPackPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!bOk) {
+    DWORD dwError = GetLastError();
+    DeleteFileA(strWorkPath.c_str());
+    RestoreState();
+    SetLastError(dwError);
+  }
+  return bOk;
+}
+
+// A placeholder header of zeros first: until the real one is written last,
+// the file does not open as a pack. Then the blobs, the regions behind them
+// and the header, flushed so that the move installs a complete file.
+bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
+  m_pack.header = DefaultPackHeader();
+  m_pack.header.nEntryCount = 0;
+  m_pack.header.byCompressed = m_settings.bCompress ? 1 : 0;
+  SetField(m_pack.header.szRootName, kPackRootNameSize, m_settings.strPackName);
+  m_pack.mapDir[m_settings.strPackName];  // the tree's root, which every record hangs from
+  m_pack.nAddedCount = 0;
+
+  HANDLE hFile = m_pack.hBuildFile.Get();
+  const PackHeader zeroHeader = {};
+  LARGE_INTEGER liPos;
+  if (!SeekFile(hFile, liPos, 0) || !WriteAll(hFile, &zeroHeader, sizeof(zeroHeader))) return false;
+  if (!AppendAll(vecFiles)) return false;
+  const PackEntryList vecNone;
+  if (!WriteIndexRegions(hFile, m_pack.header, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree})) {
+    return false;
+  }
+  m_pack.header = HeaderForLayout(m_pack.header,
+                                  LayoutIndex(m_pack.header.dwIndexOffset,
+                                              {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
+  return FlushFileBuffers(hFile) != FALSE;
+}
+
+// The files of the list through the pipeline: read in order on one thread,
+// tagged and encoded on the workers, written here in list order, so the
+// pack does not depend on the number of workers. The pipeline is stopped
+// and joined before the error of a failure is set for the caller.
+bool CPackBuilder::AppendAll(const std::vector<std::string>& vecFiles) {
+  const CBuildSettings& settings = m_settings;
+  const size_t nWorkers = WorkerCount(m_settings.nWorkers);
+  bool bOk = false;
+  DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
+  {
+    CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
+    if (pipeline.Start(
+            nWorkers, [&settings, &vecFiles](CPipeline& out) { Produce(settings, vecFiles, out); },
+            [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
+      bOk = true;
+      CBuildItem item;
+      while (bOk && pipeline.Pop(item)) {
+        if (item.bFailed) {
+          SetLastError(item.dwError);
+          bOk = false;
+        } else if (!RecordItem(item)) {
+          bOk = false;
+        } else {
+          m_vecRecorded.push_back(item.strFile);
+        }
+      }
+      dwError = GetLastError();
+    }
+  }
+  if (!bOk) SetLastError(dwError);
+  return bOk;
+}
+
+// Appends stored bytes at the end of the data area; offsets are 32 bits wide.
+bool CPackBuilder::WriteBlob(const unsigned char* pbyData, uint32_t dwSize) {
+  if (static_cast<uint64_t>(m_pack.header.dwIndexOffset) + dwSize > UINT32_MAX) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  HANDLE hFile = m_pack.hBuildFile.Get();
+  LARGE_INTEGER liPos;
+  return SeekFile(hFile, liPos, m_pack.header.dwIndexOffset) && WriteAll(hFile, pbyData, dwSize);
+}
+
+// Writes the item's stored bytes at the end of the data area and records
+// its entry and its place in the tree.
+bool CPackBuilder::RecordItem(CBuildItem& item) {
+  if (!WriteBlob(item.StoredBytes(), item.dwStoredSize)) return false;
+  auto pEntry = std::make_unique<PackEntry>();
+  std::memset(pEntry.get(), 0, sizeof(PackEntry));
+  SetField(pEntry->szName, kPackNameSize, item.strName);
+  std::memcpy(pEntry->szTag, item.szTag, kPackTagSize);
+  pEntry->dwOrigSize = item.dwSize;
+  pEntry->dwStoredSize = item.dwStoredSize;
+  pEntry->dwOffset = m_pack.header.dwIndexOffset;
+  m_pack.mapEntry.emplace(item.strName, std::move(pEntry));
+  ++m_pack.nAddedCount;
+  m_pack.header.dwIndexOffset += item.dwStoredSize;
+  m_pack.header.nEntryCount = m_pack.nAddedCount;
+  m_pack.header.byCompressed = m_settings.bCompress ? 1 : 0;
+  if (item.strBelowRoot.empty()) {
+    TreeAddPath(m_pack.mapDir, m_settings.strPackName, m_settings.strRootPath, m_settings.strSrcRoot, item.strLower);
+  } else {
+    TreeAddBelowRoot(m_pack.mapDir, m_settings.strPackName, item.strBelowRoot);
+  }
+  return true;
+}
+
+// A failed build leaves the object as it found it, so it can be run again:
+// the file list and the tree as they were, no entries, the default header.
+void CPackBuilder::RestoreState() {
+  m_pack.mapDir = std::move(m_mapDirBefore);
+  m_pack.mapEntry.clear();
+  m_pack.nAddedCount = 0;
+  m_pack.header = DefaultPackHeader();
+  m_vecRecorded.clear();
+}
+
+// The pack itself is never deleted, even when it was listed as a source.
+void CPackBuilder::DeleteSources(const std::string& strPackPath) const {
+  const std::string strCurrentDir = CurrentDirectory();
+  const std::string strPackKey = ComparablePath(strPackPath, strCurrentDir);
+  for (const std::string& strFile : m_vecRecorded) {
+    if (ComparablePath(strFile, strCurrentDir) != strPackKey) DeleteFileA(strFile.c_str());
+  }
+}
+
+// One file on this thread, by the same steps as a build's pipeline. A file
+// that cannot be named, whose name is taken already, or that cannot be
+// opened is skipped before anything is written for it.
+CPackBuilder::Step CPackBuilder::AppendFile(const std::string& strFile) {
+  if (!m_pack.hBuildFile) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return Step::kFailed;
+  }
+  CBuildItem item;
+  Step step = NameItem(m_settings, strFile, item);
+  if (step == Step::kDone && m_pack.mapEntry.count(item.strName)) return Step::kSkipped;
+  if (step == Step::kDone) step = ReadItem(item);
+  if (step != Step::kDone) return step;
+  ProcessItem(m_settings, item);
+  if (item.bFailed) {
+    SetLastError(item.dwError);
+    return Step::kFailed;
+  }
+  return RecordItem(item) ? Step::kDone : Step::kFailed;
+}
