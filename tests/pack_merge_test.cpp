@@ -43,7 +43,10 @@ class MergeTest : public ::testing::Test {
   }
   int MergeFiles() {
     CRealizePack realize;
-    return realize.MergePack(m_dir.ProgramPath("update.pak").c_str(), m_dir.ProgramPath("client.pak").c_str());
+    const int nResult =
+        realize.MergePack(m_dir.ProgramPath("update.pak").c_str(), m_dir.ProgramPath("client.pak").c_str());
+    m_strRefusal = realize.GetMergeRefusal();
+    return nResult;
   }
 
   // The client pack as it is on disk now; it must also open.
@@ -74,6 +77,7 @@ class MergeTest : public ::testing::Test {
   CTempDir m_dir;
   CCurrentDirGuard m_cwd;
   std::string m_strClientBefore;
+  std::string m_strRefusal;  // of the last merge
 };
 
 // A client "res" with res\ui\a.txt (8 bytes), res\ui\b.txt (4 bytes) and a
@@ -332,6 +336,53 @@ TEST_F(MergeTest, HostileUpdatesWriteNothing) {
     EXPECT_TRUE(LooseFiles().empty());
     EXPECT_FALSE(fs::exists(m_dir.Path() / "evil.txt"));
   }
+}
+
+// A refused merge says which entry broke which rule; a merge that works
+// says nothing.
+TEST_F(MergeTest, RefusalsNameTheEntryAndTheRule) {
+  struct Case {
+    const char* pszWhat;
+    std::string strName;
+    std::string strReason;
+  };
+  const Case cases[] = {
+      {"unsafe name", "res\\..\\evil.txt", "\"res\\..\\evil.txt\" has a name that is not safe on disk"},
+      {"blob outside the data area", "res\\ui\\far.txt", "\"res\\ui\\far.txt\" lies outside the update's data area"},
+      {"loose file on the client", "res\\client.pak", "\"res\\client.pak\" would be a loose file written over"},
+      {"entry below a file", "res\\ui\\a.txt\\x", "\"res\\ui\\a.txt\\x\" would lie below the file \"res\\ui\\a.txt\""},
+      {"entry named like a directory", "res\\ui\\n", "new entry \"res\\ui\\n\" has the name of a directory"},
+  };
+  fs::current_path(m_dir.Path());  // where the client lies: a loose client.pak would land on it
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.pszWhat);
+    CTestPack update("res");
+    PackEntry& entry = update.AddEntry(test.strName, "evil", "z");
+    if (test.strName == "res\\ui\\far.txt") entry.dwOffset = 70;
+    if (test.strName == "res\\ui\\n") update.AddEntry("res\\ui\\n\\x", "below it", "z");
+    EXPECT_EQ(0, Merge(SampleClient(), update));
+    EXPECT_NE(std::string::npos, m_strRefusal.find(test.strReason)) << m_strRefusal;
+    EXPECT_TRUE(ClientUnchanged());
+  }
+
+  CTestPack client = SampleClient();
+  client.vecEntries[1].dwOffset = 62;  // inside a.txt
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "new", "x");
+  EXPECT_EQ(0, Merge(client, update));
+  EXPECT_EQ("the client pack is damaged: entry \"res\\ui\\a.txt\" overlaps entry \"res\\ui\\b.txt\"", m_strRefusal);
+
+  std::string strBroken = Lzma86Encode(std::string(400, 'k'));
+  strBroken.resize(strBroken.size() / 2);
+  CTestPack broken("res", /*bCompressed=*/true);
+  broken.AddEntry("res\\ui\\b.txt", strBroken, "u2", 400);
+  EXPECT_EQ(0, Merge(SampleClient(), broken));
+  EXPECT_EQ("entry \"res\\ui\\b.txt\" of the update does not decode", m_strRefusal);
+
+  CTestPack good("res");
+  good.AddEntry("res\\ui\\a.txt", "new", "x");
+  EXPECT_EQ(1, Merge(SampleClient(), good));
+  EXPECT_EQ("", m_strRefusal);
 }
 
 TEST_F(MergeTest, LooseFileOntoEitherPackIsRefused) {

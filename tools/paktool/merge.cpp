@@ -38,14 +38,18 @@ int RunMerge(const CMergeOptions& options) {
   }
   int nMerged = 0;
   DWORD dwError = ERROR_SUCCESS;
+  std::string strRefusal;
   {
     CSpinner spinner("merging " + ShortName(update.strShown, 30) + " into " + ShortName(target.strShown, 30));
     CRealizePack realizePack;
     nMerged = realizePack.MergePack(update.strPath.c_str(), target.strPath.c_str());
     dwError = GetLastError();
+    strRefusal = realizePack.GetMergeRefusal();
   }
   if (nMerged != 1) {
-    ReportFailure("cannot merge " + update.strShown + " into " + target.strShown, ErrorText(dwError));
+    // The refusal names the entry and the rule; the error code alone cannot.
+    ReportFailure("cannot merge " + update.strShown + " into " + target.strShown,
+                  strRefusal.empty() ? ErrorText(dwError) : ShownName(strRefusal) + " (" + ErrorText(dwError) + ")");
     return kExitFailure;
   }
   PrintLine("merged " + update.strShown + " into " + target.strShown);
