@@ -63,9 +63,26 @@ std::vector<std::string> Journals() {
 
 }  // namespace
 
+// Index layouts for the planner: bytes of a fixed pseudo-random sequence,
+// each seed a different length, so clients and updates of every size occur.
+std::vector<std::string> Plans() {
+  std::vector<std::string> vecSeeds;
+  uint32_t dwState = 12345;
+  for (size_t nLength : {8, 24, 48, 96, 160, 256}) {
+    std::string strSeed;
+    for (size_t i = 0; i < nLength; ++i) {
+      dwState = dwState * 1103515245u + 12345u;
+      strSeed += static_cast<char>(dwState >> 24);
+    }
+    vecSeeds.push_back(strSeed);
+  }
+  return vecSeeds;
+}
+
 const std::vector<std::string>& FuzzTargets() {
   static const std::vector<std::string> s_vecTargets = {"open_extract_stays_inside", "merge_keeps_client_sound",
-                                                        "lzma86_decode_is_bounded", "journal_restore_is_safe"};
+                                                        "lzma86_decode_is_bounded", "journal_restore_is_safe",
+                                                        "plan_keeps_layout_sound"};
   return s_vecTargets;
 }
 
@@ -74,6 +91,7 @@ std::vector<CFuzzInput> FuzzSeeds(const std::string& strTarget) {
   if (strTarget == "merge_keeps_client_sound") return Named(Updates());
   if (strTarget == "lzma86_decode_is_bounded") return Named(Streams());
   if (strTarget == "journal_restore_is_safe") return Named(Journals());
+  if (strTarget == "plan_keeps_layout_sound") return Named(Plans());
   return {};
 }
 

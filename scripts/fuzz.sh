@@ -24,7 +24,8 @@ mkdir -p "$fuzz/artifacts"
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
-for target in open_extract_stays_inside merge_keeps_client_sound lzma86_decode_is_bounded journal_restore_is_safe; do
+for target in open_extract_stays_inside merge_keeps_client_sound lzma86_decode_is_bounded journal_restore_is_safe \
+    plan_keeps_layout_sound; do
   echo "== $target: $seconds s =="
   mkdir -p "$fuzz/corpus/$target"
   # Inputs up to 16 KiB: an Lzma86 stream of that length may decode to
