@@ -119,8 +119,7 @@ bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
 // on a failure they are spoilt and the pack must be closed without saving.
 bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan) {
   SetField(m_szWorkDir, sizeof(m_szWorkDir), CurrentDirectory());
-  const CEntryReader reader = source.Reader();
-  const CMergeWriter sizer(reader, m_byCompressed != 0, nullptr, std::string());
+  const CMergeWriter sizer(source.Reader(), m_byCompressed != 0, nullptr, std::string());
   const CMergeInput input{source.m_mapEntry, m_mapEntry, m_mapDir, m_vecFreeBlock, m_header.dwIndexOffset,
                           m_byCompressed != 0,
                           [&sizer](const PackEntry& entry, uint32_t& dwSize) { return sizer.StoredSize(entry, dwSize); }};

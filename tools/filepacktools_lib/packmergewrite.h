@@ -18,7 +18,7 @@ class CMergeWriter {
   //                      entries are encoded).
   //   hTarget            the client pack, open for writing.
   //   strWorkDir         where loose files go.
-  CMergeWriter(const CEntryReader& source, bool bTargetCompressed, HANDLE hTarget, std::string strWorkDir)
+  CMergeWriter(CEntryReader source, bool bTargetCompressed, HANDLE hTarget, std::string strWorkDir)
       : m_source(source), m_bTargetCompressed(bTargetCompressed), m_hTarget(hTarget),
         m_strWorkDir(std::move(strWorkDir)) {}
 
@@ -42,7 +42,7 @@ class CMergeWriter {
   bool WriteBlob(const CMergeStep& step);
   bool WriteLooseFile(const CMergeStep& step);
 
-  const CEntryReader& m_source;
+  CEntryReader m_source;
   bool m_bTargetCompressed;
   HANDLE m_hTarget;
   std::string m_strWorkDir;
