@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp936.h"
 #include "platform/windows/wide_path.h"
 #include "platform/windows/wide_text.h"
 
@@ -62,7 +63,7 @@ DWORD GetModuleFileNameImpl(HMODULE hModule, LPSTR pszFilename, DWORD nSize) {
 }  // namespace
 
 DWORD WINAPI Cp936GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-  return GuardWin32Call(static_cast<DWORD>(0), [&] { return GetCurrentDirectoryImpl(nBufferLength, lpBuffer); });
+  return GuardWin32(static_cast<DWORD>(0), [&] { return GetCurrentDirectoryImpl(nBufferLength, lpBuffer); });
 }
 
 BOOL WINAPI Cp936SetCurrentDirectoryA(LPCSTR lpPathName) {
@@ -70,5 +71,5 @@ BOOL WINAPI Cp936SetCurrentDirectoryA(LPCSTR lpPathName) {
 }
 
 DWORD WINAPI Cp936GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-  return GuardWin32Call(static_cast<DWORD>(0), [&] { return GetModuleFileNameImpl(hModule, lpFilename, nSize); });
+  return GuardWin32(static_cast<DWORD>(0), [&] { return GetModuleFileNameImpl(hModule, lpFilename, nSize); });
 }
