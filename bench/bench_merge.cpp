@@ -129,7 +129,7 @@ int RunMergeFloor(const std::string& strUpdate, const std::string& strClient) {
     CMappedView view;
     const unsigned char* pbyStored = view.Map(hMapping.Get(), entry.dwOffset, entry.dwStoredSize,
                                               info.dwAllocationGranularity);
-    std::unique_ptr<unsigned char[]> pbyPlain(new unsigned char[entry.dwOrigSize + 100ull]);
+    std::unique_ptr<unsigned char[]> pbyPlain(new unsigned char[uint64_t{entry.dwOrigSize} + kLzma86DecodeSlack]);
     uint32_t dwLen = entry.dwOrigSize;
     if (!pbyStored || LzmaUncompress(pbyStored, entry.dwStoredSize, pbyPlain.get(), &dwLen) != kLzmaOk ||
         !SeekFile(hClient.Get(), liPos, dwOffset) || !WriteAll(hClient.Get(), pbyPlain.get(), dwLen)) {

@@ -57,19 +57,12 @@ bool IsSkippedName(const char* pszName) {
   return std::strcmp(pszName, ".") == 0 || std::strcmp(pszName, "..") == 0 || std::strcmp(pszName, ".svn") == 0;
 }
 
-// Lzma86 output never needs more than this; the buffer is the encoder's
-// whole capacity, clamped to what a 32-bit length can say.
-uint32_t EncodeCapacity(uint32_t dwSize) {
-  return static_cast<uint32_t>(std::min<uint64_t>(2ull * dwSize + 100, UINT32_MAX));
-}
-
 // The window of a build: entries in flight per worker, and the source bytes
 // they may hold together (a larger file still goes through, alone). Blobs
 // leave in list order, so one large entry holds up the small ones behind
 // it; with two per worker the other workers soon stood idle behind it.
 constexpr size_t kItemsPerWorker = 8;
 constexpr uint64_t kWindowBytes = 64ull << 20;
-constexpr size_t kMaxWorkers = 64;
 
 }  // namespace
 
@@ -208,12 +201,7 @@ bool CPackBuilder::WritePack() {
   return AppendAll() && WriteRegions();
 }
 
-size_t CPackBuilder::WorkerCount() const {
-  if (m_pack.m_nBuildWorkers > 0) return static_cast<size_t>(m_pack.m_nBuildWorkers);
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxWorkers);
-}
+size_t CPackBuilder::WorkerCount() const { return PipelineWorkerCount(m_pack.m_nBuildWorkers); }
 
 // The files of the list through the pipeline: read in order on one thread,
 // tagged and encoded on the workers, written here in list order, so the
@@ -410,7 +398,7 @@ void CPackBuilder::ProcessItem(const CBuildSettings& settings, CBuildItem& item)
 
 bool CPackBuilder::Encode(const unsigned char* pbyPlain, uint32_t dwSize, std::unique_ptr<unsigned char[]>& pbyStored,
                           uint32_t& dwStoredSize) {
-  dwStoredSize = EncodeCapacity(dwSize);
+  dwStoredSize = Lzma86CompressBound(dwSize);
   pbyStored.reset(new (std::nothrow) unsigned char[dwStoredSize]);
   if (!pbyStored) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -26,19 +26,15 @@ bool CPackMerger::ReadForTarget(const PackEntry& srcEntry, CEntryBytes& out) {
   }
   CEntryBytes plain;
   if (!m_source.ReadPlainBytes(srcEntry, plain)) return false;
-  const uint64_t qwCapacity = 2ull * plain.dwSize + 100;
-  if (qwCapacity > UINT32_MAX) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  out.pbyBuffer.reset(new (std::nothrow) unsigned char[qwCapacity]);
+  uint32_t dwLen = Lzma86CompressBound(plain.dwSize);
+  out.pbyBuffer.reset(new (std::nothrow) unsigned char[dwLen]);
   if (!out.pbyBuffer) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  uint32_t dwLen = static_cast<uint32_t>(qwCapacity);
-  if (LzmaCompress(plain.pbyData, plain.dwSize, out.pbyBuffer.get(), &dwLen, -1) != kLzmaOk) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  const int nResult = LzmaCompress(plain.pbyData, plain.dwSize, out.pbyBuffer.get(), &dwLen, -1);
+  if (nResult != kLzmaOk) {
+    SetLastError(nResult == kLzmaErrorOutputEof ? ERROR_FILE_TOO_LARGE : ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
   out.pbyData = out.pbyBuffer.get();

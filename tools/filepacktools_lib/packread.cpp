@@ -5,9 +5,6 @@
 #include "tools/filepacktools_lib/entrybytes.h"
 #include "tools/filepacktools_lib/packcodec.h"
 
-// Spare bytes behind a decode buffer, as every decoding caller allocates.
-static constexpr uint32_t kDecodeSlack = 100;
-
 bool CPackFile::MapStoredBytes(const PackEntry& entry, CEntryBytes& out) {
   out.pbyData = out.view.Map(m_hFileMapping.Get(), entry.dwOffset, entry.dwStoredSize, m_dwAllocGranularity);
   out.dwSize = entry.dwStoredSize;
@@ -33,7 +30,7 @@ bool CPackFile::ReadPlainBytes(const PackEntry& entry, CEntryBytes& out) {
     SetLastError(ERROR_INVALID_DATA);
     return false;
   }
-  out.pbyBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
+  out.pbyBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kLzma86DecodeSlack]);
   if (!out.pbyBuffer) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;

@@ -24,9 +24,6 @@
 
 namespace {
 
-// Spare bytes behind a decode buffer, as every decoding caller allocates.
-constexpr uint32_t kDecodeSlack = 100;
-
 std::string Quoted(const std::string& str) { return "\"" + str + "\""; }
 
 std::string Num(uint64_t qwValue) { return std::to_string(qwValue); }
@@ -339,7 +336,7 @@ bool CPackVerifier::DecodeEntry(size_t nIndex) {
   }
   std::unique_ptr<unsigned char[]> pbyStored(new (std::nothrow) unsigned char[entry.dwStoredSize + size_t{1}]);
   std::unique_ptr<unsigned char[]> pbyPlain(
-      new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
+      new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kLzma86DecodeSlack]);
   if (!pbyStored || !pbyPlain) {
     Problem(EntryLabel(nIndex) + " cannot be decoded: not enough memory for its " + Num(entry.dwOrigSize) + " bytes");
     return true;
