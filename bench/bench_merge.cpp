@@ -9,10 +9,10 @@
 #include "bench/bench_context.h"
 #include "bench/bench_packfile.h"
 #include "bench/bench_process.h"
+#include "platform/file_io.h"
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcodec.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 namespace fs = std::filesystem;
 

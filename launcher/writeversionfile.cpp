@@ -2,8 +2,8 @@
 #include <string>
 
 #include "launcher/updatedriver.h"
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "platform/file_io.h"
+#include "platform/scoped_handle.h"
 
 namespace {
 

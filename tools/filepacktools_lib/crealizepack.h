@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packrecords.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 // Entry index: name -> record, ascending by unsigned byte order (the order of
 // std::string's comparison), which is the order the index is written in.

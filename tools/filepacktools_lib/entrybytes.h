@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "platform/scoped_handle.h"
 
 struct CEntryBytes {
   CMappedView view;

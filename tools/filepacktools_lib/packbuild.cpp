@@ -21,31 +21,17 @@
 #include <vector>
 
 #include "platform/cp936.h"
-#include "tools/filepacktools_lib/buildpath.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/record_writer.h"
+#include "platform/scoped_handle.h"
+#include "platform/text_case.h"
 #include "tools/filepacktools_lib/contenttag.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
 
 namespace {
-
-// Owns a FindFirstFileA handle, which CloseHandle cannot close.
-class CFindHandle {
- public:
-  explicit CFindHandle(HANDLE h) : m_h(h) {}
-  ~CFindHandle() {
-    if (m_h != INVALID_HANDLE_VALUE) FindClose(m_h);
-  }
-  CFindHandle(const CFindHandle&) = delete;
-  CFindHandle& operator=(const CFindHandle&) = delete;
-  HANDLE Get() const { return m_h; }
-  explicit operator bool() const { return m_h != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE m_h;
-};
 
 bool OpensForReading(const char* pszPath) {
   CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -362,19 +348,17 @@ CPackBuilder::Step CPackBuilder::ReadItem(CBuildItem& item) {
   CScopedHandle hFile(CreateFileA(item.strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!hFile) return Step::kSkipped;
-  DWORD dwHigh = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
-  bool bOk = !(dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS);
-  if (bOk && dwHigh != 0) {
+  uint64_t qwSize = 0;
+  bool bOk = FileSize(hFile.Get(), qwSize);
+  if (bOk && qwSize > UINT32_MAX) {
     SetLastError(ERROR_FILE_TOO_LARGE);  // sizes are 32 bits wide
     bOk = false;
   }
   if (bOk) {
-    item.dwSize = item.dwStoredSize = dwLow;
-    item.pbyPlain.reset(new (std::nothrow) unsigned char[dwLow > 0 ? dwLow : 1]);
+    item.dwSize = item.dwStoredSize = static_cast<uint32_t>(qwSize);
+    item.pbyPlain.reset(new (std::nothrow) unsigned char[qwSize > 0 ? qwSize : 1]);
     if (!item.pbyPlain) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    bOk = item.pbyPlain && ReadAll(hFile.Get(), item.pbyPlain.get(), dwLow);
+    bOk = item.pbyPlain && ReadAll(hFile.Get(), item.pbyPlain.get(), qwSize);
   }
   if (!bOk) item.Fail();
   return bOk ? Step::kDone : Step::kFailed;

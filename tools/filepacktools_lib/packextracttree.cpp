@@ -3,10 +3,11 @@
 // decoded ahead on worker threads.
 #include <algorithm>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/entrybytes.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packextractor.h"
+#include "tools/filepacktools_lib/packnames.h"
 
 // One step of a directory extraction, in the order of the walk.
 struct CExtractStep {

@@ -66,8 +66,9 @@
 #include <memory>
 #include <new>
 
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "platform/file_io.h"
+#include "platform/record_writer.h"
+#include "platform/scoped_handle.h"
 
 namespace {
 
@@ -101,15 +102,6 @@ uint32_t Crc(uint32_t dwCrc, const void* pData, size_t nSize) {
 bool ReadAt(HANDLE hFile, uint64_t qwOffset, void* pData, uint64_t qwSize) {
   LARGE_INTEGER liPos;
   return SeekFile(hFile, liPos, qwOffset) && ReadAll(hFile, pData, qwSize);
-}
-
-bool FileSize(HANDLE hFile, uint64_t& qwSize) {
-  DWORD dwHigh = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD dwLow = GetFileSize(hFile, &dwHigh);
-  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
-  qwSize = (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
-  return true;
 }
 
 // The ranges inside [0, qwLimit), sorted, with overlapping and touching

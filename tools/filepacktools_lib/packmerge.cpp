@@ -14,11 +14,12 @@
 #include <cstring>
 #include <set>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packmerger.h"
+#include "tools/filepacktools_lib/packnames.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // that a loose file is always either absent, as it was, or complete.
 #include <new>
 
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/packcheck.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packmerger.h"
 

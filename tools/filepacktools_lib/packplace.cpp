@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "tools/filepacktools_lib/fileio.h"
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/packmerger.h"
 
 namespace {

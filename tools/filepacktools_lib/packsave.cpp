@@ -1,6 +1,7 @@
 // Rewriting the regions behind the data area, and the header, after a merge.
+#include "platform/file_io.h"
+#include "platform/record_writer.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packmerger.h"
 
 // Writes the entry index (loaded entries in name order, then the entries the
