@@ -7,10 +7,11 @@
 // byte for byte whatever the number of workers.
 //
 // The pack is written into a new file beside its destination and moved over
-// the destination only once it is complete and flushed, so a build that
-// fails part way leaves no half-written pack and keeps an older pack of the
-// same name intact. Source files are deleted (bDeleteSrc) only after that
-// move, and only those whose entry was recorded.
+// the destination only once it is complete and flushed (a durable replace),
+// so a build that fails part way leaves no half-written pack and keeps an
+// older pack of the same name intact. Source files are deleted (bDeleteSrc)
+// only after that move has reached the disk, and only those whose entry was
+// recorded.
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/cp936.h"
+#include "platform/durable_replace.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/record_writer.h"
@@ -132,8 +134,7 @@ CScopedHandle CreateWorkFile(const std::string& strDir, const std::string& strPa
     strWorkPath = strPackPath + ".~" + std::to_string(n);
     if (strWorkPath.size() >= MAX_PATH) strWorkPath = JoinPath(strDir, "~" + std::to_string(n));
     if (strWorkPath.size() >= MAX_PATH) break;
-    CScopedHandle hFile(CreateFileA(strWorkPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    CScopedHandle hFile = CreateReplacement(strWorkPath, CREATE_NEW);
     if (hFile) return hFile;
     DWORD dwError = GetLastError();
     if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) return CScopedHandle();
@@ -157,12 +158,12 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   if (!m_pack.m_hBuildFile) return false;
 
   m_mapDirBefore = m_pack.m_mapDir;
-  bool bOk = WritePack();
-  m_pack.m_hBuildFile.Reset();
-  bOk = bOk && MoveFileExA(strWorkPath.c_str(), strPackPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // The move is written through: DeleteSources runs right after it, and a
+  // power cut must never leave sources deleted while the pack's new name is
+  // not yet on disk.
+  const bool bOk = CompleteReplacement(WritePack(), m_pack.m_hBuildFile, strWorkPath, strPackPath);
   if (!bOk) {
-    DWORD dwError = GetLastError();
-    DeleteFileA(strWorkPath.c_str());
+    const DWORD dwError = GetLastError();
     RestoreState();
     SetLastError(dwError);
   }

@@ -66,6 +66,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/durable_replace.h"
 #include "platform/file_io.h"
 #include "platform/record_writer.h"
 #include "platform/scoped_handle.h"
@@ -333,18 +334,9 @@ bool WriteJournal(const std::string& strPackPath, HANDLE hPack, const PackHeader
   header.dwRangeCount = static_cast<uint32_t>(vecSaved.size());
   for (const CWriteRange& range : vecSaved) header.qwBodySize += kRangeHeadSize + range.qwLength;
 
-  CScopedHandle hJournal(CreateFileA(strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  CScopedHandle hJournal = CreateReplacement(strTemp, CREATE_ALWAYS);
   if (!hJournal) return false;
-  bool bOk = WriteJournalBody(hJournal.Get(), hPack, header, vecSaved) && FlushFileBuffers(hJournal.Get());
-  hJournal.Reset();
-  bOk = bOk && MoveFileExA(strTemp.c_str(), strFinal.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!bOk) {
-    const DWORD dwError = GetLastError();
-    DeleteFileA(strTemp.c_str());
-    SetLastError(dwError);
-  }
-  return bOk;
+  return CompleteReplacement(WriteJournalBody(hJournal.Get(), hPack, header, vecSaved), hJournal, strTemp, strFinal);
 }
 
 bool RestoreFromJournal(const std::string& strPackPath) {

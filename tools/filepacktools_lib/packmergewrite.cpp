@@ -1,8 +1,10 @@
 // The writes of a planned merge: each blob at the place the plan chose, and
-// each loose file under a temporary name, flushed and renamed into place, so
-// that a loose file is always either absent, as it was, or complete.
+// each loose file by a durable replace (a temporary name, flushed and moved
+// into place with write-through), so that a loose file is always either
+// absent, as it was, or complete.
 #include <new>
 
+#include "platform/durable_replace.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/packcodec.h"
@@ -75,18 +77,7 @@ bool CPackMerger::WriteLooseFile(const CStep& step) {
 
   CEntryBytes bytes;
   if (!m_source.ReadPlainBytes(*step.pSource, bytes)) return false;
-  CScopedHandle hFile(CreateFileA(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  CScopedHandle hFile = CreateReplacement(strTemp, CREATE_ALWAYS);
   if (!hFile) return false;
-  // Flushed before the rename, so a power cut cannot leave the new name
-  // with bytes that never reached the disk.
-  bool bOk = WriteAll(hFile.Get(), bytes.pbyData, bytes.dwSize) && FlushFileBuffers(hFile.Get());
-  hFile.Reset();
-  bOk = bOk && MoveFileExA(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!bOk) {
-    const DWORD dwError = GetLastError();
-    DeleteFileA(strTemp.c_str());  // no partial file stays behind
-    SetLastError(dwError);
-  }
-  return bOk;
+  return CompleteReplacement(WriteAll(hFile.Get(), bytes.pbyData, bytes.dwSize), hFile, strTemp, strPath);
 }
