@@ -18,21 +18,29 @@ namespace {
 const std::string kTrailBackslash = "\x95\x5C";
 const std::string kTrailZ = "\x95\x5A";
 
-TEST(PlatformPathsTest, AbsolutePathResolvesAgainstTheBaseDirectory) {
-  EXPECT_EQ("C:\\Work\\a\\b.txt", AbsolutePath("a\\b.txt", "C:\\Work"));
-  EXPECT_EQ("C:\\Work\\a\\b.txt", AbsolutePath("a/./b.txt", "C:\\Work\\"));
-  EXPECT_EQ("C:\\b.txt", AbsolutePath("..\\..\\..\\b.txt", "C:\\Work"));
-  EXPECT_EQ("\\x\\y", AbsolutePath("x\\y", ""));
-  // Absolute already: the base is not used, the drive is kept as written.
-  EXPECT_EQ("d:\\x", AbsolutePath("d:\\a\\..\\x\\", "C:\\Work"));
-  EXPECT_EQ("\\x", AbsolutePath("\\\\x\\.", "C:\\Work"));
-}
-
-TEST(PlatformPathsTest, AbsolutePathKeepsOneBackslashOnlyForARoot) {
-  EXPECT_EQ("C:\\", AbsolutePath("C:\\a\\..", ""));
-  EXPECT_EQ("C:\\", AbsolutePath("..", "C:\\"));
-  EXPECT_EQ("\\", AbsolutePath("\\..\\.", ""));
-  EXPECT_EQ("C:\\a", AbsolutePath("C:\\a\\\\", ""));
+// Relative paths against the base, "." and ".." resolved (never above the
+// root), '/' as a separator, the drive kept as written, and one trailing
+// backslash only for a root.
+TEST(PlatformPathsTest, AbsolutePathFollowsOneSetOfRules) {
+  const struct {
+    const char* pszPath;
+    const char* pszBase;
+    const char* pszExpected;
+  } kCases[] = {
+      {"a\\b.txt", "C:\\Work", "C:\\Work\\a\\b.txt"},
+      {"a/./b.txt", "C:\\Work\\", "C:\\Work\\a\\b.txt"},
+      {"..\\..\\..\\b.txt", "C:\\Work", "C:\\b.txt"},
+      {"x\\y", "", "\\x\\y"},
+      {"d:\\a\\..\\x\\", "C:\\Work", "d:\\x"},
+      {"\\\\x\\.", "C:\\Work", "\\x"},
+      {"C:\\a\\..", "", "C:\\"},
+      {"..", "C:\\", "C:\\"},
+      {"\\..\\.", "", "\\"},
+      {"C:\\a\\\\", "", "C:\\a"},
+  };
+  for (const auto& test : kCases) {
+    EXPECT_EQ(test.pszExpected, AbsolutePath(test.pszPath, test.pszBase)) << test.pszPath << " in " << test.pszBase;
+  }
 }
 
 TEST(PlatformPathsTest, AbsolutePathAgainstTheCurrentDirectory) {

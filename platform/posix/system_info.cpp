@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/api_guard.h"
-#include "platform/cp936.h"
+#include "platform/module_name.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/path_parse.h"
 
@@ -59,18 +59,7 @@ DWORD GetModuleFileNameImpl(HMODULE hModule, LPSTR pszFilename, DWORD nSize) {
   if (hModule != nullptr) return Fail(static_cast<DWORD>(0), ERROR_MOD_NOT_FOUND);
   std::string strPosix = ReadExecutablePath();
   if (strPosix.empty()) return FailErrno(static_cast<DWORD>(0), errno);
-  std::string strPath = PosixToWin32Path(strPosix);
-  if (pszFilename == nullptr || nSize == 0) return Fail(static_cast<DWORD>(0), ERROR_INSUFFICIENT_BUFFER);
-  if (strPath.size() < nSize) {
-    std::memcpy(pszFilename, strPath.c_str(), strPath.size() + 1);
-    return static_cast<DWORD>(strPath.size());
-  }
-  // Too small: as much as fits, terminated, and the buffer size returned.
-  size_t nCopy = Cp936FittingPrefix(strPath, nSize - 1);
-  std::memcpy(pszFilename, strPath.data(), nCopy);
-  pszFilename[nCopy] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return nSize;
+  return CopyModuleFileName(PosixToWin32Path(strPosix), pszFilename, nSize);
 }
 
 }  // namespace
