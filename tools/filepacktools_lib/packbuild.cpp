@@ -12,7 +12,6 @@
 // older pack of the same name intact. Source files are deleted (bDeleteSrc)
 // only after that move has reached the disk, and only those whose entry was
 // recorded.
-#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <memory>

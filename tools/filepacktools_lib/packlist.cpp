@@ -9,7 +9,6 @@
 // characters) rejects the whole list: cutting it would name another file.
 #include <algorithm>
 #include <cassert>
-#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
