@@ -9,10 +9,10 @@
 #include "bench/bench_context.h"
 #include "bench/bench_packfile.h"
 #include "bench/bench_process.h"
+#include "platform/file_io.h"
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcodec.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 namespace fs = std::filesystem;
 
@@ -129,7 +129,7 @@ int RunMergeFloor(const std::string& strUpdate, const std::string& strClient) {
     CMappedView view;
     const unsigned char* pbyStored = view.Map(hMapping.Get(), entry.dwOffset, entry.dwStoredSize,
                                               info.dwAllocationGranularity);
-    std::unique_ptr<unsigned char[]> pbyPlain(new unsigned char[entry.dwOrigSize + 100ull]);
+    std::unique_ptr<unsigned char[]> pbyPlain(new unsigned char[uint64_t{entry.dwOrigSize} + kLzma86DecodeSlack]);
     uint32_t dwLen = entry.dwOrigSize;
     if (!pbyStored || LzmaUncompress(pbyStored, entry.dwStoredSize, pbyPlain.get(), &dwLen) != kLzmaOk ||
         !SeekFile(hClient.Get(), liPos, dwOffset) || !WriteAll(hClient.Get(), pbyPlain.get(), dwLen)) {

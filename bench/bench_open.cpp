@@ -7,8 +7,8 @@
 #include "bench/bench_context.h"
 #include "bench/bench_packfile.h"
 #include "bench/bench_process.h"
+#include "platform/file_io.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 
 namespace fs = std::filesystem;
 

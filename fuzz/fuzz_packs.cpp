@@ -7,7 +7,7 @@
 #include "fuzz/fuzz_sandbox.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packrecords.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "platform/scoped_handle.h"
 
 namespace {
 

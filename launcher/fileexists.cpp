@@ -1,6 +1,6 @@
 #include "launcher/processcontrol.h"
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 int FileExists(const char* pszPath) {
   if (pszPath == nullptr) {

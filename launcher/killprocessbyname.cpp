@@ -3,8 +3,8 @@
 
 #include "launcher/processcontrol.h"
 #include "platform/cp936.h"
+#include "platform/scoped_handle.h"
 #include "platform/toolhelp.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 int KillProcessByName(const char* pszImageName) {
   assert(NULL != pszImageName);

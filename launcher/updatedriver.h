@@ -33,8 +33,8 @@ void DisableConsoleClose();
 
 // Stores pszVersion's bytes, without terminator or line end, as version.ver
 // in g_szExeDir. A crash leaves the old content or the new, never part of
-// it: the text goes to a temporary file written through to the disk, which
-// then replaces version.ver in one rename. Null or empty text writes
+// it: the text goes to version.ver.tmp, which is flushed and then moved
+// over version.ver with write-through (a durable replace). Null or empty text writes
 // nothing. Returns false with the last error set when version.ver could not
 // be replaced (it then keeps its old content).
 bool WriteVersionFile(const char* pszVersion);

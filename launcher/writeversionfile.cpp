@@ -2,32 +2,13 @@
 #include <string>
 
 #include "launcher/updatedriver.h"
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "platform/durable_replace.h"
+#include "platform/file_io.h"
 
 namespace {
 
 const char kVersionFileName[] = "\\version.ver";
 const char kTempSuffix[] = ".tmp";
-
-// Deletes a file on a failure path without losing the failure's error.
-void DiscardFile(const std::string& strPath) {
-  DWORD dwError = GetLastError();
-  DeleteFileA(strPath.c_str());
-  SetLastError(dwError);
-}
-
-bool WriteThrough(const std::string& strPath, const char* pszText) {
-  CScopedHandle hFile(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (!hFile) return false;
-  if (!WriteAll(hFile.Get(), pszText, std::strlen(pszText))) {
-    hFile.Reset();
-    DiscardFile(strPath);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -39,10 +20,7 @@ bool WriteVersionFile(const char* pszVersion) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  if (!WriteThrough(strTemp, pszVersion)) return false;
-  if (!MoveFileExA(strTemp.c_str(), strFinal.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DiscardFile(strTemp);
-    return false;
-  }
-  return true;
+  CScopedHandle hTemp = CreateReplacement(strTemp, CREATE_ALWAYS);
+  if (!hTemp) return false;
+  return CompleteReplacement(WriteAll(hTemp.Get(), pszVersion, std::strlen(pszVersion)), hTemp, strTemp, strFinal);
 }

@@ -90,3 +90,13 @@ int Cp936StrICmp(const char* pszLeft, const char* pszRight) {
     pszRight += nLen;
   }
 }
+
+size_t Cp936FittingPrefix(const std::string& strText, size_t nMax) {
+  size_t nPos = 0;
+  while (nPos < strText.size()) {
+    size_t nChar = Cp936IsLeadByte(static_cast<unsigned char>(strText[nPos])) && nPos + 1 < strText.size() ? 2 : 1;
+    if (nPos + nChar > nMax) break;
+    nPos += nChar;
+  }
+  return nPos;
+}

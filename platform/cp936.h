@@ -32,6 +32,11 @@ char* Cp936StrStr(char* pszText, const char* pszFind);
 // or >0. A null pointer sorts before every string.
 int Cp936StrICmp(const char* pszLeft, const char* pszRight);
 
+// The length of the longest prefix of strText of at most nMax bytes that
+// does not split a double-byte character: where to cut a name that must fit
+// a fixed buffer.
+size_t Cp936FittingPrefix(const std::string& strText, size_t nMax);
+
 // Converts a code-page-936 string to UTF-8. Fails (returns false) on a byte
 // sequence that is not a character of the code page.
 bool Cp936ToUtf8(const std::string& strCp936, std::string& strUtf8);

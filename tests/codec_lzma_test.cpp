@@ -56,7 +56,7 @@ std::string ElfBytes() {
 std::string Compress(const std::string& strIn) {
   const uint32_t dwIn = static_cast<uint32_t>(strIn.size());
   // Guard-filled so a header byte left unwritten shows.
-  std::string strOut(2 * strIn.size() + 100, kGuardByte);
+  std::string strOut(Lzma86CompressBound(dwIn), kGuardByte);
   uint32_t dwLen = static_cast<uint32_t>(strOut.size());
   EXPECT_EQ(kLzmaOk,
             LzmaCompress(U(strIn), dwIn, reinterpret_cast<unsigned char*>(&strOut[0]), &dwLen, -1));
@@ -113,6 +113,14 @@ TEST(LzmaFormat, IncompressibleInputFitsCallerBound) {
   const std::string strStream = Compress(strRandom);
   EXPECT_GT(strStream.size(), strRandom.size());
   EXPECT_TRUE(strRandom == Decode(strStream, 65536).strOut);
+}
+
+// 2n+100 as long as it fits 32 bits; never a wrapped, too small capacity.
+TEST(LzmaFormat, CompressBoundClampsInsteadOfWrapping) {
+  EXPECT_EQ(100u, Lzma86CompressBound(0));
+  EXPECT_EQ(0xFFFFFFFEu, Lzma86CompressBound(0x7FFFFFCDu));
+  EXPECT_EQ(UINT32_MAX, Lzma86CompressBound(0x7FFFFFCEu));
+  EXPECT_EQ(UINT32_MAX, Lzma86CompressBound(UINT32_MAX));
 }
 
 // Flag 0 means no x86 step; the stream's own lc/lp/pb and dictionary apply,

@@ -137,4 +137,15 @@ TEST(Cp936ConversionTest, LongTextConvertsCompletely) {
   EXPECT_EQ(strBack, strUtf8);
 }
 
+TEST(Cp936FittingPrefixTest, CutsOnlyBetweenCharacters) {
+  const std::string strText = "ab\xB1\xED\x95\x5C";  // a, b and two double-byte characters
+  EXPECT_EQ(0u, Cp936FittingPrefix(strText, 0));
+  EXPECT_EQ(2u, Cp936FittingPrefix(strText, 3));
+  EXPECT_EQ(4u, Cp936FittingPrefix(strText, 5));
+  EXPECT_EQ(6u, Cp936FittingPrefix(strText, 6));
+  EXPECT_EQ(6u, Cp936FittingPrefix(strText, 100));
+  // A lead byte at the very end stands alone.
+  EXPECT_EQ(3u, Cp936FittingPrefix("ab\xB1", 3));
+}
+
 }  // namespace

@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "launcher/processcontrol.h"
+#include "platform/scoped_handle.h"
 #include "platform/toolhelp.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_dir.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 extern char** environ;
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "launcher/processcontrol.h"
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_dir.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 namespace fs = std::filesystem;
 

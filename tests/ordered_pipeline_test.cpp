@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -133,6 +134,18 @@ TEST(OrderedPipelineTest, AProducerThatMakesNothingEndsTheRun) {
   std::unique_ptr<int> p;
   EXPECT_FALSE(pipeline.Pop(p));
   EXPECT_EQ(0u, pipeline.InFlight());
+}
+
+// A count asked for is taken as it is; otherwise one worker per processor,
+// never more than the cap.
+TEST(OrderedPipelineTest, WorkerCountIsTheRequestElseOnePerProcessorCapped) {
+  EXPECT_EQ(3u, PipelineWorkerCount(3));
+  EXPECT_EQ(100u, PipelineWorkerCount(100));
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const size_t nExpected = std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxPipelineWorkers);
+  EXPECT_EQ(nExpected, PipelineWorkerCount(0));
+  EXPECT_EQ(nExpected, PipelineWorkerCount(-2));
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ std::vector<std::string> DataNames(const CTestPack& pack) {
 std::string Plain(const CTestPack& pack, const PackEntry& entry) {
   const std::string strStored = pack.StoredBytes(entry);
   if (!pack.header.byCompressed) return strStored;
-  std::string strOut(entry.dwOrigSize + 100, '\0');
+  std::string strOut(size_t{entry.dwOrigSize} + kLzma86DecodeSlack, '\0');
   uint32_t dwLen = entry.dwOrigSize;
   EXPECT_EQ(kLzmaOk, LzmaUncompress(reinterpret_cast<const unsigned char*>(strStored.data()),
                                     static_cast<uint32_t>(strStored.size()),

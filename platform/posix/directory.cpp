@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/path_lookup.h"
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/file_object.h"

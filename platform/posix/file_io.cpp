@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <climits>
 
+#include "platform/api_guard.h"
 #include "platform/fault_hook.h"
-#include "platform/posix/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_mapping.h"
 #include "platform/posix/file_object.h"

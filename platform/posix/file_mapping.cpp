@@ -14,7 +14,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_object.h"
 

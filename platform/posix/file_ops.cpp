@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/api_guard.h"
 #include "platform/fault_hook.h"
-#include "platform/posix/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/path_lookup.h"

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/api_guard.h"
 #include "platform/cp936.h"
-#include "platform/posix/api_guard.h"
 #include "platform/posix/dir_stream.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"

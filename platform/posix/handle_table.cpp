@@ -3,7 +3,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
 #include "platform/posix/errno_map.h"
 
 namespace {

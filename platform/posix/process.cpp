@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/process_object.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/locale_charset.h"

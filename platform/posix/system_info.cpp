@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/cp936.h"
-#include "platform/posix/api_guard.h"
+#include "platform/api_guard.h"
+#include "platform/module_name.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/path_parse.h"
 
@@ -54,35 +54,12 @@ std::string ReadExecutablePath() {
   }
 }
 
-// The longest prefix of strText of at most nMax bytes that does not split a
-// double-byte character.
-size_t FittingPrefix(const std::string& strText, size_t nMax) {
-  size_t nPos = 0;
-  while (nPos < strText.size()) {
-    size_t nChar = Cp936IsLeadByte(static_cast<unsigned char>(strText[nPos])) && nPos + 1 < strText.size() ? 2 : 1;
-    if (nPos + nChar > nMax) break;
-    nPos += nChar;
-  }
-  return nPos;
-}
-
 DWORD GetModuleFileNameImpl(HMODULE hModule, LPSTR pszFilename, DWORD nSize) {
   // Only the executable itself: the program loads no modules of its own.
   if (hModule != nullptr) return Fail(static_cast<DWORD>(0), ERROR_MOD_NOT_FOUND);
   std::string strPosix = ReadExecutablePath();
   if (strPosix.empty()) return FailErrno(static_cast<DWORD>(0), errno);
-  std::string strPath = PosixToWin32Path(strPosix);
-  if (pszFilename == nullptr || nSize == 0) return Fail(static_cast<DWORD>(0), ERROR_INSUFFICIENT_BUFFER);
-  if (strPath.size() < nSize) {
-    std::memcpy(pszFilename, strPath.c_str(), strPath.size() + 1);
-    return static_cast<DWORD>(strPath.size());
-  }
-  // Too small: as much as fits, terminated, and the buffer size returned.
-  size_t nCopy = FittingPrefix(strPath, nSize - 1);
-  std::memcpy(pszFilename, strPath.data(), nCopy);
-  pszFilename[nCopy] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return nSize;
+  return CopyModuleFileName(PosixToWin32Path(strPosix), pszFilename, nSize);
 }
 
 }  // namespace

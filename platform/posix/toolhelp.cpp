@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/api_guard.h"
 #include "platform/cp936.h"
-#include "platform/posix/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/handle_table.h"
 

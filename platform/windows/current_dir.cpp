@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/module_name.h"
 #include "platform/windows/wide_path.h"
 #include "platform/windows/wide_text.h"
 
@@ -42,27 +43,13 @@ DWORD GetCurrentDirectoryImpl(DWORD nBufferLength, LPSTR pszBuffer) {
 DWORD GetModuleFileNameImpl(HMODULE hModule, LPSTR pszFilename, DWORD nSize) {
   std::wstring strWide = ModuleFileNameWide(hModule);
   if (strWide.empty()) return 0;
-  std::string strPath = WideToCp936(strWide.data(), strWide.size());
-  if (pszFilename == nullptr || nSize == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (strPath.size() < nSize) {
-    std::memcpy(pszFilename, strPath.c_str(), strPath.size() + 1);
-    return static_cast<DWORD>(strPath.size());
-  }
-  // Too small: as much as fits, terminated, and the buffer size returned.
-  size_t nCopy = Cp936FittingPrefix(strPath, nSize - 1);
-  std::memcpy(pszFilename, strPath.data(), nCopy);
-  pszFilename[nCopy] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return nSize;
+  return CopyModuleFileName(WideToCp936(strWide.data(), strWide.size()), pszFilename, nSize);
 }
 
 }  // namespace
 
 DWORD WINAPI Cp936GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-  return GuardWin32Call(static_cast<DWORD>(0), [&] { return GetCurrentDirectoryImpl(nBufferLength, lpBuffer); });
+  return GuardWin32(static_cast<DWORD>(0), [&] { return GetCurrentDirectoryImpl(nBufferLength, lpBuffer); });
 }
 
 BOOL WINAPI Cp936SetCurrentDirectoryA(LPCSTR lpPathName) {
@@ -70,5 +57,5 @@ BOOL WINAPI Cp936SetCurrentDirectoryA(LPCSTR lpPathName) {
 }
 
 DWORD WINAPI Cp936GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-  return GuardWin32Call(static_cast<DWORD>(0), [&] { return GetModuleFileNameImpl(hModule, lpFilename, nSize); });
+  return GuardWin32(static_cast<DWORD>(0), [&] { return GetModuleFileNameImpl(hModule, lpFilename, nSize); });
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/cp936.h"
 #include "platform/windows/wide_path.h"
 #include "platform/windows/wide_text.h"
 
@@ -72,5 +73,5 @@ HANDLE WINAPI Cp936FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFi
 }
 
 BOOL WINAPI Cp936FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-  return GuardWin32Call(FALSE, [&] { return FindNextFileImpl(hFindFile, lpFindFileData); });
+  return GuardWin32(FALSE, [&] { return FindNextFileImpl(hFindFile, lpFindFileData); });
 }

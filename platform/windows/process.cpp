@@ -95,7 +95,7 @@ BOOL WINAPI Cp936CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                                 BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
                                 LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                                 LPPROCESS_INFORMATION lpProcessInformation) {
-  return GuardWin32Call(FALSE, [&] {
+  return GuardWin32(FALSE, [&] {
     return CreateProcessImpl(lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes,
                              bInheritHandles, dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo,
                              lpProcessInformation);
@@ -103,5 +103,5 @@ BOOL WINAPI Cp936CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 }
 
 UINT WINAPI Cp936WinExec(LPCSTR lpCmdLine, UINT uCmdShow) {
-  return GuardWin32Call(static_cast<UINT>(0), [&] { return WinExecImpl(lpCmdLine, uCmdShow); });
+  return GuardWin32(static_cast<UINT>(0), [&] { return WinExecImpl(lpCmdLine, uCmdShow); });
 }

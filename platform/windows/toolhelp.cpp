@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/toolhelp.h"
+#include "platform/cp936.h"
 #include "platform/windows/wide_path.h"
 #include "platform/windows/wide_text.h"
 
@@ -43,13 +44,13 @@ BOOL Step(LPPROCESSENTRY32 pEntry, TStep&& step) {
 }  // namespace
 
 BOOL WINAPI Cp936Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe) {
-  return GuardWin32Call(FALSE, [&] {
+  return GuardWin32(FALSE, [&] {
     return Step(lppe, [&](PROCESSENTRY32W* pWide) { return Process32FirstW(hSnapshot, pWide); });
   });
 }
 
 BOOL WINAPI Cp936Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe) {
-  return GuardWin32Call(FALSE, [&] {
+  return GuardWin32(FALSE, [&] {
     return Step(lppe, [&](PROCESSENTRY32W* pWide) { return Process32NextW(hSnapshot, pWide); });
   });
 }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "platform/cp936.h"
 #include "platform/windows/wide_text.h"
 
 CWidePath::CWidePath(const char* pszPath, size_t nMaxLength) {
@@ -18,14 +17,4 @@ CWidePath::CWidePath(const char* pszPath, size_t nMaxLength) {
   } else if (!Cp936ToWide(pszPath, nLength, m_strWide)) {
     m_dwError = ERROR_INVALID_NAME;
   }
-}
-
-size_t Cp936FittingPrefix(const std::string& strText, size_t nMax) {
-  size_t nPos = 0;
-  while (nPos < strText.size()) {
-    size_t nChar = Cp936IsLeadByte(static_cast<unsigned char>(strText[nPos])) && nPos + 1 < strText.size() ? 2 : 1;
-    if (nPos + nChar > nMax) break;
-    nPos += nChar;
-  }
-  return nPos;
 }

@@ -1,9 +1,9 @@
 // A code-page-936 path argument converted for a "W" function.
 #pragma once
 
-#include <new>
 #include <string>
 
+#include "platform/api_guard.h"
 #include "platform/win32.h"
 
 class CWidePath {
@@ -29,27 +29,11 @@ class CWidePath {
 // Longest command line CreateProcess accepts, terminator included.
 constexpr size_t kMaxCommandLine = 32768;
 
-// The longest prefix of strText of at most nMax bytes that does not split a
-// double-byte character.
-size_t Cp936FittingPrefix(const std::string& strText, size_t nMax);
-
-// Runs body(), turning allocation failure into ERROR_NOT_ENOUGH_MEMORY: no
-// exception leaves a Win32 function.
-template <typename TValue, typename TBody>
-TValue GuardWin32Call(TValue failValue, TBody&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return failValue;
-  }
-}
-
 // Runs body(pszWide) with pszPath converted, or fails with the conversion's
 // error.
 template <typename TValue, typename TBody>
 TValue WithWidePath(const char* pszPath, TValue failValue, TBody&& body) noexcept {
-  return GuardWin32Call(failValue, [&]() -> TValue {
+  return GuardWin32(failValue, [&]() -> TValue {
     CWidePath path(pszPath);
     if (path.Error() != ERROR_SUCCESS) {
       SetLastError(path.Error());

@@ -148,7 +148,7 @@ std::string RootOf(const PackHeader& header) {
 }
 
 std::string Lzma86Encode(const std::string& strPlain) {
-  std::string strOut(2 * strPlain.size() + 100, '\0');
+  std::string strOut(Lzma86CompressBound(static_cast<uint32_t>(strPlain.size())), '\0');
   uint32_t dwLen = static_cast<uint32_t>(strOut.size());
   EXPECT_EQ(kLzmaOk, LzmaCompress(reinterpret_cast<const unsigned char*>(strPlain.data()),
                                   static_cast<uint32_t>(strPlain.size()), reinterpret_cast<unsigned char*>(&strOut[0]),
@@ -158,7 +158,7 @@ std::string Lzma86Encode(const std::string& strPlain) {
 }
 
 std::string Lzma86Decode(const std::string& strStream, uint32_t dwOrigSize) {
-  std::string strOut(dwOrigSize + 100, '\0');
+  std::string strOut(size_t{dwOrigSize} + kLzma86DecodeSlack, '\0');
   uint32_t dwLen = dwOrigSize;
   EXPECT_EQ(kLzmaOk, LzmaUncompress(reinterpret_cast<const unsigned char*>(strStream.data()),
                                     static_cast<uint32_t>(strStream.size()),

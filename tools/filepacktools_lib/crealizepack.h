@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packindex.h"
 #include "tools/filepacktools_lib/packread.h"
 #include "tools/filepacktools_lib/packrecords.h"
 #include "tools/filepacktools_lib/packrequest.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 class CPackBuilder;
 struct CExtractSource;

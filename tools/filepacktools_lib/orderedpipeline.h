@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32.h"
+
 template <typename TItem>
 class COrderedPipeline {
  public:
@@ -157,3 +159,14 @@ class COrderedPipeline {
   bool m_bCancelled = false;
   std::vector<std::thread> m_vecThreads;
 };
+
+// The number of workers for a pipeline: nRequested when it is above zero,
+// else one per processor, at most kMaxPipelineWorkers.
+constexpr size_t kMaxPipelineWorkers = 64;
+inline size_t PipelineWorkerCount(int32_t nRequested) {
+  if (nRequested > 0) return static_cast<size_t>(nRequested);
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const size_t nProcessors = info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+  return nProcessors < kMaxPipelineWorkers ? nProcessors : kMaxPipelineWorkers;
+}

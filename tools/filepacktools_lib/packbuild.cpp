@@ -5,28 +5,13 @@
 #include <string>
 
 #include "platform/cp936.h"
-#include "tools/filepacktools_lib/buildpath.h"
+#include "platform/paths.h"
+#include "platform/scoped_handle.h"
+#include "platform/text_case.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packbuilder.h"
 
 namespace {
-
-// Owns a FindFirstFileA handle, which CloseHandle cannot close.
-class CFindHandle {
- public:
-  explicit CFindHandle(HANDLE h) : m_h(h) {}
-  ~CFindHandle() {
-    if (m_h != INVALID_HANDLE_VALUE) FindClose(m_h);
-  }
-  CFindHandle(const CFindHandle&) = delete;
-  CFindHandle& operator=(const CFindHandle&) = delete;
-  HANDLE Get() const { return m_h; }
-  explicit operator bool() const { return m_h != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE m_h;
-};
 
 bool OpensForReading(const char* pszPath) {
   CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

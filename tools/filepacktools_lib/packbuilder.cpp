@@ -7,11 +7,12 @@
 #include <unordered_set>
 
 #include "platform/cp936.h"
-#include "tools/filepacktools_lib/buildpath.h"
+#include "platform/durable_replace.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/text_case.h"
 #include "tools/filepacktools_lib/contenttag.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packtree.h"
 
@@ -43,26 +44,12 @@ namespace {
 using Step = CPackBuilder::Step;
 using CPipeline = COrderedPipeline<CBuildItem>;
 
-// Lzma86 output never needs more than this; the buffer is the encoder's
-// whole capacity, clamped to what a 32-bit length can say.
-uint32_t EncodeCapacity(uint32_t dwSize) {
-  return static_cast<uint32_t>(std::min<uint64_t>(2ull * dwSize + 100, UINT32_MAX));
-}
-
 // The window of a build: entries in flight per worker, and the source bytes
 // they may hold together (a larger file still goes through, alone). Blobs
 // leave in list order, so one large entry holds up the small ones behind
 // it; with two per worker the other workers soon stood idle behind it.
 constexpr size_t kItemsPerWorker = 8;
 constexpr uint64_t kWindowBytes = 64ull << 20;
-constexpr size_t kMaxWorkers = 64;
-
-size_t WorkerCount(int nWorkers) {
-  if (nWorkers > 0) return static_cast<size_t>(nWorkers);
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxWorkers);
-}
 
 // Creates a new, unshared file for the pack beside its destination. A name
 // already taken (left by a build that was killed, say) is not touched.
@@ -71,8 +58,7 @@ CScopedHandle CreateWorkFile(const std::string& strDir, const std::string& strPa
     strWorkPath = strPackPath + ".~" + std::to_string(n);
     if (strWorkPath.size() >= MAX_PATH) strWorkPath = JoinPath(strDir, "~" + std::to_string(n));
     if (strWorkPath.size() >= MAX_PATH) break;
-    CScopedHandle hFile(CreateFileA(strWorkPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    CScopedHandle hFile = CreateReplacement(strWorkPath, CREATE_NEW);
     if (hFile) return hFile;
     DWORD dwError = GetLastError();
     if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) return CScopedHandle();
@@ -131,19 +117,17 @@ Step ReadItem(CBuildItem& item) {
   CScopedHandle hFile(CreateFileA(item.strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!hFile) return Step::kSkipped;
-  DWORD dwHigh = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
-  bool bOk = !(dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS);
-  if (bOk && dwHigh != 0) {
+  uint64_t qwSize = 0;
+  bool bOk = FileSize(hFile.Get(), qwSize);
+  if (bOk && qwSize > UINT32_MAX) {
     SetLastError(ERROR_FILE_TOO_LARGE);  // sizes are 32 bits wide
     bOk = false;
   }
   if (bOk) {
-    item.dwSize = item.dwStoredSize = dwLow;
-    item.pbyPlain.reset(new (std::nothrow) unsigned char[dwLow > 0 ? dwLow : 1]);
+    item.dwSize = item.dwStoredSize = static_cast<uint32_t>(qwSize);
+    item.pbyPlain.reset(new (std::nothrow) unsigned char[qwSize > 0 ? qwSize : 1]);
     if (!item.pbyPlain) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    bOk = item.pbyPlain && ReadAll(hFile.Get(), item.pbyPlain.get(), dwLow);
+    bOk = item.pbyPlain && ReadAll(hFile.Get(), item.pbyPlain.get(), qwSize);
   }
   if (!bOk) item.Fail();
   return bOk ? Step::kDone : Step::kFailed;
@@ -151,7 +135,7 @@ Step ReadItem(CBuildItem& item) {
 
 bool Encode(const unsigned char* pbyPlain, uint32_t dwSize, std::unique_ptr<unsigned char[]>& pbyStored,
             uint32_t& dwStoredSize) {
-  dwStoredSize = EncodeCapacity(dwSize);
+  dwStoredSize = Lzma86CompressBound(dwSize);
   pbyStored.reset(new (std::nothrow) unsigned char[dwStoredSize]);
   if (!pbyStored) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -214,12 +198,12 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   if (!m_pack.hBuildFile) return false;
 
   m_mapDirBefore = m_pack.mapDir;
-  bool bOk = WritePack(vecFiles);
-  m_pack.hBuildFile.Reset();
-  bOk = bOk && MoveFileExA(strWorkPath.c_str(), strPackPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // The move is written through: DeleteSources runs right after it, and a
+  // power cut must never leave sources deleted while the pack's new name is
+  // not yet on disk.
+  const bool bOk = CompleteReplacement(WritePack(vecFiles), m_pack.hBuildFile, strWorkPath, strPackPath);
   if (!bOk) {
-    DWORD dwError = GetLastError();
-    DeleteFileA(strWorkPath.c_str());
+    const DWORD dwError = GetLastError();
     RestoreState();
     SetLastError(dwError);
   }
@@ -228,7 +212,7 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
 
 // A placeholder header of zeros first: until the real one is written last,
 // the file does not open as a pack. Then the blobs, the regions behind them
-// and the header, flushed so that the move installs a complete file.
+// and the header; the replacement flushes them before the move.
 bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
   m_pack.header = DefaultPackHeader();
   m_pack.header.nEntryCount = 0;
@@ -249,7 +233,7 @@ bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
   m_pack.header = HeaderForLayout(m_pack.header,
                                   LayoutIndex(m_pack.header.dwIndexOffset,
                                               {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
-  return FlushFileBuffers(hFile) != FALSE;
+  return true;
 }
 
 // The files of the list through the pipeline: read in order on one thread,
@@ -258,7 +242,7 @@ bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
 // and joined before the error of a failure is set for the caller.
 bool CPackBuilder::AppendAll(const std::vector<std::string>& vecFiles) {
   const CBuildSettings& settings = m_settings;
-  const size_t nWorkers = WorkerCount(m_settings.nWorkers);
+  const size_t nWorkers = PipelineWorkerCount(m_settings.nWorkers);
   bool bOk = false;
   DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
   {

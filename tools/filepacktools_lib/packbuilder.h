@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/scoped_handle.h"
 #include "tools/filepacktools_lib/packindex.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 // What names the entries and shapes the blobs of one build; fixed while it
 // runs, read by every thread.

@@ -30,9 +30,20 @@ constexpr int kLzmaErrorUnsupported = 4;
 constexpr int kLzmaErrorInputEof = 6;
 constexpr int kLzmaErrorOutputEof = 7;
 
+// The output capacity with which LzmaCompress never runs out of room:
+// 2*srcLen+100, clamped to what a 32-bit length can say (an input beyond
+// 2 GiB then fails with kLzmaErrorOutputEof unless it compresses to fit).
+constexpr uint32_t Lzma86CompressBound(uint32_t srcLen) {
+  return 2ull * srcLen + 100 < UINT32_MAX ? static_cast<uint32_t>(2ull * srcLen + 100) : UINT32_MAX;
+}
+
+// Spare bytes that every decoding caller allocates behind a buffer of the
+// plain size (a stream handed to a caller keeps that buffer).
+constexpr uint32_t kLzma86DecodeSlack = 100;
+
 // Writes one Lzma86 stream of src into dst. *pDstLen: capacity in, bytes
-// written out. 2*srcLen+100 always suffices. nLevel is ignored: the stream
-// parameters are fixed so output is reproducible.
+// written out; Lzma86CompressBound(srcLen) always suffices. nLevel is
+// ignored: the stream parameters are fixed so output is reproducible.
 int LzmaCompress(const unsigned char* src, uint32_t srcLen, unsigned char* dst, uint32_t* pDstLen,
                  int nLevel);
 

@@ -3,10 +3,10 @@
 #include <cassert>
 #include <cstring>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packextractor.h"
+#include "tools/filepacktools_lib/packnames.h"
 
 int CPackFile::ExtractFile(const char* pszName, const char* pszOutFile) {
   if (!pszName || !pszOutFile || !pszOutFile[0]) return 0;

@@ -3,9 +3,10 @@
 // decoded ahead on worker threads.
 #include <algorithm>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packextractor.h"
+#include "tools/filepacktools_lib/packnames.h"
 
 // One step of a directory extraction, in the order of the walk.
 struct CExtractStep {
@@ -27,7 +28,6 @@ namespace {
 // together (a larger entry still goes through, alone).
 constexpr size_t kStepsPerWorker = 32;
 constexpr uint64_t kWindowBytes = 64ull << 20;
-constexpr size_t kMaxWorkers = 64;
 
 CExtractStep Step(CExtractStep::Kind nKind, const std::string& strDiskPath, const PackEntry* pEntry = nullptr) {
   CExtractStep step;
@@ -158,12 +158,7 @@ int CPackExtractor::WriteFileStep(CExtractStep& step) const {
   return bWritten ? 1 : 0;
 }
 
-size_t CPackExtractor::WorkerCount() const {
-  if (m_source.nWorkers > 0) return static_cast<size_t>(m_source.nWorkers);
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return std::min<size_t>(std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxWorkers);
-}
+size_t CPackExtractor::WorkerCount() const { return PipelineWorkerCount(m_source.nWorkers); }
 
 // A plain pack's entries are written straight from their views, so only a
 // compressed pack has work for other threads: there the steps are made on

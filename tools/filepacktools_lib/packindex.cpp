@@ -1,6 +1,7 @@
 #include "tools/filepacktools_lib/packindex.h"
 
-#include "tools/filepacktools_lib/fileio.h"
+#include "platform/file_io.h"
+#include "platform/record_writer.h"
 
 #include <cstring>
 

@@ -66,8 +66,10 @@
 #include <memory>
 #include <new>
 
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "platform/durable_replace.h"
+#include "platform/file_io.h"
+#include "platform/record_writer.h"
+#include "platform/scoped_handle.h"
 
 namespace {
 
@@ -101,15 +103,6 @@ uint32_t Crc(uint32_t dwCrc, const void* pData, size_t nSize) {
 bool ReadAt(HANDLE hFile, uint64_t qwOffset, void* pData, uint64_t qwSize) {
   LARGE_INTEGER liPos;
   return SeekFile(hFile, liPos, qwOffset) && ReadAll(hFile, pData, qwSize);
-}
-
-bool FileSize(HANDLE hFile, uint64_t& qwSize) {
-  DWORD dwHigh = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD dwLow = GetFileSize(hFile, &dwHigh);
-  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
-  qwSize = (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
-  return true;
 }
 
 // The ranges inside [0, qwLimit), sorted, with overlapping and touching
@@ -341,18 +334,9 @@ bool WriteJournal(const std::string& strPackPath, HANDLE hPack, const PackHeader
   header.dwRangeCount = static_cast<uint32_t>(vecSaved.size());
   for (const CWriteRange& range : vecSaved) header.qwBodySize += kRangeHeadSize + range.qwLength;
 
-  CScopedHandle hJournal(CreateFileA(strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  CScopedHandle hJournal = CreateReplacement(strTemp, CREATE_ALWAYS);
   if (!hJournal) return false;
-  bool bOk = WriteJournalBody(hJournal.Get(), hPack, header, vecSaved) && FlushFileBuffers(hJournal.Get());
-  hJournal.Reset();
-  bOk = bOk && MoveFileExA(strTemp.c_str(), strFinal.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!bOk) {
-    const DWORD dwError = GetLastError();
-    DeleteFileA(strTemp.c_str());
-    SetLastError(dwError);
-  }
-  return bOk;
+  return CompleteReplacement(WriteJournalBody(hJournal.Get(), hPack, header, vecSaved), hJournal, strTemp, strFinal);
 }
 
 bool RestoreFromJournal(const std::string& strPackPath) {

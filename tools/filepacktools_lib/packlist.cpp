@@ -9,15 +9,15 @@
 // characters) rejects the whole list: cutting it would name another file.
 #include <algorithm>
 #include <cassert>
-#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/cp936.h"
-#include "tools/filepacktools_lib/buildpath.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/text_case.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 
 namespace {
 
@@ -30,27 +30,6 @@ struct CListLine {
 };
 
 enum class ListRead { kRead, kMissing, kRejected };
-
-bool ReadWholeFile(const char* pszPath, std::string& strBytes) {
-  CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!hFile) return false;
-  DWORD dwHigh = 0;
-  SetLastError(ERROR_SUCCESS);
-  DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
-  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
-  if (dwHigh != 0) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  try {
-    strBytes.resize(dwLow);
-  } catch (const std::bad_alloc&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  return ReadAll(hFile.Get(), &strBytes[0], dwLow);
-}
 
 // The non-blank lines of a list, in file order; false when one is too long.
 bool SplitLines(const std::string& strText, std::vector<CListLine>& vecLines) {

@@ -9,8 +9,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packmergecheck.h"
 #include "tools/filepacktools_lib/packmergewrite.h"

@@ -3,9 +3,11 @@
 #include <set>
 #include <vector>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packmergewrite.h"
+#include "tools/filepacktools_lib/packnames.h"
 
 namespace {
 

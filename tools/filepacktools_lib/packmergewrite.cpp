@@ -2,8 +2,9 @@
 
 #include <new>
 
-#include "tools/filepacktools_lib/fileio.h"
-#include "tools/filepacktools_lib/packcheck.h"
+#include "platform/durable_replace.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/packcodec.h"
 
 namespace {
@@ -47,19 +48,15 @@ bool CMergeWriter::ReadForTarget(const PackEntry& source, CEntryBytes& out) cons
   }
   CEntryBytes plain;
   if (!m_source.ReadPlainBytes(source, plain)) return false;
-  const uint64_t qwCapacity = 2ull * plain.dwSize + 100;
-  if (qwCapacity > UINT32_MAX) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  out.pbyBuffer.reset(new (std::nothrow) unsigned char[qwCapacity]);
+  uint32_t dwLen = Lzma86CompressBound(plain.dwSize);
+  out.pbyBuffer.reset(new (std::nothrow) unsigned char[dwLen]);
   if (!out.pbyBuffer) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  uint32_t dwLen = static_cast<uint32_t>(qwCapacity);
-  if (LzmaCompress(plain.pbyData, plain.dwSize, out.pbyBuffer.get(), &dwLen, -1) != kLzmaOk) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  const int nResult = LzmaCompress(plain.pbyData, plain.dwSize, out.pbyBuffer.get(), &dwLen, -1);
+  if (nResult != kLzmaOk) {
+    SetLastError(nResult == kLzmaErrorOutputEof ? ERROR_FILE_TOO_LARGE : ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
   out.pbyData = out.pbyBuffer.get();
@@ -100,18 +97,7 @@ bool CMergeWriter::WriteLooseFile(const CMergeStep& step) {
 
   CEntryBytes bytes;
   if (!m_source.ReadPlainBytes(*step.pSource, bytes)) return false;
-  CScopedHandle hFile(CreateFileA(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  CScopedHandle hFile = CreateReplacement(strTemp, CREATE_ALWAYS);
   if (!hFile) return false;
-  // Flushed before the rename, so a power cut cannot leave the new name
-  // with bytes that never reached the disk.
-  bool bOk = WriteAll(hFile.Get(), bytes.pbyData, bytes.dwSize) && FlushFileBuffers(hFile.Get());
-  hFile.Reset();
-  bOk = bOk && MoveFileExA(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!bOk) {
-    const DWORD dwError = GetLastError();
-    DeleteFileA(strTemp.c_str());  // no partial file stays behind
-    SetLastError(dwError);
-  }
-  return bOk;
+  return CompleteReplacement(WriteAll(hFile.Get(), bytes.pbyData, bytes.dwSize), hFile, strTemp, strPath);
 }

@@ -1,6 +1,7 @@
 // The writes of a merge plan: each blob at the place the plan chose, and
-// each loose file under a temporary name, flushed and renamed into place, so
-// that a loose file is always either absent, as it was, or complete.
+// each loose file by a durable replace (a temporary name, flushed and moved
+// into place with write-through), so that a loose file is always either
+// absent, as it was, or complete.
 #pragma once
 
 #include <string>

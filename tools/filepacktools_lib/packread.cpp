@@ -5,9 +5,6 @@
 
 #include "tools/filepacktools_lib/packcodec.h"
 
-// Spare bytes behind a decode buffer, as every decoding caller allocates.
-static constexpr uint32_t kDecodeSlack = 100;
-
 bool CEntryReader::MapStoredBytes(const PackEntry& entry, CEntryBytes& out) const {
   out.pbyData = out.view.Map(m_hMapping, entry.dwOffset, entry.dwStoredSize, m_dwGranularity);
   out.dwSize = entry.dwStoredSize;
@@ -33,7 +30,7 @@ bool CEntryReader::ReadPlainBytes(const PackEntry& entry, CEntryBytes& out) cons
     SetLastError(ERROR_INVALID_DATA);
     return false;
   }
-  out.pbyBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
+  out.pbyBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kLzma86DecodeSlack]);
   if (!out.pbyBuffer) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;

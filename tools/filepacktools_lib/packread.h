@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packrecords.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
 
 // The bytes of one entry as an operation needs them: straight from a view of
 // the pack file, or from a buffer a codec filled (with the decode slack

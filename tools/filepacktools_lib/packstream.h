@@ -14,8 +14,8 @@ struct PackStream {
   uint32_t dwReserved0;  // 0
   uint32_t dwReserved1;  // 0
   // The entry's plain bytes, owned by the stream: dwSize defined bytes in a
-  // buffer of dwSize + 100 (compressed pack) or dwSize + 1 (plain pack), no
-  // terminating NUL.
+  // buffer of dwSize + 100 (kLzma86DecodeSlack, compressed pack) or
+  // dwSize + 1 (plain pack), no terminating NUL.
   unsigned char* pData;
   uint32_t dwReserved2;   // 0
   uint32_t dwDataOffset;  // the entry's dwOffset in the pack file

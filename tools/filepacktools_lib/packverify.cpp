@@ -14,18 +14,16 @@
 #include <set>
 
 #include "platform/cp936.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
-#include "tools/filepacktools_lib/buildpath.h"
-#include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packjournal.h"
-#include "tools/filepacktools_lib/scopedhandle.h"
+#include "tools/filepacktools_lib/packnames.h"
 
 namespace {
-
-// Spare bytes behind a decode buffer, as every decoding caller allocates.
-constexpr uint32_t kDecodeSlack = 100;
 
 std::string Quoted(const std::string& str) { return "\"" + str + "\""; }
 
@@ -339,7 +337,7 @@ bool CPackVerifier::DecodeEntry(size_t nIndex) {
   }
   std::unique_ptr<unsigned char[]> pbyStored(new (std::nothrow) unsigned char[entry.dwStoredSize + size_t{1}]);
   std::unique_ptr<unsigned char[]> pbyPlain(
-      new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kDecodeSlack]);
+      new (std::nothrow) unsigned char[static_cast<size_t>(entry.dwOrigSize) + kLzma86DecodeSlack]);
   if (!pbyStored || !pbyPlain) {
     Problem(EntryLabel(nIndex) + " cannot be decoded: not enough memory for its " + Num(entry.dwOrigSize) + " bytes");
     return true;
@@ -363,11 +361,8 @@ bool VerifyPack(const char* pszPath, std::vector<std::string>& vecProblems, cons
   CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!hFile) return false;
-  DWORD dwHigh = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
-  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
-  const uint64_t qwFileSize = (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
+  uint64_t qwFileSize = 0;
+  if (!FileSize(hFile.Get(), qwFileSize)) return false;
   // A check reads and never restores: what is on disk is half a merge.
   if (HasJournal(pszPath)) {
     vecProblems.push_back("a merge into the pack was interrupted: its undo journal " +

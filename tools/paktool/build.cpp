@@ -3,8 +3,9 @@
 // library's build operations.
 #include "tools/paktool/build.h"
 
+#include "platform/paths.h"
+#include "platform/text_case.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
 #include "tools/paktool/output.h"
@@ -19,14 +20,8 @@ namespace {
 constexpr char kPakSuffix[] = ".pak";
 constexpr size_t kPakSuffixLength = sizeof(kPakSuffix) - 1;
 
-// A-Z folded byte by byte, as the library folds names.
-std::string Folded(std::string str) {
-  if (!str.empty()) CPackFile::MakeLower(&str[0]);
-  return str;
-}
-
 bool EndsWithPak(const std::string& str) {
-  return str.size() >= kPakSuffixLength && Folded(str.substr(str.size() - kPakSuffixLength)) == kPakSuffix;
+  return str.size() >= kPakSuffixLength && LowerCopy(str.substr(str.size() - kPakSuffixLength)) == kPakSuffix;
 }
 
 // The build root: the source directory itself, or with --name the nearest
@@ -38,7 +33,7 @@ bool FindRootDirectory(const std::string& strSource, const std::string& strName,
     return !LastComponent(strSource).empty();
   }
   for (std::string strDir = strSource; !LastComponent(strDir).empty(); strDir = ParentPath(strDir)) {
-    if (Folded(LastComponent(strDir)) == Folded(strName)) {
+    if (LowerCopy(LastComponent(strDir)) == LowerCopy(strName)) {
       strRoot = strDir;
       return true;
     }
@@ -66,7 +61,7 @@ int BuildFromDirectory(const CBuildOptions& options, CBuildTarget target) {
                                          : "no directory named \"" + options.strName + "\" on its path");
     return kExitFailure;
   }
-  const std::string strPackName = Folded(LastComponent(strRoot));
+  const std::string strPackName = LowerCopy(LastComponent(strRoot));
   if (!target.bGiven) target.strShown = strPackName + kPakSuffix;
 
   CPackFile pack;
@@ -94,7 +89,7 @@ int BuildFromList(const CBuildOptions& options, CBuildTarget target) {
   CPackFile pack;
   pack.SetContentTags(options.bTags);
   // A pack name set first makes every line of the list a file line.
-  if (!options.strName.empty()) pack.SetPackName(Folded(options.strName).c_str());
+  if (!options.strName.empty()) pack.SetPackName(LowerCopy(options.strName).c_str());
   if (!pack.ReadFileList(strList.c_str())) {
     ReportError(options.strList, GetLastError());
     return kExitFailure;
@@ -130,7 +125,7 @@ int RunBuild(const CBuildOptions& options) {
 bool MakeBuildTarget(const std::string& strOutput, CBuildTarget& target) {
   target = CBuildTarget();
   if (strOutput.empty()) {
-    target.strDir = WorkingDirectory();
+    target.strDir = CurrentDirectory();
     return true;
   }
   const std::string strPath = AbsolutePath(ArgPath(strOutput));

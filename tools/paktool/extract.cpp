@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "platform/cp936.h"
-#include "tools/filepacktools_lib/packcheck.h"
+#include "platform/paths.h"
+#include "tools/filepacktools_lib/packnames.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
 #include "tools/paktool/output.h"

@@ -1,5 +1,5 @@
-// Owners for Win32 kernel objects, so every handle and view is released on
-// every path.
+// Owners for Win32 handles and views, so every one is released on every
+// path.
 #pragma once
 
 #include <cstdint>
@@ -83,4 +83,21 @@ class CMappedView {
  private:
   void* m_pBase = nullptr;
   unsigned char m_byEmpty = 0;
+};
+
+// A FindFirstFileA search handle, which FindClose (not CloseHandle) ends.
+// INVALID_HANDLE_VALUE means "none".
+class CFindHandle {
+ public:
+  explicit CFindHandle(HANDLE h) : m_h(h) {}
+  ~CFindHandle() {
+    if (m_h != INVALID_HANDLE_VALUE) FindClose(m_h);
+  }
+  CFindHandle(const CFindHandle&) = delete;
+  CFindHandle& operator=(const CFindHandle&) = delete;
+  HANDLE Get() const { return m_h; }
+  explicit operator bool() const { return m_h != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE m_h;
 };

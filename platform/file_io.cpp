@@ -1,17 +1,14 @@
-#include "tools/filepacktools_lib/fileio.h"
+#include "platform/file_io.h"
 
 #include <algorithm>
+#include <new>
+
+#include "platform/scoped_handle.h"
 
 namespace {
 // Large buffers go through in pieces that a DWORD count can carry.
 constexpr uint64_t kMaxIo = 1u << 30;
 }  // namespace
-
-std::string CurrentDirectory() {
-  char szDir[MAX_PATH] = {};
-  DWORD dwLen = GetCurrentDirectoryA(MAX_PATH, szDir);
-  return (dwLen > 0 && dwLen < MAX_PATH) ? std::string(szDir, dwLen) : std::string();
-}
 
 bool SeekFile(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset) {
   liPos.QuadPart = static_cast<LONGLONG>(qwOffset);
@@ -53,23 +50,29 @@ bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize) {
   return true;
 }
 
-CRecordWriter::CRecordWriter(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset)
-    : m_hFile(hFile), m_bOk(SeekFile(hFile, liPos, qwOffset)), m_qwEnd(qwOffset) {
-  m_strBuffer.reserve(kChunkSize);
+bool FileSize(HANDLE hFile, uint64_t& qwSize) {
+  DWORD dwHigh = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD dwLow = GetFileSize(hFile, &dwHigh);
+  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
+  qwSize = (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
+  return true;
 }
 
-void CRecordWriter::Add(const void* pRecord, size_t nSize) {
-  m_qwEnd += nSize;
-  if (!m_bOk) return;
-  m_strBuffer.append(static_cast<const char*>(pRecord), nSize);
-  if (m_strBuffer.size() >= kChunkSize) {
-    m_bOk = WriteAll(m_hFile, m_strBuffer.data(), m_strBuffer.size());
-    m_strBuffer.clear();
+bool ReadWholeFile(const char* pszPath, std::string& strBytes) {
+  CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  uint64_t qwSize = 0;
+  if (!hFile || !FileSize(hFile.Get(), qwSize)) return false;
+  if (qwSize > UINT32_MAX) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
   }
-}
-
-bool CRecordWriter::Finish() {
-  if (m_bOk && !m_strBuffer.empty()) m_bOk = WriteAll(m_hFile, m_strBuffer.data(), m_strBuffer.size());
-  m_strBuffer.clear();
-  return m_bOk;
+  try {
+    strBytes.resize(static_cast<size_t>(qwSize));
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  return ReadAll(hFile.Get(), &strBytes[0], qwSize);
 }

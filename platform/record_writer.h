@@ -1,25 +1,11 @@
-// Whole-buffer reads and writes over Win32 file handles.
+// Gathering small records into large writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/win32.h"
-
-// Moves the file pointer of hFile to qwOffset from the start, through liPos.
-// Returns false with the last error set.
-bool SeekFile(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset);
-
-// Writes all nSize bytes at the file pointer. A failed or short write
-// returns false with the last error set (ERROR_DISK_FULL for a short one).
-bool WriteAll(HANDLE hFile, const void* pData, uint64_t nSize);
-
-// Reads exactly nSize bytes. Returns false when the read fails or the file
-// ends first (ERROR_HANDLE_EOF).
-bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize);
-
-// The process's current directory, or "" when it does not fit MAX_PATH.
-std::string CurrentDirectory();
 
 // Gathers records into large writes, starting at one offset of a file. The
 // first failure sticks: later calls do nothing, Finish() returns false and

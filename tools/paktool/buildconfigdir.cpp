@@ -5,10 +5,10 @@
 // aside first: afterwards a pack at that path is this build's, and none
 // means the build failed (the older one is then put back). -o moves the new
 // pack to its place, and the older one, if any, returns to DIR.
+#include "platform/paths.h"
+#include "platform/text_case.h"
 #include "platform/win32.h"
-#include "tools/filepacktools_lib/buildpath.h"
 #include "tools/filepacktools_lib/crealizepack.h"
-#include "tools/filepacktools_lib/packcheck.h"
 #include "tools/paktool/build.h"
 #include "tools/paktool/errors.h"
 #include "tools/paktool/output.h"
@@ -69,7 +69,7 @@ int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target)
     return kExitFailure;
   }
   // The library names the pack after the work directory as it finds it.
-  const std::string strWork = WorkingDirectory();
+  const std::string strWork = CurrentDirectory();
   const std::string strPackName = LowerCopy(LastComponent(strWork));
   const std::string strBuilt = JoinPath(strWork, strPackName + ".pak");
   const std::string strShown = target.bGiven ? target.strShown : options.strConfigDir + "/" + strPackName + ".pak";
