@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/filepacktools_lib/scopedhandle.h"
+
 namespace {
 // Large buffers go through in pieces that a DWORD count can carry.
 constexpr uint64_t kMaxIo = 1u << 30;
@@ -51,6 +53,29 @@ bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize) {
     nSize -= dwRead;
   }
   return true;
+}
+
+void DeleteKeepingError(const std::string& strPath) {
+  const DWORD dwError = GetLastError();
+  DeleteFileA(strPath.c_str());
+  SetLastError(dwError);
+}
+
+bool ReadSmallFile(const std::string& strPath, size_t nMax, std::string& strText) {
+  CScopedHandle hFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!hFile) return false;
+  DWORD dwHigh = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD dwLow = GetFileSize(hFile.Get(), &dwHigh);
+  if (dwLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
+  const uint64_t qwSize = static_cast<uint64_t>(dwHigh) << 32 | dwLow;
+  if (qwSize > nMax) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  strText.assign(static_cast<size_t>(qwSize), '\0');
+  return qwSize == 0 || ReadAll(hFile.Get(), &strText[0], qwSize);
 }
 
 CRecordWriter::CRecordWriter(HANDLE hFile, LARGE_INTEGER& liPos, uint64_t qwOffset)

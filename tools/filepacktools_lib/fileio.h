@@ -1,6 +1,7 @@
 // Whole-buffer reads and writes over Win32 file handles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,14 @@ bool WriteAll(HANDLE hFile, const void* pData, uint64_t nSize);
 // Reads exactly nSize bytes. Returns false when the read fails or the file
 // ends first (ERROR_HANDLE_EOF).
 bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize);
+
+// Reads a whole small file into strText, the file opened for reading and
+// shared with readers only. Returns false with the last error set; a file
+// larger than nMax bytes is not read (ERROR_FILE_TOO_LARGE).
+bool ReadSmallFile(const std::string& strPath, size_t nMax, std::string& strText);
+
+// Deletes a file on a failure path, keeping the failure's last error.
+void DeleteKeepingError(const std::string& strPath);
 
 // The process's current directory, or "" when it does not fit MAX_PATH.
 std::string CurrentDirectory();
