@@ -59,12 +59,18 @@ bool FileSize(HANDLE hFile, uint64_t& qwSize) {
   return true;
 }
 
-bool ReadWholeFile(const char* pszPath, std::string& strBytes) {
+void DeleteKeepingError(const std::string& strPath) {
+  const DWORD dwError = GetLastError();
+  DeleteFileA(strPath.c_str());
+  SetLastError(dwError);
+}
+
+bool ReadWholeFile(const char* pszPath, std::string& strBytes, uint64_t qwMaxSize) {
   CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   uint64_t qwSize = 0;
   if (!hFile || !FileSize(hFile.Get(), qwSize)) return false;
-  if (qwSize > UINT32_MAX) {
+  if (qwSize > UINT32_MAX || qwSize > qwMaxSize) {
     SetLastError(ERROR_FILE_TOO_LARGE);
     return false;
   }

@@ -22,6 +22,10 @@ bool ReadAll(HANDLE hFile, void* pData, uint64_t nSize);
 bool FileSize(HANDLE hFile, uint64_t& qwSize);
 
 // Reads the whole file pszPath into strBytes. False with the last error set
-// when it cannot be opened or read, ERROR_FILE_TOO_LARGE when it is 4 GiB or
-// more, ERROR_NOT_ENOUGH_MEMORY when its bytes cannot be held.
-bool ReadWholeFile(const char* pszPath, std::string& strBytes);
+// when it cannot be opened or read, ERROR_FILE_TOO_LARGE when it holds more
+// than qwMaxSize bytes (or 4 GiB or more), ERROR_NOT_ENOUGH_MEMORY when its
+// bytes cannot be held.
+bool ReadWholeFile(const char* pszPath, std::string& strBytes, uint64_t qwMaxSize = UINT32_MAX);
+
+// Deletes a file on a failure path, keeping the failure's last error.
+void DeleteKeepingError(const std::string& strPath);

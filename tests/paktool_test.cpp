@@ -13,6 +13,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tools/filepacktools_lib/packsign.h"
 #include "tools/paktool/build.h"
 #include "tools/paktool/errors.h"
 #include "tools/paktool/packpath.h"
@@ -325,6 +326,96 @@ TEST_F(PaktoolTest, FailuresExitWithOne) {
     EXPECT_EQ(1, result.nExitCode) << vecArgs[0] << " " << vecArgs[1];
   }
   EXPECT_EQ("p.pak: OK\n", Ok({"verify", "p.pak"}));  // a failed merge wrote nothing
+}
+
+TEST_F(PaktoolTest, KeygenSignAndVerifyWithTheKey) {
+  WriteSourceTree();
+  Ok({"build", "src/资源", "--tags", "-o", "update.pak"});
+  EXPECT_EQ(Shown("发布.key: secret key, readable by its owner only: keep it private\n"
+                  "发布.pub: public key, for 'paktool verify --key' and the updater\n"),
+            Ok({"keygen", "发布"}));
+  const std::string strSecret = ReadFileBytes(Path("发布.key"));
+  EXPECT_EQ(1, Run({"keygen", "发布"}).nExitCode);
+  EXPECT_EQ(strSecret, ReadFileBytes(Path("发布.key")));
+  Ok({"keygen", "other"});
+
+  EXPECT_EQ(std::string("update.pak.sig: signed version 1.02 of ") + kPackProduct + "\n",
+            Ok({"sign", "update.pak", "--key", "发布.key", "--version", "1.02"}));
+  const std::string strGood = std::string("update.pak: signed version 1.02 of ") + kPackProduct + "\nupdate.pak: OK\n";
+  EXPECT_EQ(strGood, Ok({"verify", "update.pak", "--key", "发布.pub"}));
+  EXPECT_EQ("update.pak: OK\n", Ok({"verify", "update.pak"}));
+
+  struct CCase {
+    const char* pszWhat;
+    bool bChangePack;
+    std::vector<std::string> vecArgs;
+    std::string strRefusal;
+  };
+  const std::string strPack = ReadFileBytes(Path("update.pak"));
+  std::string strChanged = strPack;
+  strChanged[100] ^= 0x01;  // inside the first entry: still a sound pack
+  const std::vector<CCase> vecCases = {
+      {"changed pack",
+       true,
+       {"verify", "update.pak", "--key", "发布.pub"},
+       "the pack's digest is not the signed digest"},
+      {"other key", false, {"verify", "update.pak", "--key", "other.pub"}, "bad signature"},
+      {"other product",
+       false,
+       {"verify", "update.pak", "--key", "发布.pub", "--product", "Grumvel"},
+       "signed for another product"},
+  };
+  for (const CCase& test : vecCases) {
+    WriteFileBytes(Path("update.pak"), test.bChangePack ? strChanged : strPack);
+    const CChildResult result = Run(test.vecArgs);
+    EXPECT_EQ(1, result.nExitCode) << test.pszWhat;
+    EXPECT_EQ("update.pak: signature refused: ", result.strOutput.substr(0, 31)) << result.strOutput;
+    EXPECT_NE(std::string::npos, result.strOutput.find(test.strRefusal)) << test.pszWhat << ": " << result.strOutput;
+  }
+  EXPECT_EQ("update.pak: OK\n", Ok({"verify", "update.pak"}));  // without a key the format alone counts
+  fs::remove(Path("update.pak.sig"));
+  EXPECT_EQ("update.pak: signature refused: no signature file\n",
+            Run({"verify", "update.pak", "--key", "发布.pub"}).strOutput);
+}
+
+TEST_F(PaktoolTest, SignAndVerifyRefuseWhatIsNotRight) {
+  Ok({"keygen", "k"});
+  WriteTestFile("notes.txt", "not a pack");
+  CTestPack overlap("res");
+  overlap.AddEntry("res\\a.txt", "aaaaaaaa");
+  overlap.AddEntry("res\\b.txt", "bbbbbbbb").dwOffset -= 4;
+  overlap.AddTreeForEntries();
+  overlap.WriteTo(Path("bad.pak"));
+  CTestPack sound("res");
+  sound.AddEntry("res\\a.txt", "aaaaaaaa");
+  sound.AddTreeForEntries();
+  sound.WriteTo(Path("good.pak"));
+
+  const std::vector<std::vector<std::string>> vecFailures = {
+      {"sign", "notes.txt", "--key", "k.key", "--version", "1"},
+      {"sign", "bad.pak", "--key", "k.key", "--version", "1"},
+      {"sign", "good.pak", "--key", "k.pub", "--version", "1"},
+      {"sign", "good.pak", "--key", "missing.key", "--version", "1"},
+      {"verify", "good.pak", "--key", "k.key"},
+      {"verify", "good.pak", "--key", "notes.txt"},
+  };
+  for (const std::vector<std::string>& vecArgs : vecFailures) {
+    EXPECT_EQ(1, Run(vecArgs).nExitCode) << vecArgs[0] << " " << vecArgs[1] << " " << vecArgs[3];
+  }
+  const std::vector<std::vector<std::string>> vecUsage = {
+      {"sign", "good.pak", "--key", "k.key"},
+      {"sign", "good.pak", "--version", "1"},
+      {"sign", "good.pak", "--key", "k.key", "--version", "1 2"},
+      {"sign", "good.pak", "--key", "k.key", "--version", "1", "--product", ""},
+      {"keygen"},
+  };
+  for (const std::vector<std::string>& vecArgs : vecUsage) EXPECT_EQ(2, Run(vecArgs).nExitCode) << vecArgs.size();
+  for (const char* pszPack : {"notes.txt", "bad.pak", "good.pak"}) {
+    EXPECT_FALSE(fs::exists(Path(std::string(pszPack) + ".sig"))) << pszPack;
+  }
+  for (const char* pszCommand : {"keygen", "sign"}) {
+    EXPECT_NE(std::string::npos, Ok({pszCommand, "--help"}).find(std::string("paktool ") + pszCommand)) << pszCommand;
+  }
 }
 
 TEST(PaktoolHelpersTest, ErrorCodesInWords) {

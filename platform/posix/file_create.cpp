@@ -1,4 +1,5 @@
-// CreateFileA: Win32 open semantics over open(2).
+// CreateFileA: Win32 open semantics over open(2); CreateOwnerOnlyFileA, the
+// same open creating the file with mode 0600.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -9,6 +10,7 @@
 #include "platform/posix/file_info.h"
 #include "platform/posix/file_object.h"
 #include "platform/posix/path_lookup.h"
+#include "platform/private_file.h"
 
 namespace {
 
@@ -17,6 +19,7 @@ struct COpenRequest {
   DWORD m_dwShare;        // FILE_SHARE_* bits
   DWORD m_dwDisposition;  // CREATE_NEW ... TRUNCATE_EXISTING
   DWORD m_dwFlags;        // FILE_ATTRIBUTE_* and FILE_FLAG_*
+  mode_t m_nCreateMode;   // permissions of a file the open creates (before the umask)
 };
 
 bool TruncatesExisting(DWORD dwDisposition) {
@@ -40,9 +43,10 @@ int OpenFlags(const COpenRequest& request) {
 // open(2) that falls back to write-only when a write-only handle's file
 // cannot be read.
 int OpenPath(const std::string& strPath, int nFlags, const COpenRequest& request) {
-  int nFd = open(strPath.c_str(), nFlags, 0666);
+  int nFd = open(strPath.c_str(), nFlags, request.m_nCreateMode);
   bool bWriteOnly = (request.m_dwAccess & (kAccessRead | kAccessWrite)) == kAccessWrite;
-  if (nFd < 0 && errno == EACCES && bWriteOnly) nFd = open(strPath.c_str(), (nFlags & ~O_RDWR) | O_WRONLY, 0666);
+  if (nFd < 0 && errno == EACCES && bWriteOnly)
+    nFd = open(strPath.c_str(), (nFlags & ~O_RDWR) | O_WRONLY, request.m_nCreateMode);
   return nFd;
 }
 
@@ -147,6 +151,12 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   (void)lpSecurityAttributes;
   (void)hTemplateFile;
-  COpenRequest request = {AccessFromDesired(dwDesiredAccess), dwShareMode, dwCreationDisposition, dwFlagsAndAttributes};
+  COpenRequest request = {AccessFromDesired(dwDesiredAccess), dwShareMode, dwCreationDisposition, dwFlagsAndAttributes,
+                          0666};
   return GuardWin32(INVALID_HANDLE_VALUE, [&] { return CreateFileImpl(lpFileName, request); });
+}
+
+HANDLE CreateOwnerOnlyFileA(LPCSTR pszPath) {
+  COpenRequest request = {AccessFromDesired(GENERIC_WRITE), 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0600};
+  return GuardWin32(INVALID_HANDLE_VALUE, [&] { return CreateFileImpl(pszPath, request); });
 }

@@ -3,6 +3,8 @@
 #include <gcrypt.h>
 
 #include "platform/win32.h"
+#include "tools/filepacktools_lib/cryptolib.h"
+#include "tools/filepacktools_lib/hextext.h"
 #include "tools/filepacktools_lib/packrecords.h"
 
 namespace {
@@ -10,19 +12,9 @@ namespace {
 constexpr size_t kMd5Size = 16;
 static_assert(2 * kMd5Size == kPackTagSize, "the hex digest fills the tag field");
 
-// libgcrypt wants its version checked once before any other call; the
-// initialisation of a function-local static runs exactly once even when
-// threads race to it. A host program that set the library up itself keeps
-// its own settings.
+// MD5 is refused in FIPS mode; asked once.
 bool DigestReady() {
-  static const bool s_bReady = [] {
-    if (!gcry_check_version(GCRYPT_VERSION)) return false;
-    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);  // a digest of public data needs no secure memory
-      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    }
-    return gcry_md_test_algo(GCRY_MD_MD5) == 0;
-  }();
+  static const bool s_bReady = CryptoReady() && gcry_md_test_algo(GCRY_MD_MD5) == 0;
   return s_bReady;
 }
 
@@ -42,10 +34,6 @@ bool MakeContentTag(const void* pData, size_t nSize, char* pszTag) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
-  static const char kHexDigits[] = "0123456789abcdef";
-  for (size_t i = 0; i < kMd5Size; ++i) {
-    pszTag[2 * i] = kHexDigits[byDigest[i] >> 4];
-    pszTag[2 * i + 1] = kHexDigits[byDigest[i] & 0x0F];
-  }
+  WriteHex(byDigest, kMd5Size, pszTag);
   return true;
 }

@@ -1,0 +1,276 @@
+// Signed update packs with real keys: a signed pack verifies, every change
+// to the pack, its statement or its signature is refused and named, key
+// files of the wrong kind or damaged are told apart, and versions compare
+// as dotted decimal numbers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "tests/support/pack_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tools/filepacktools_lib/packsign.h"
+#include "tools/filepacktools_lib/packversion.h"
+#include "platform/scoped_handle.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PackSignTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(PackKeyStatus::kOk, GeneratePackKeys(m_dir.ProgramPath("k")));
+    ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_dir.ProgramPath("k.key"), m_secret));
+    ASSERT_EQ(PackKeyStatus::kOk, ReadPackPublicKey(m_dir.ProgramPath("k.pub"), m_public));
+    CTestPack pack("res");
+    pack.AddEntry("res\\a.txt", RandomBytes(5000, 1));
+    pack.AddEntry("res\\b.txt", "bravo");
+    pack.AddTreeForEntries();
+    pack.WriteTo(PackPath());
+  }
+
+  fs::path PackPath() const { return m_dir.Path() / "update.pak"; }
+  fs::path SigPath() const { return m_dir.Path() / "update.pak.sig"; }
+  std::string Pack() const { return m_dir.ProgramPath("update.pak"); }
+  void Sign(const PackSecretKey& key, const std::string& strProduct = kPackProduct) const {
+    ASSERT_TRUE(SignPack(Pack(), key, "1.02", strProduct));
+  }
+  PackSigCheck Verify() const { return VerifyPackSignature(Pack(), m_public); }
+
+  // The signed file with the first occurrence of strFrom replaced.
+  void EditSig(const std::string& strFrom, const std::string& strTo) const {
+    std::string strSig = ReadFileBytes(SigPath());
+    const size_t nAt = strSig.find(strFrom);
+    ASSERT_NE(std::string::npos, nAt) << strFrom;
+    WriteFileBytes(SigPath(), strSig.replace(nAt, strFrom.size(), strTo));
+  }
+
+  CTempDir m_dir;
+  PackSecretKey m_secret;
+  PackPublicKey m_public;
+};
+
+// One hex digit of a line's value, changed to another hex digit.
+std::string FlipHexDigit(const std::string& strLine, size_t nIndex) {
+  std::string strFlipped = strLine;
+  char& ch = strFlipped[strLine.find(' ') + 1 + nIndex];
+  ch = ch == '0' ? '1' : '0';
+  return strFlipped;
+}
+
+std::string LineOf(const std::string& strText, const std::string& strName) {
+  const size_t nStart = strText.find("\n" + strName + " ") + 1;
+  return strText.substr(nStart, strText.find('\n', nStart) - nStart);
+}
+
+TEST_F(PackSignTest, SignedPackVerifiesAndDigestsAgreeWhateverTheSource) {
+  Sign(m_secret);
+  const PackSigCheck check = Verify();
+  EXPECT_EQ(PackSigStatus::kGood, check.status) << PackSigText(check);
+  EXPECT_EQ("1.02", check.strVersion);
+  EXPECT_EQ(kPackProduct, check.strProduct);
+
+  // The updater digests the handle it merges from, wherever its pointer is.
+  const std::string strBytes = ReadFileBytes(PackPath());
+  PackDigest fromFile, fromHandle, fromBytes, fromPieces;
+  ASSERT_TRUE(DigestPackFile(Pack(), fromFile));
+  CScopedHandle hFile(CreateFileA(Pack().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(hFile);
+  char szSkip[100];
+  DWORD dwRead = 0;
+  ASSERT_TRUE(ReadFile(hFile.Get(), szSkip, sizeof(szSkip), &dwRead, nullptr));
+  ASSERT_TRUE(DigestPackHandle(hFile.Get(), fromHandle));
+  ASSERT_TRUE(DigestPackBytes(strBytes.data(), strBytes.size(), fromBytes));
+  CPackDigester digester;
+  for (size_t nDone = 0; nDone < strBytes.size(); nDone += 777)
+    digester.Add(strBytes.data() + nDone, std::min<size_t>(777, strBytes.size() - nDone));
+  ASSERT_TRUE(digester.Finish(fromPieces));
+  for (const PackDigest* pDigest : {&fromHandle, &fromBytes, &fromPieces}) {
+    EXPECT_EQ(strBytes.size(), pDigest->qwSize);
+    EXPECT_EQ(0, std::memcmp(fromFile.byHash, pDigest->byHash, kPackDigestSize));
+  }
+  std::string strSig;
+  ASSERT_EQ(PackSigStatus::kGood, ReadPackSignature(Pack(), strSig).status);
+  EXPECT_EQ(PackSigStatus::kGood, CheckPackSignature(strSig, fromHandle, m_public).status);
+}
+
+TEST_F(PackSignTest, ChangedPackStatementOrSignatureIsRefused) {
+  EXPECT_EQ(PackSigStatus::kNoSignature, Verify().status);
+
+  Sign(m_secret);
+  const std::string strSig = ReadFileBytes(SigPath());
+  std::string strPack = ReadFileBytes(PackPath());
+  strPack[200] ^= 0x01;
+  WriteFileBytes(PackPath(), strPack);
+  EXPECT_EQ(PackSigStatus::kDigestMismatch, Verify().status);
+  WriteFileBytes(PackPath(), strPack + "x");
+  EXPECT_EQ(PackSigStatus::kSizeMismatch, Verify().status);
+  strPack[200] ^= 0x01;
+  WriteFileBytes(PackPath(), strPack);
+  EXPECT_EQ(PackSigStatus::kGood, Verify().status);
+
+  // Statements edited into other well-formed ones no longer match their signature.
+  for (const char* pszField : {"sha512", "signature", "size"}) {
+    const std::string strLine = LineOf(strSig, pszField);
+    EditSig(strLine, FlipHexDigit(strLine, 1));
+    EXPECT_EQ(PackSigStatus::kBadSignature, Verify().status) << pszField;
+    WriteFileBytes(SigPath(), strSig);
+  }
+  EditSig("version 1.02", "version 1.03");
+  EXPECT_EQ(PackSigStatus::kBadSignature, Verify().status);
+  EditSig("version 1.03", "version 1.02");
+  EditSig(std::string("product ") + kPackProduct, "product Grumvel");
+  EXPECT_EQ(PackSigStatus::kBadSignature, Verify().status);
+
+  PackSigCheck check;
+  WriteFileBytes(SigPath(), strSig.substr(0, strSig.size() / 2));
+  check = Verify();
+  EXPECT_EQ(PackSigStatus::kMalformedSignature, check.status);
+  EXPECT_EQ(SigFileFault::kTruncated, check.fault);
+
+  // Another key, and the same key for another product.
+  PackSecretKey other;
+  ASSERT_EQ(PackKeyStatus::kOk, GeneratePackKeys(m_dir.ProgramPath("other")));
+  ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_dir.ProgramPath("other.key"), other));
+  Sign(other);
+  EXPECT_EQ(PackSigStatus::kBadSignature, Verify().status);
+  Sign(m_secret, "Grumvel");
+  check = Verify();
+  EXPECT_EQ(PackSigStatus::kWrongProduct, check.status);
+  EXPECT_EQ("Grumvel", check.strProduct);
+  EXPECT_EQ(PackSigStatus::kGood, VerifyPackSignature(Pack(), m_public, "Grumvel").status);
+}
+
+TEST_F(PackSignTest, MalformedSignatureFilesAreNamed) {
+  Sign(m_secret);
+  const std::string strSig = ReadFileBytes(SigPath());
+  const std::string strSignature = LineOf(strSig, "signature") + "\n";
+  const std::string strStatement = strSig.substr(0, strSig.size() - strSignature.size());
+  struct CCase {
+    std::string strText;
+    SigFileFault fault;
+    std::string strField;
+  };
+  const std::vector<CCase> vecCases = {
+      {strStatement, SigFileFault::kTruncated, ""},
+      {strSig.substr(0, strSig.size() - 1), SigFileFault::kTruncated, ""},
+      {strStatement + "size 5\n" + strSignature, SigFileFault::kDuplicateField, "size"},
+      {strStatement + "comment hello\n" + strSignature, SigFileFault::kUnknownField, "comment"},
+      {strSig.substr(0, strSig.find("version")) + strSignature, SigFileFault::kMissingField, "version"},
+      {strSig + "\n", SigFileFault::kTrailingData, ""},
+      {strSig + strSignature, SigFileFault::kTrailingData, ""},
+      {strStatement + "signature 00\n", SigFileFault::kBadValue, "signature"},
+      {strStatement + "\r\n" + strSignature, SigFileFault::kBadLine, ""},
+      {strStatement + "Size 5\n" + strSignature, SigFileFault::kBadLine, ""},
+      {ReadFileBytes(m_dir.Path() / "k.pub"), SigFileFault::kNotAStatement, ""},
+      {"just text\n", SigFileFault::kNotAStatement, ""},
+      {"patchloom-update-statement 2\n" + strSig.substr(strSig.find('\n') + 1), SigFileFault::kUnsupportedFormat, ""},
+      {strSig + std::string(5000, '#'), SigFileFault::kTooLong, ""},
+  };
+  for (const CCase& test : vecCases) {
+    WriteFileBytes(SigPath(), test.strText);
+    const PackSigCheck check = Verify();
+    EXPECT_EQ(PackSigStatus::kMalformedSignature, check.status) << test.strText;
+    EXPECT_EQ(test.fault, check.fault) << PackSigText(check) << "\n" << test.strText;
+    EXPECT_EQ(test.strField, check.strField) << test.strText;
+  }
+  // Each value is in exactly one spelling.
+  std::string strUpper = LineOf(strSig, "sha512");
+  std::transform(strUpper.begin() + 7, strUpper.end(), strUpper.begin() + 7, [](char ch) { return std::toupper(ch); });
+  for (const auto& edit : std::vector<std::pair<std::string, std::string>>{{"size ", "size 0"},
+                                                                           {"size ", "size -"},
+                                                                           {"version 1.02", "version 1 02"},
+                                                                           {LineOf(strSig, "sha512"), strUpper}}) {
+    WriteFileBytes(SigPath(), strSig);
+    EditSig(edit.first, edit.second);
+    const PackSigCheck check = Verify();
+    EXPECT_EQ(SigFileFault::kBadValue, check.fault) << edit.second << ": " << PackSigText(check);
+  }
+}
+
+TEST_F(PackSignTest, KeyFilesOfTheWrongKindOrDamagedAreToldApart) {
+  PackPublicKey publicKey;
+  PackSecretKey secretKey;
+  EXPECT_EQ(PackKeyStatus::kWrongKind, ReadPackPublicKey(m_dir.ProgramPath("k.key"), publicKey));
+  EXPECT_EQ(PackKeyStatus::kWrongKind, ReadPackSecretKey(m_dir.ProgramPath("k.pub"), secretKey));
+  Sign(m_secret);
+  EXPECT_EQ(PackKeyStatus::kWrongKind, ReadPackPublicKey(m_dir.ProgramPath("update.pak.sig"), publicKey));
+  EXPECT_EQ(PackKeyStatus::kNotAKeyFile, ReadPackPublicKey(m_dir.ProgramPath("update.pak"), publicKey));
+  EXPECT_EQ(PackKeyStatus::kUnreadable, ReadPackPublicKey(m_dir.ProgramPath("missing.pub"), publicKey));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+
+  const std::string strPublic = ReadFileBytes(m_dir.Path() / "k.pub");
+  EXPECT_EQ(PackKeyStatus::kOk, ParsePackPublicKey(strPublic, publicKey));
+  EXPECT_EQ(0, std::memcmp(m_public.byKey, publicKey.byKey, kPackKeySize));
+  EXPECT_EQ(PackKeyStatus::kUnsupportedFormat,
+            ParsePackPublicKey("patchloom-ed25519-public-key 2\n" + LineOf(strPublic, "public") + "\n", publicKey));
+  EXPECT_EQ(PackKeyStatus::kDamaged, ParsePackPublicKey(strPublic.substr(0, strPublic.size() - 2), publicKey));
+  EXPECT_EQ(PackKeyStatus::kDamaged, ParsePackPublicKey(strPublic + "public 00\n", publicKey));
+
+  // A changed seed no longer gives the public key the file records.
+  const std::string strSecret = ReadFileBytes(m_dir.Path() / "k.key");
+  const std::string strSeed = LineOf(strSecret, "seed");
+  std::string strFlipped = strSecret;
+  strFlipped.replace(strFlipped.find(strSeed), strSeed.size(), FlipHexDigit(strSeed, 10));
+  WriteFileBytes(m_dir.Path() / "flipped.key", strFlipped);
+  EXPECT_EQ(PackKeyStatus::kDamaged, ReadPackSecretKey(m_dir.ProgramPath("flipped.key"), secretKey));
+}
+
+TEST_F(PackSignTest, KeygenNeverReplacesAFileAndKeepsTheSecretPrivate) {
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(0, stat((m_dir.Path() / "k.key").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
+#endif
+  const std::string strSecret = ReadFileBytes(m_dir.Path() / "k.key");
+  EXPECT_EQ(PackKeyStatus::kExists, GeneratePackKeys(m_dir.ProgramPath("k")));
+  EXPECT_EQ(strSecret, ReadFileBytes(m_dir.Path() / "k.key"));
+
+  WriteFileBytes(m_dir.Path() / "only.pub", "mine");
+  EXPECT_EQ(PackKeyStatus::kExists, GeneratePackKeys(m_dir.ProgramPath("only")));
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "only.key"));
+  EXPECT_EQ("mine", ReadFileBytes(m_dir.Path() / "only.pub"));
+}
+
+TEST(PackVersionTest, DottedDecimalOrder) {
+  struct CCase {
+    const char* pszVersion;
+    const char* pszBase;
+    VersionOrder order;
+  };
+  const CCase cases[] = {
+      {"1.02", "1.01", VersionOrder::kNewer},
+      {"1.10", "1.9", VersionOrder::kNewer},
+      {"1.9", "1.10", VersionOrder::kOlder},
+      {"1.02", "1.2", VersionOrder::kSame},
+      {"1.2", "1.2.0", VersionOrder::kSame},
+      {"1.2.1", "1.2", VersionOrder::kNewer},
+      {"2", "1.99.99", VersionOrder::kNewer},
+      {"0.0", "0", VersionOrder::kSame},
+      {"10000000000000000000001.0", "10000000000000000000000.9", VersionOrder::kNewer},
+      {"1.02", "1.02", VersionOrder::kSame},
+      {"1.01", "1.02", VersionOrder::kOlder},
+      {"1.2a", "1.2", VersionOrder::kNotDotted},
+      {"1.2", "", VersionOrder::kNotDotted},
+      {"1..2", "1", VersionOrder::kNotDotted},
+      {".1", "1", VersionOrder::kNotDotted},
+      {"1.", "1", VersionOrder::kNotDotted},
+      {"1", "1.2\n", VersionOrder::kNotDotted},
+      {"+1", "1", VersionOrder::kNotDotted},
+      {"1 .2", "1", VersionOrder::kNotDotted},
+  };
+  for (const CCase& test : cases) {
+    EXPECT_EQ(test.order, CompareVersions(test.pszVersion, test.pszBase)) << test.pszVersion << " vs " << test.pszBase;
+  }
+}
+
+}  // namespace

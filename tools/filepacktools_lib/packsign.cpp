@@ -1,0 +1,177 @@
+// Signing update packs and checking their signatures.
+#include "tools/filepacktools_lib/packsign.h"
+
+#include <cstring>
+
+#include "platform/durable_replace.h"
+#include "platform/file_io.h"
+#include "platform/scoped_handle.h"
+#include "tools/filepacktools_lib/packstatement.h"
+#include "tools/filepacktools_lib/signtext.h"
+
+const char kPackProduct[] = "Veshmarkland";
+const char kSecretKeySuffix[] = ".key";
+const char kPublicKeySuffix[] = ".pub";
+const char kSignatureSuffix[] = ".sig";
+
+namespace {
+
+const char kTempSuffix[] = ".tmp";
+
+PackSigCheck Refusal(PackSigStatus status, DWORD dwError = ERROR_SUCCESS) {
+  PackSigCheck check;
+  check.status = status;
+  check.dwError = dwError;
+  return check;
+}
+
+const char* FaultText(SigFileFault fault) {
+  switch (fault) {
+    case SigFileFault::kNone:
+      return "no fault";
+    case SigFileFault::kTooLong:
+      return "too long";
+    case SigFileFault::kNotAStatement:
+      return "not a signature file";
+    case SigFileFault::kUnsupportedFormat:
+      return "a format version this program does not know";
+    case SigFileFault::kTruncated:
+      return "truncated";
+    case SigFileFault::kBadLine:
+      return "a line that is not 'name value'";
+    case SigFileFault::kUnknownField:
+      return "unknown field";
+    case SigFileFault::kDuplicateField:
+      return "field given twice";
+    case SigFileFault::kMissingField:
+      return "field missing";
+    case SigFileFault::kBadValue:
+      return "bad value of field";
+    case SigFileFault::kTrailingData:
+      return "data after the signature";
+  }
+  return "unknown fault";
+}
+
+// Writes the file whole under a temporary name, then moves it over strPath.
+bool ReplaceFile(const std::string& strPath, const std::string& strText) {
+  const std::string strTemp = strPath + kTempSuffix;
+  CScopedHandle hFile = CreateReplacement(strTemp, CREATE_ALWAYS);
+  if (!hFile) return false;
+  return CompleteReplacement(WriteAll(hFile.Get(), strText.data(), strText.size()), hFile, strTemp, strPath);
+}
+
+}  // namespace
+
+std::string PackSignaturePath(const std::string& strPackPath) { return strPackPath + kSignatureSuffix; }
+
+bool MakePackSignature(const PackDigest& digest, const PackSecretKey& key, const std::string& strVersion,
+                       const std::string& strProduct, std::string& strSigText) {
+  if (!IsStatementText(strVersion) || !IsStatementText(strProduct)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const std::string strStatement = StatementText({strProduct, digest, strVersion});
+  unsigned char bySignature[kEd25519SignatureSize];
+  if (!Ed25519Sign(key.bySeed, strStatement, bySignature)) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  strSigText = strStatement + SignatureLine(bySignature);
+  return true;
+}
+
+bool SignPack(const std::string& strPackPath, const PackSecretKey& key, const std::string& strVersion,
+              const std::string& strProduct) {
+  PackDigest digest;
+  std::string strSigText;
+  return DigestPackFile(strPackPath, digest) && MakePackSignature(digest, key, strVersion, strProduct, strSigText) &&
+         ReplaceFile(PackSignaturePath(strPackPath), strSigText);
+}
+
+const char* PackSigReason(PackSigStatus status) {
+  switch (status) {
+    case PackSigStatus::kGood:
+      return "good signature";
+    case PackSigStatus::kNoSignature:
+      return "no signature file";
+    case PackSigStatus::kUnreadableSignature:
+      return "the signature file cannot be read";
+    case PackSigStatus::kMalformedSignature:
+      return "malformed signature file";
+    case PackSigStatus::kBadSignature:
+      return "bad signature: not signed with this key, or changed since";
+    case PackSigStatus::kWrongProduct:
+      return "signed for another product";
+    case PackSigStatus::kSizeMismatch:
+      return "the pack's size is not the signed size";
+    case PackSigStatus::kDigestMismatch:
+      return "the pack's digest is not the signed digest";
+    case PackSigStatus::kUnreadablePack:
+      return "the pack cannot be read";
+    case PackSigStatus::kNoCrypto:
+      return "the cryptographic library offers no Ed25519 or SHA-512 here";
+  }
+  return "unknown signature status";
+}
+
+std::string PackSigText(const PackSigCheck& check) {
+  std::string strText = PackSigReason(check.status);
+  if (check.status == PackSigStatus::kMalformedSignature) {
+    strText += std::string(": ") + FaultText(check.fault);
+    if (!check.strField.empty()) strText += ": " + check.strField;
+  } else if (check.status == PackSigStatus::kWrongProduct) {
+    strText += ": " + check.strProduct;
+  }
+  return strText;
+}
+
+PackSigCheck ReadPackSignature(const std::string& strPackPath, std::string& strSigText) {
+  if (ReadWholeFile(PackSignaturePath(strPackPath).c_str(), strSigText, kMaxSignFileSize)) return Refusal(PackSigStatus::kGood);
+  const DWORD dwError = GetLastError();
+  if (dwError == ERROR_FILE_NOT_FOUND) return Refusal(PackSigStatus::kNoSignature, dwError);
+  PackSigCheck check = Refusal(PackSigStatus::kMalformedSignature, dwError);
+  if (dwError == ERROR_FILE_TOO_LARGE) {
+    check.fault = SigFileFault::kTooLong;
+  } else {
+    check.status = PackSigStatus::kUnreadableSignature;
+  }
+  return check;
+}
+
+PackSigCheck CheckPackSignature(const std::string& strSigText, const PackDigest& digest, const PackPublicKey& key,
+                                const std::string& strProduct) {
+  PackSigCheck check = Refusal(PackSigStatus::kMalformedSignature);
+  CSignedStatement parsed;
+  check.fault = ParseSignatureFile(strSigText, parsed, check.strField);
+  if (check.fault != SigFileFault::kNone) return check;
+  if (!Ed25519Ready()) return Refusal(PackSigStatus::kNoCrypto);
+  if (!Ed25519Verify(key.byKey, parsed.strSigned, parsed.bySignature)) return Refusal(PackSigStatus::kBadSignature);
+  // From here on the statement's texts are the publisher's.
+  const PackStatement& statement = parsed.statement;
+  check.strVersion = statement.strVersion;
+  check.strProduct = statement.strProduct;
+  if (statement.strProduct != strProduct) {
+    check.status = PackSigStatus::kWrongProduct;
+  } else if (statement.digest.qwSize != digest.qwSize) {
+    check.status = PackSigStatus::kSizeMismatch;
+  } else if (std::memcmp(statement.digest.byHash, digest.byHash, kPackDigestSize) != 0) {
+    check.status = PackSigStatus::kDigestMismatch;
+  } else {
+    check.status = PackSigStatus::kGood;
+  }
+  return check;
+}
+
+PackSigCheck VerifyPackSignature(const std::string& strPackPath, const PackPublicKey& key,
+                                 const std::string& strProduct) {
+  std::string strSigText;
+  PackSigCheck check = ReadPackSignature(strPackPath, strSigText);
+  if (check.status != PackSigStatus::kGood) return check;
+  PackDigest digest;
+  if (!DigestPackFile(strPackPath, digest)) {
+    const DWORD dwError = GetLastError();
+    return Refusal(dwError == ERROR_NOT_SUPPORTED ? PackSigStatus::kNoCrypto : PackSigStatus::kUnreadablePack, dwError);
+  }
+  return CheckPackSignature(strSigText, digest, key, strProduct);
+}

@@ -1,0 +1,62 @@
+#include "tools/paktool/signing.h"
+
+#include <vector>
+
+#include "tools/filepacktools_lib/packverify.h"
+#include "tools/paktool/errors.h"
+#include "tools/paktool/output.h"
+#include "tools/paktool/paths.h"
+#include "tools/paktool/progress.h"
+
+namespace paktool {
+
+namespace {
+
+bool IsFileFailure(PackKeyStatus status) {
+  return status == PackKeyStatus::kUnreadable || status == PackKeyStatus::kWriteFailed;
+}
+
+// Reports a key that did not load; true when it did.
+bool KeyLoaded(const std::string& strArg, PackKeyStatus status) {
+  if (status == PackKeyStatus::kOk) return true;
+  ReportFailure(strArg, KeyFailureText(status, GetLastError()));
+  return false;
+}
+
+}  // namespace
+
+std::string KeyFailureText(PackKeyStatus status, DWORD dwError) {
+  return IsFileFailure(status) ? ErrorText(dwError) : PackKeyReason(status);
+}
+
+bool LoadPublicKey(const std::string& strArg, PackPublicKey& key) {
+  return KeyLoaded(strArg, ReadPackPublicKey(ArgPath(strArg), key));
+}
+
+bool LoadSecretKey(const std::string& strArg, PackSecretKey& key) {
+  return KeyLoaded(strArg, ReadPackSecretKey(ArgPath(strArg), key));
+}
+
+std::string SignatureText(const PackSigCheck& check) {
+  const bool bFileFailure =
+      check.status == PackSigStatus::kUnreadableSignature || check.status == PackSigStatus::kUnreadablePack;
+  return bFileFailure ? PackSigText(check) + ": " + ErrorText(check.dwError) : PackSigText(check);
+}
+
+bool CheckPackFormat(const CPackArg& packArg, size_t& nProblems) {
+  std::vector<std::string> vecProblems;
+  bool bRead = false;
+  DWORD dwError = ERROR_SUCCESS;
+  {
+    CStepProgress progress("verifying");
+    bRead = VerifyPack(packArg.strPath.c_str(), vecProblems,
+                       [&progress](size_t nDone, size_t nTotal) { progress.Step(nDone, nTotal); });
+    dwError = GetLastError();
+  }
+  for (const std::string& strProblem : vecProblems) PrintLine(packArg.strShown + ": " + ShownName(strProblem));
+  nProblems = vecProblems.size();
+  if (!bRead) ReportError(packArg.strShown, dwError);
+  return bRead;
+}
+
+}  // namespace paktool

@@ -1,0 +1,32 @@
+// paktool's side of signed updates: key files named on the command line,
+// the format check a pack passes before it is signed, and signature
+// results in words.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tools/filepacktools_lib/packsign.h"
+#include "tools/paktool/packpath.h"
+
+namespace paktool {
+
+// A key failure in words: the library's reason, or for a file that cannot
+// be read or written the system's.
+std::string KeyFailureText(PackKeyStatus status, DWORD dwError);
+
+// Read the key file strArg names. Report a failure about it and return
+// false.
+bool LoadPublicKey(const std::string& strArg, PackPublicKey& key);
+bool LoadSecretKey(const std::string& strArg, PackSecretKey& key);
+
+// A signature check's outcome in words, the system's reason added for a
+// file that cannot be read.
+std::string SignatureText(const PackSigCheck& check);
+
+// Checks every rule of the pack format (VerifyPack) with a progress line,
+// printing each problem as a line "PACK: problem". Returns false, reported,
+// when the pack cannot be read; nProblems receives the count of problems.
+bool CheckPackFormat(const CPackArg& packArg, size_t& nProblems);
+
+}  // namespace paktool
