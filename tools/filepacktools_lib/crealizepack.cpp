@@ -28,23 +28,28 @@ CPackFile::CPackFile()
 CPackFile::~CPackFile() = default;
 
 
-bool CPackFile::Open(std::string strPath) { return OpenPack(strPath, false); }
+bool CPackFile::Open(std::string strPath) { return OpenPack(strPath, OpenMode::kReadWrite); }
 
-bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(strPath, true); }
+bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(strPath, OpenMode::kReadWriteOrRead); }
 
-bool CPackFile::OpenPack(const std::string& strPath, bool bAllowReadOnly) {
+bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   Close();
   m_nMode = 2;
   // A merge that was interrupted is undone before the pack is read.
   if (!RestoreFromJournal(strPath)) return false;
-  m_bReadOnly = false;
-  m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!m_hPackFile && bAllowReadOnly && GetLastError() == ERROR_ACCESS_DENIED) {
+  m_bReadOnly = eMode == OpenMode::kReadDenyWriters;
+  if (!m_bReadOnly) {
+    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  if (!m_hPackFile && eMode == OpenMode::kReadWriteOrRead && GetLastError() == ERROR_ACCESS_DENIED) {
     m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     m_bReadOnly = static_cast<bool>(m_hPackFile);
+  }
+  if (eMode == OpenMode::kReadDenyWriters) {
+    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   if (!m_hPackFile) return false;
 

@@ -333,7 +333,10 @@ class CPackFile {
   // The enumeration members, by reference.
   CFindState FindState();
   void ResetFindState();
-  bool OpenPack(const std::string& strPath, bool bAllowReadOnly);
+  // How OpenPack opens the file: for reading and writing; so, or for reading
+  // when writing is denied; for reading only, with writers kept out.
+  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters };
+  bool OpenPack(const std::string& strPath, OpenMode eMode);
   bool LoadRegions(uint64_t qwFileSize);
   void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
   void LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount);
@@ -433,10 +436,39 @@ class CRealizePack {
   // that failed for a reason of the system (the last error tells it then).
   const std::string& GetMergeRefusal() const;
 
+  // ---- A merge of an update that was checked first --------------------------
+  // For a caller that checks the update (its signature, say) before it
+  // merges it, with time between: the update is opened once and held, the
+  // caller reads it through ReadHeldUpdate, and MergeHeldUpdate merges those
+  // same bytes; the update cannot be changed or swapped in between.
+
+  // Opens the update pack and holds it for MergeHeldUpdate: for reading,
+  // shared with readers only, so no writer can change it while it is held
+  // (a file moved over its name later is not what is held). Closes both
+  // packs first. Returns false, with the last error set, when the update
+  // does not open (as MergePack's update).
+  bool HoldUpdate(const char* pszSrcPack);
+
+  // Hands every byte of the held update to fnSink, in file order from the
+  // first to the last, in pieces of at most 1 MiB. Returns false, with the
+  // last error set, when no update is held (ERROR_INVALID_HANDLE), a read
+  // fails, or fnSink returns false.
+  bool ReadHeldUpdate(const std::function<bool(const unsigned char* pbyData, size_t nSize)>& fnSink);
+
+  // Merges the held update into the client pack pszTarPack exactly as
+  // MergePack does, and closes both; nothing is held afterwards.
+  //   pszTarPack  non-null, non-empty (asserted).
+  // Returns what MergePack returns; 0 with ERROR_INVALID_HANDLE when no
+  // update is held.
+  int MergeHeldUpdate(const char* pszTarPack);
+
  private:
+  bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
+
   std::unique_ptr<CPackFile> m_pSrcPack;
   std::unique_ptr<CPackFile> m_pTarPack;
   std::string m_strRefusal;
+  std::string m_strHeldUpdate;  // the held update's path; "" when none is held
 };
 
 // The program's one facade, alive from before main to normal exit.

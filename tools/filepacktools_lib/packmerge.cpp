@@ -8,7 +8,10 @@
 // merge that fails, or is interrupted, gives back exactly the old pack.
 #include <cassert>
 #include <cstring>
+#include <memory>
+#include <new>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packjournal.h"
@@ -56,16 +59,66 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   assert('\0' != pszSrcPack[0]);
   assert(NULL != pszTarPack);
   assert('\0' != pszTarPack[0]);
-  m_strRefusal.clear();
-  if (!pszSrcPack || !pszSrcPack[0] || !pszTarPack || !pszTarPack[0]) {
+  if (!pszTarPack || !pszTarPack[0]) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  // The update is only read, so a read-only one will do.
+  if (!OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead)) return 0;
+  return MergeHeldUpdate(pszTarPack);
+}
+
+bool CRealizePack::HoldUpdate(const char* pszSrcPack) {
+  return OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadDenyWriters);
+}
+
+// Opening restores the pack from the journal an interrupted merge left.
+bool CRealizePack::OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode) {
+  m_strRefusal.clear();
+  m_strHeldUpdate.clear();
   m_pSrcPack->Close();
   m_pTarPack->Close();
-  // Opening restores either pack from the journal an interrupted merge left.
-  // The update is only read, so a read-only one will do.
-  if (!m_pSrcPack->OpenForReading(pszSrcPack)) return 0;
+  if (!pszSrcPack || !pszSrcPack[0]) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (!m_pSrcPack->OpenPack(pszSrcPack, eMode)) return false;
+  m_strHeldUpdate = pszSrcPack;
+  return true;
+}
+
+bool CRealizePack::ReadHeldUpdate(const std::function<bool(const unsigned char*, size_t)>& fnSink) {
+  HANDLE hFile = m_pSrcPack->m_hPackFile.Get();
+  if (m_strHeldUpdate.empty() || !hFile) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  constexpr size_t kPiece = 1 << 20;
+  std::unique_ptr<unsigned char[]> pbyBuffer(new (std::nothrow) unsigned char[kPiece]);
+  LARGE_INTEGER liPos;
+  if (!pbyBuffer) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  if (!SeekFile(hFile, liPos, 0)) return false;
+  for (;;) {
+    DWORD dwRead = 0;
+    if (!ReadFile(hFile, pbyBuffer.get(), static_cast<DWORD>(kPiece), &dwRead, nullptr)) return false;
+    if (dwRead == 0) return true;
+    if (!fnSink(pbyBuffer.get(), dwRead)) return false;
+  }
+}
+
+int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
+  assert(NULL != pszTarPack);
+  assert('\0' != pszTarPack[0]);
+  if (m_strHeldUpdate.empty()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  const std::string strSrcPack = std::move(m_strHeldUpdate);
+  m_strHeldUpdate.clear();
+  const char* pszSrcPack = strSrcPack.c_str();
 
   // A target that does not open completely is never written: saving it
   // would drop what did not load. Nothing is written before the journal is
