@@ -10,6 +10,8 @@
 #include "launcher/messages.h"
 #include "launcher/processcontrol.h"
 #include "launcher/updatedriver.h"
+#include "launcher/updatekey.h"
+#include "launcher/updatetrust.h"
 #include "platform/args.h"
 #include "platform/console.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -29,6 +31,30 @@ void WaitForKey() {
 void ReportOpenFailure(const char* pszPath, DWORD dwError) {
   ConsolePrintf(kMsgOpenFailed, pszPath, static_cast<int>(dwError));
   WaitForKey();
+}
+
+void ReportMergeFailure(DWORD dwError) {
+  ConsolePrintf(kMsgMergeFailed, static_cast<int>(dwError));
+  WaitForKey();
+}
+
+// With a key built in, an update is merged only when it is signed with it,
+// for the version the command line names, newer than the installed one. It
+// stays held from the check to the merge, so what was checked is merged.
+// Returns 0 to go ahead, else the code to report.
+DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld) {
+  PackPublicKey key;
+  switch (GetUpdateKey(key)) {
+    case UpdateKeyState::kNone:
+      bHeld = false;
+      return ERROR_SUCCESS;
+    case UpdateKeyState::kDamaged:
+      return static_cast<DWORD>(UpdateRefusal::kDamagedKey);
+    case UpdateKeyState::kKey:
+      break;
+  }
+  bHeld = true;
+  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, pszVersion, InstalledVersion(), key);
 }
 
 // Stops the client in each of 40 passes of 100 ms, not once: a client that
@@ -66,15 +92,21 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
     ReportOpenFailure(paths.szUpdatePack, GetLastError());
     return;
   }
+  bool bHeld = false;
+  const DWORD dwRefusal = CheckUpdate(paths, pszVersion, bHeld);
+  if (dwRefusal != ERROR_SUCCESS) {
+    ReportMergeFailure(dwRefusal);  // before any process is stopped or anything written
+    return;
+  }
   StopClient();
   ConsolePrintf("%s", kMsgChecking);
   // Loose files of the update belong to the client installation: they go
   // below the tool's directory wherever the player started the tool from.
   SetCurrentDirectoryA(paths.szToolDir);
-  if (g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack) == 0) {
-    DWORD dwError = GetLastError();
-    ConsolePrintf(kMsgMergeFailed, static_cast<int>(dwError));
-    WaitForKey();
+  const int nMerged = bHeld ? g_realizePack.MergeHeldUpdate(paths.szClientPack)
+                            : g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack);
+  if (nMerged == 0) {
+    ReportMergeFailure(GetLastError());
     return;
   }
   WriteVersionFile(pszVersion);  // failure leaves the old version.ver; the client starts anyway

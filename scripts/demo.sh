@@ -6,23 +6,29 @@
 #                       version.ver, a stand-in client Veshmarkland.exe
 #   build/demo/update.pak  compressed, content-tagged: changed and new files
 #
-# A stand-in client is running when the update starts; Patchloom stops it,
-# merges update.pak into clientres.pak in place, writes version.ver and
-# starts the client again. Every sample file is generated here.
+# The publisher's key pair is made first and Patchloom is built with its
+# public key, so it merges only updates signed with it; update.pak is signed
+# (update.pak.sig beside it). A stand-in client is running when the update
+# starts; Patchloom checks the signature, stops the client, merges update.pak
+# into clientres.pak in place, writes version.ver and starts the client
+# again. Every sample file is generated here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}"
 
-echo "== building Patchloom and paktool =="
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$(nproc)" --target Patchloom paktool >/dev/null
-paktool=$PWD/build/release/tools/paktool/paktool
-patchloom=$PWD/build/release/launcher/Patchloom
-
 demo=$PWD/build/demo
 rm -rf "$demo"
-mkdir -p "$demo/v1/res/ui" "$demo/v1/res/地图" "$demo/v1/res/bin" "$demo/game"
+mkdir -p "$demo/v1/res/ui" "$demo/v1/res/地图" "$demo/v1/res/bin" "$demo/game" "$demo/keys"
+
+echo "== building paktool, making the publisher's keys, building Patchloom with the public key =="
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_UPDATE_KEY= >/dev/null
+cmake --build build/release -j "$(nproc)" --target paktool >/dev/null
+paktool=$PWD/build/release/tools/paktool/paktool
+"$paktool" keygen "$demo/keys/publisher" >/dev/null
+cmake -S . -B build/release -DPATCHLOOM_UPDATE_KEY="$demo/keys/publisher.pub" >/dev/null
+cmake --build build/release -j "$(nproc)" --target Patchloom >/dev/null
+patchloom=$PWD/build/release/launcher/Patchloom
 cd "$demo"
 
 # Version 1 of the client's resources: text, x86 code, incompressible
@@ -69,6 +75,7 @@ mkdir -p update-src && cp -r v2/res update-src/
 # The update carries only what changed; tags let the merge tell.
 rm update-src/res/ui/help.txt "update-src/res/地图/森林.map" update-src/res/bin/tool.bin
 "$paktool" build update-src/res --tags --compress -o game/update.pak
+"$paktool" sign game/update.pak --key keys/publisher.key --version 1.02
 
 # The game directory: the updater beside the client's pack, the old version
 # and a stand-in for the client.
@@ -89,6 +96,7 @@ echo "version.ver: $(cat game/version.ver)"
 echo
 echo "== update.pak =="
 "$paktool" list --long --recursive game/update.pak
+"$paktool" verify game/update.pak --key keys/publisher.pub
 
 (cd game && exec ./Veshmarkland.exe --running) &
 client_pid=$!

@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/child_process.h"
+#include "tests/support/launcher_messages.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_dir.h"
@@ -19,24 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const int kRunTimeoutMs = 60000;
-
-// The expected messages, written here from their text (the program holds
-// them as bytes).
-std::string Usage() { return Gbk("用法: Patchloom.exe *.pak 版本号(1.01)\n参数错误，按任意键退出...\n"); }
-std::string VersionLine(const std::string& strVersion) { return Gbk("解压后版本号:") + strVersion + "\n"; }
-std::string OpenFailed(const std::string& strPath, int nError) {
-  return Gbk("打开文件失败：") + strPath + Gbk("，错误码") + std::to_string(nError) + "\n";
-}
-std::string Spinner() {
-  const char kChars[] = {'/', '-', '\\', '|'};
-  std::string strOut;
-  for (int nPass = 0; nPass < 40; ++nPass) strOut += Gbk("正在解压中......") + kChars[nPass % 4] + "\r";
-  return strOut;
-}
-std::string Checking() { return Gbk("\n正在校验本地文件，请稍后......"); }
-std::string Started() { return Gbk("解包成功，启动游戏。\n"); }
-std::string MergeFailed(int nError) { return Gbk("解包失败！错误代码=") + std::to_string(nError) + "\n"; }
-std::string PressAnyKey() { return Gbk("\n按任意键继续......"); }
 
 std::string Lower(std::string str) {
   std::transform(str.begin(), str.end(), str.begin(), [](char ch) { return ch >= 'A' && ch <= 'Z' ? ch + 32 : ch; });

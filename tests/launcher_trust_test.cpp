@@ -1,0 +1,154 @@
+// The updater built with a key, run as players run it: a signed update of a
+// newer version is merged; anything else is refused with its code before a
+// process is stopped or a byte written. The key is a real one made for each
+// test (this build of the updater reads it from update-key.pub beside
+// itself; Patchloom has it compiled in).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "launcher/updatetrust.h"
+#include "tests/support/child_process.h"
+#include "tests/support/launcher_messages.h"
+#include "tests/support/pack_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_dir.h"
+#include "tools/filepacktools_lib/packsign.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kRunTimeoutMs = 60000;
+
+long long Code(PackSigStatus status) { return static_cast<long long>(status); }
+long long Code(UpdateRefusal refusal) { return static_cast<long long>(refusal); }
+
+class TrustTest : public ::testing::Test {
+ protected:
+  TrustTest() {
+    AdoptOrphans();
+    EXPECT_EQ(PackKeyStatus::kOk, GeneratePackKeys(m_keys.ProgramPath("publisher")));
+    EXPECT_EQ(PackKeyStatus::kOk, GeneratePackKeys(m_keys.ProgramPath("stranger")));
+    fs::copy_file(m_keys.Path() / "publisher.pub", m_tool.Path() / "update-key.pub");
+    CTestPack client("res");
+    client.AddEntry("res\\ui\\a.txt", "old content", "tag-1");
+    client.AddTreeForEntries();
+    client.WriteTo(m_tool.Path() / "clientres.pak");
+    CTestPack update("res");
+    update.AddEntry("res\\ui\\a.txt", "new content, longer", "tag-2");
+    update.WriteTo(m_tool.Path() / "update.pak");
+    WriteFileBytes(m_tool.Path() / "version.ver", "1.01");
+    m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+  }
+  void TearDown() override { CollectOrphans(5000); }
+
+  void Sign(const std::string& strVersion, const std::string& strKey = "publisher",
+            const std::string& strProduct = kPackProduct) {
+    PackSecretKey key;
+    ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_keys.ProgramPath(strKey + ".key"), key));
+    ASSERT_TRUE(SignPack(m_tool.ProgramPath("update.pak"), key, strVersion, strProduct));
+  }
+  fs::path SigPath() const { return m_tool.Path() / "update.pak.sig"; }
+
+  std::string Run(const std::vector<std::string>& vecArgs) {
+    std::vector<std::string> vecFull = {m_tool.Program().u8string()};
+    vecFull.insert(vecFull.end(), vecArgs.begin(), vecArgs.end());
+    CChildResult result = RunChild(m_tool.Program(), vecFull, m_tool.Path(), kRunTimeoutMs);
+    EXPECT_TRUE(result.bEnded);
+    EXPECT_EQ(0, result.nExitCode);
+    return result.strOutput;
+  }
+  std::string Head(const std::vector<std::string>& vecArgs) {
+    std::string strHead = Gbk(m_tool.Program().u8string()) + " " + vecArgs[0] + "\n";
+    if (vecArgs.size() > 1) strHead += VersionLine(vecArgs[1]);
+    return strHead;
+  }
+  // A refused run: the code, the key prompt, and nothing touched.
+  void ExpectRefused(long long nCode, const std::vector<std::string>& vecArgs = {"update.pak", "1.02"},
+                     const std::string& strVersionBefore = "1.01") {
+    EXPECT_EQ(Head(vecArgs) + MergeFailed(nCode) + PressAnyKey(), Run(vecArgs));
+    EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+    EXPECT_EQ(strVersionBefore, ReadFileBytes(m_tool.Path() / "version.ver"));
+    EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.journal"));
+    EXPECT_FALSE(CToolDir::WaitForStarts(m_tool.Path(), 1, 300)) << "the client was started";
+  }
+  // Changes the byte at nAt (from the end when negative) to another one that
+  // keeps hex text hex.
+  void ChangeByte(const fs::path& path, long nAt) {
+    std::string strBytes = ReadFileBytes(path);
+    char& ch = strBytes[nAt >= 0 ? static_cast<size_t>(nAt) : strBytes.size() - static_cast<size_t>(-nAt)];
+    ch = ch == '0' ? '1' : '0';
+    WriteFileBytes(path, strBytes);
+  }
+  void ReplaceInSig(const std::string& strFrom, const std::string& strTo) {
+    std::string strSig = ReadFileBytes(SigPath());
+    const size_t nAt = strSig.find(strFrom);
+    ASSERT_NE(std::string::npos, nAt);
+    strSig.replace(nAt, strFrom.size(), strTo);
+    WriteFileBytes(SigPath(), strSig);
+  }
+
+  CTempDir m_keys;
+  CToolDir m_tool;
+  std::string m_strClientBefore;
+};
+
+TEST_F(TrustTest, ASignedNewerUpdateIsMerged) {
+  Sign("1.02");
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
+  CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+  EXPECT_EQ("new content, longer", client.StoredBytes(*client.FindEntry("res\\ui\\a.txt")));
+  EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+}
+
+TEST_F(TrustTest, UnsignedAndChangedUpdatesAreRefused) {
+  ExpectRefused(Code(PackSigStatus::kNoSignature));
+
+  Sign("1.02");
+  const std::string strPack = ReadFileBytes(m_tool.Path() / "update.pak");
+  ChangeByte(m_tool.Path() / "update.pak", 65);  // inside the entry's bytes
+  ExpectRefused(Code(PackSigStatus::kDigestMismatch));
+  WriteFileBytes(m_tool.Path() / "update.pak", strPack);
+
+  const std::string strSig = ReadFileBytes(SigPath());
+  ReplaceInSig("version 1.02", "version 1.03");  // the statement
+  ExpectRefused(Code(PackSigStatus::kBadSignature), {"update.pak", "1.03"});
+  WriteFileBytes(SigPath(), strSig);
+  ChangeByte(SigPath(), -10);  // a hex digit of the signature
+  ExpectRefused(Code(PackSigStatus::kBadSignature));
+  WriteFileBytes(SigPath(), strSig.substr(0, strSig.size() / 2));
+  ExpectRefused(Code(PackSigStatus::kMalformedSignature));
+}
+
+TEST_F(TrustTest, AnotherKeyOrAnotherProductIsRefused) {
+  Sign("1.02", "stranger");
+  ExpectRefused(Code(PackSigStatus::kBadSignature));
+  Sign("1.02", "publisher", "AnotherGame");
+  ExpectRefused(Code(PackSigStatus::kWrongProduct));
+}
+
+TEST_F(TrustTest, TheVersionMustBeNamedAndNewer) {
+  Sign("1.02");
+  ExpectRefused(Code(UpdateRefusal::kVersionDiffers), {"update.pak", "1.03"});
+  ExpectRefused(Code(UpdateRefusal::kNoVersionArgument), {"update.pak"});
+  WriteFileBytes(m_tool.Path() / "version.ver", "1.02");
+  ExpectRefused(Code(UpdateRefusal::kNotNewer), {"update.pak", "1.02"}, "1.02");  // a replay
+  WriteFileBytes(m_tool.Path() / "version.ver", "1.10");
+  ExpectRefused(Code(UpdateRefusal::kNotNewer), {"update.pak", "1.02"}, "1.10");  // a downgrade
+}
+
+// The check comes before the client is stopped: a refused update leaves the
+// running client running.
+TEST_F(TrustTest, ARefusedUpdateStopsNothing) {
+  CChildProcess client(m_tool.Path() / CToolDir::kClientName, {CToolDir::kClientName, "--stay"}, m_tool.Path());
+  ASSERT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + MergeFailed(Code(PackSigStatus::kNoSignature)) + PressAnyKey(),
+            Run({"update.pak", "1.02"}));
+  EXPECT_FALSE(client.Wait(200)) << "the client must still run";
+}
+
+}  // namespace
