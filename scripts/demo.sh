@@ -26,9 +26,12 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_UPDATE
 cmake --build build/release -j "$(nproc)" --target paktool >/dev/null
 paktool=$PWD/build/release/tools/paktool/paktool
 "$paktool" keygen "$demo/keys/publisher" >/dev/null
-cmake -S . -B build/release -DPATCHLOOM_UPDATE_KEY="$demo/keys/publisher.pub" >/dev/null
-cmake --build build/release -j "$(nproc)" --target Patchloom >/dev/null
-patchloom=$PWD/build/release/launcher/Patchloom
+# A build directory of its own: the key stays out of build/release, whose
+# updater the tests expect without one.
+cmake -S . -B build/keyed -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_TESTS=OFF \
+  -DPATCHLOOM_UPDATE_KEY="$demo/keys/publisher.pub" >/dev/null
+cmake --build build/keyed -j "$(nproc)" --target Patchloom >/dev/null
+patchloom=$PWD/build/keyed/launcher/Patchloom
 cd "$demo"
 
 # Version 1 of the client's resources: text, x86 code, incompressible
