@@ -1,5 +1,5 @@
 // The hooks the platform layer calls before each call that changes a file
-// on disk (see faultinject.h). Files are passed as the system's own handle:
+// on disk (see fault_inject.h). Files are passed as the system's own handle:
 // the descriptor on POSIX, the HANDLE on Windows.
 #pragma once
 

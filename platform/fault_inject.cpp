@@ -1,11 +1,11 @@
-// The fault injector's counting and its undo records (see faultinject.h).
+// The fault injector's counting and its undo records (see fault_inject.h).
 #include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/fault_hook.h"
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
 #include "platform/win32.h"
 
 bool g_bFaultArmed = false;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"

@@ -1,5 +1,5 @@
 // The Win32 calls that change file contents, redirected to wrappers that
-// run the fault injector's hooks first (platform/faultinject.h; renames and
+// run the fault injector's hooks first (platform/fault_inject.h; renames and
 // deletions are hooked in the code page 936 wrappers). While injection is
 // off a wrapper costs the test of one flag.
 //

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/args.h"
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
 namespace {
