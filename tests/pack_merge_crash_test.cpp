@@ -191,10 +191,10 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
   const CChildRun count = RunChild(counted.Path(), "count", 0, false);
   ASSERT_EQ(1, count.nResult);
   EXPECT_EQ(*s_pNew, ReadFileBytes(counted.Path() / "client.pak")) << "the child's merge differs";
-  // Journal (write, flush, rename), two loose files (write, flush, rename
-  // each), seven blobs, the save (index, end of file, header, flush) and
-  // the journal's removal.
-  ASSERT_EQ(3u + 6u + 7u + 4u + 1u, count.nPoints);
+  // Journal (create, write, flush, rename), two loose files (create, write,
+  // flush, rename each) and the two new directories of one, seven blobs,
+  // the save (index, end of file, header, flush) and the journal's removal.
+  ASSERT_EQ(4u + 8u + 2u + 7u + 4u + 1u, count.nPoints);
 
   unsigned nTested = 0;
   int nOld = 0;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/fault_hook.h"
 #include "platform/posix/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"
@@ -127,8 +128,10 @@ HANDLE CreateFileImpl(LPCSTR pszFileName, const COpenRequest& request) {
     return Fail(INVALID_HANDLE_VALUE, resolved.MissingError());
 
   bool bExisted = false;
+  CFaultDirOp fault(FaultDirOp::kCreateFile, resolved.m_strPath);
   CUniqueFd fd(OpenOrCreate(resolved.m_strPath, request, bExisted));
   if (!fd.IsValid()) return Fail(INVALID_HANDLE_VALUE, OpenFailure(errno, resolved, request));
+  if (!bExisted) fault.Done();
   dwError = FinishOpen(fd.Get(), bExisted, request);
   if (dwError != ERROR_SUCCESS) return Fail(INVALID_HANDLE_VALUE, dwError);
 
@@ -140,13 +143,26 @@ HANDLE CreateFileImpl(LPCSTR pszFileName, const COpenRequest& request) {
   return hFile;
 }
 
+// For the fault injector: whether the call is about to create a file.
+bool WouldCreate(LPCSTR pszFileName, const COpenRequest& request) {
+  if (ValidateRequest(request) != ERROR_SUCCESS || !MayCreate(request.m_dwDisposition)) return false;
+  return GuardWin32(false, [&] {
+    CResolvedPath resolved;
+    return ResolveWin32Path(pszFileName, resolved) == ERROR_SUCCESS && !resolved.Exists() &&
+           resolved.m_bParentExists;
+  });
+}
+
 }  // namespace
 
+// A creation is a point of the fault injector, counted outside the
+// exception barrier (a stop throws).
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   (void)lpSecurityAttributes;
   (void)hTemplateFile;
   COpenRequest request = {AccessFromDesired(dwDesiredAccess), dwShareMode, dwCreationDisposition, dwFlagsAndAttributes};
+  if (g_bFaultArmed && WouldCreate(lpFileName, request) && !FaultHookNameChange()) return INVALID_HANDLE_VALUE;
   return GuardWin32(INVALID_HANDLE_VALUE, [&] { return CreateFileImpl(lpFileName, request); });
 }

@@ -57,6 +57,26 @@ bool CPackMerger::WriteBlob(const CStep& step) {
   return SeekFile(hPack, m_target.m_liFilePos, step.dwOffset) && WriteAll(hPack, bytes.pbyData, bytes.dwSize);
 }
 
+namespace {
+
+// Creates strPath unless a directory of that name exists. False with the
+// last error set: ERROR_DIRECTORY when a file takes the name, else why the
+// directory could not be made.
+bool MakeDirectory(const std::string& strPath) {
+  if (CreateDirectoryA(strPath.c_str(), nullptr)) return true;
+  const DWORD dwError = GetLastError();
+  const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
+  if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(dwError);
+    return false;
+  }
+  if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+  SetLastError(ERROR_DIRECTORY);
+  return false;
+}
+
+}  // namespace
+
 // An entry outside the client's tree is written below the starting
 // directory at its path without the root name, creating its directories.
 // A directory that cannot be made (a file of that name, say) fails the
@@ -67,12 +87,7 @@ bool CPackMerger::WriteLooseFile(const CStep& step) {
   size_t nStart = 0;
   for (size_t nSep; (nSep = strRel.find('\\', nStart)) != std::string::npos; nStart = nSep + 1) {
     strPath = JoinPath(strPath, strRel.substr(nStart, nSep - nStart));
-    CreateDirectoryA(strPath.c_str(), nullptr);
-    DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (dwAttributes != INVALID_FILE_ATTRIBUTES) SetLastError(ERROR_DIRECTORY);
-      return false;
-    }
+    if (!MakeDirectory(strPath)) return false;
   }
   strPath = JoinPath(strPath, strRel.substr(nStart));
   const std::string strTemp = LooseTempPath(strPath);
