@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kModes[] = {"fail", "fail-onward", "stop", "stop-torn", "power-cut", "power-cut-torn"};
+const char* const kPowerCutModes[] = {"power-cut", "power-cut-torn"};
 
 bool IsFailMode(const std::string& strMode) { return strMode.compare(0, 4, "fail") == 0; }
 
@@ -66,6 +67,8 @@ struct CChildRun {
   int nResult = -1;
   unsigned long nError = 0;
   unsigned nPoints = 0;
+  unsigned nFlushes = 0;
+  unsigned nSyncs = 0;
 };
 
 // The loose files below a work directory, by relative path (temporary
@@ -125,7 +128,8 @@ class MergeCrashTest : public ::testing::Test {
     CChildRun run;
     run.bEnded = result.bEnded;
     run.nExitCode = result.nExitCode;
-    std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u", &run.nResult, &run.nError, &run.nPoints);
+    std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u flushes %u syncs %u", &run.nResult,
+                &run.nError, &run.nPoints, &run.nFlushes, &run.nSyncs);
     return run;
   }
 
@@ -289,6 +293,54 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   std::cout << "restore: " << restore.nPoints << " write points x " << std::size(kModes) << " modes = " << nTested
             << " interrupted restores\n";
   RecordProperty("restore_write_points", static_cast<int>(restore.nPoints));
+}
+
+// A merge that returned has committed: a power cut right after it (with the
+// last directory operation landed first, or not) leaves exactly the merged
+// pack and every loose file. The restore likewise: its journal is gone for
+// good once the open returned.
+TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  for (const char* pszMode : kPowerCutModes) {
+    SCOPED_TRACE(pszMode);
+    CTempDir dir;
+    Lay(dir.Path());
+    const CChildRun run = RunChild(dir.Path(), pszMode, count.nPoints + 1, false);
+    EXPECT_EQ(1, run.nResult);
+    EXPECT_EQ(kFaultExitCode, run.nExitCode);
+    EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal")) << "the commit was lost";
+    EXPECT_TRUE(ExpectOldOrNew(dir.Path()));
+    EXPECT_EQ(*s_pNewLoose, LooseFiles(dir.Path() / "work"));
+
+    // Stopped before the commit, then restored by an open that returned.
+    CTempDir counting;
+    CTempDir restored;
+    for (const CTempDir* pDir : {&counting, &restored}) {
+      Lay(pDir->Path());
+      ASSERT_EQ(kFaultExitCode, RunChild(pDir->Path(), "stop", count.nPoints, false).nExitCode);
+    }
+    const CChildRun restore = RunChild(counting.Path(), "count", 0, true);
+    const CChildRun cut = RunChild(restored.Path(), pszMode, restore.nPoints + 1, true);
+    EXPECT_EQ(1, cut.nResult);
+    EXPECT_EQ(kFaultExitCode, cut.nExitCode);
+    EXPECT_FALSE(fs::exists(restored.Path() / "client.pak.journal")) << "the restore's end was lost";
+    EXPECT_EQ(*s_pOld, ReadFileBytes(restored.Path() / "client.pak"));
+  }
+}
+
+// What durability costs a merge: the flushes of the journal, of each loose
+// file and of the pack, and the directory syncs of the journal's and each
+// loose file's move, of each new directory and of the journal's removal.
+TEST_F(MergeCrashTest, DurabilityCost) {
+  CTempDir dir;
+  Lay(dir.Path());
+  const CChildRun count = RunChild(dir.Path(), "count", 0, false);
+  ASSERT_EQ(1, count.nResult);
+  std::cout << "merge: " << count.nFlushes << " flushes, " << count.nSyncs << " directory syncs\n";
+  EXPECT_EQ(1u + 2u + 1u, count.nFlushes);
+  EXPECT_EQ(1u + 2u + 2u + 1u, count.nSyncs);
 }
 
 // Leftovers of a journal that never became complete do not count.

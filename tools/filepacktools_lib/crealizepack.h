@@ -419,9 +419,11 @@ class CRealizePack {
   //               non-null and non-empty (asserted).
   // All or nothing: before its first write the merge saves every byte it
   // will overwrite in a journal beside the client (<client>.journal,
-  // removed once the merged pack is flushed). Interrupted at any point (a
-  // killed process, a power cut), the next Open of the client gives back
-  // the old pack; otherwise the pack is the merged one. Loose files are each
+  // removed once the merged pack is flushed; the removal is the commit and
+  // is synced to disk before MergePack returns). Interrupted at any point
+  // (a killed process, a power cut), the next Open of the client gives back
+  // the old pack; otherwise the pack is the merged one, and stays so
+  // through a power cut after MergePack returned 1. Loose files are each
   // absent, as they were, or complete.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
@@ -433,7 +435,8 @@ class CRealizePack {
   // file or named like a directory of the tree); when the client would
   // reach 4 GiB or its journal cannot be written; or when an entry cannot
   // be decoded or a write fails (the merge is rolled back; loose files
-  // written before stay).
+  // written before stay). Only when the directory cannot be synced after
+  // the journal's removal does 0 come with the merged pack.
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
  private:

@@ -38,8 +38,13 @@
 // Since the pack is flushed before the journal is removed, the only
 // outcomes an interruption can leave are: the journal exists (the next open
 // gives exactly the old pack) or it does not (the pack is exactly the new
-// one). A removal that a power cut undoes brings the journal back, and so
-// the old pack: still one of the two.
+// one). The removal is the merge's commit. Like any change to a directory
+// it may be lost in a power cut until the directory is synced, so it is
+// synced (FlushDirectoryOf) before the merge returns: a merge that returned
+// stays merged, whatever is written after it (version.ver). A removal lost
+// earlier brings the journal back, and so the old pack: still one of the
+// two. A restore ends the same way, so a restored pack does not get its
+// journal back either.
 //
 // A journal could outlive its pack (the pack replaced by hand after a
 // crash). Before restoring, the header on disk is compared with the two
@@ -50,7 +55,8 @@
 //
 // Cost: one extra write of the bytes the merge overwrites (the index and the
 // slots replaced in place; appended blobs cost nothing), one flush of the
-// journal and one of the pack per merge, and memory for one 1 MiB buffer.
+// journal and one of the pack per merge, two syncs of the pack's directory
+// (the journal's rename and its removal), and memory for one 1 MiB buffer.
 //
 // File layout (little-endian):
 //   CJournalHeader                 152 bytes (below)
@@ -66,6 +72,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/dir_sync.h"
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/scopedhandle.h"
 
@@ -381,7 +388,10 @@ bool RestoreFromJournal(const std::string& strPackPath) {
   return bOk && RemoveJournal(strPackPath);
 }
 
-bool RemoveJournal(const std::string& strPackPath) { return DeleteFileA(JournalPath(strPackPath).c_str()) != FALSE; }
+bool RemoveJournal(const std::string& strPackPath) {
+  const std::string strJournal = JournalPath(strPackPath);
+  return DeleteFileA(strJournal.c_str()) && FlushDirectoryOf(strJournal.c_str());
+}
 
 bool HasJournal(const std::string& strPackPath) {
   return GetFileAttributesA(JournalPath(strPackPath).c_str()) != INVALID_FILE_ATTRIBUTES;

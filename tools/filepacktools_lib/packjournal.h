@@ -41,8 +41,11 @@ bool WriteJournal(const std::string& strPackPath, HANDLE hPack, const PackHeader
 // kept for the next try, when the pack could not be restored.
 bool RestoreFromJournal(const std::string& strPackPath);
 
-// Removes the journal once the merged pack is flushed. False when the file
-// stays (the last error says why).
+// Removes the journal once the merged pack is flushed, and syncs its
+// directory so that the removal survives a power cut: the merge's commit.
+// False when the file stays, or when its removal could not be made durable
+// (the last error says why; the journal is gone then, but a power cut may
+// bring it back).
 bool RemoveJournal(const std::string& strPackPath);
 
 // True when a journal lies beside the pack: a merge of it was interrupted

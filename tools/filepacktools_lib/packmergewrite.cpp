@@ -3,6 +3,7 @@
 // that a loose file is always either absent, as it was, or complete.
 #include <new>
 
+#include "platform/dir_sync.h"
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcodec.h"
@@ -59,11 +60,13 @@ bool CPackMerger::WriteBlob(const CStep& step) {
 
 namespace {
 
-// Creates strPath unless a directory of that name exists. False with the
-// last error set: ERROR_DIRECTORY when a file takes the name, else why the
+// Creates strPath unless a directory of that name exists; a new one is
+// made durable at once (FlushDirectoryOf), so that the loose file moved
+// into it durably stays reachable after a power cut. False with the last
+// error set: ERROR_DIRECTORY when a file takes the name, else why the
 // directory could not be made.
 bool MakeDirectory(const std::string& strPath) {
-  if (CreateDirectoryA(strPath.c_str(), nullptr)) return true;
+  if (CreateDirectoryA(strPath.c_str(), nullptr)) return FlushDirectoryOf(strPath.c_str()) != FALSE;
   const DWORD dwError = GetLastError();
   const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
   if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
