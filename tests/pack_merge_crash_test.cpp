@@ -86,6 +86,39 @@ bool IsPartial(const std::string& strPath) {
   return strPath.size() > strSuffix.size() && strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
 }
 
+// Runs merge_fault_child in workDir with MODE, POINT and the operation's
+// arguments.
+CChildRun RunFaultChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
+                        const std::vector<std::string>& vecOpArgs) {
+  std::vector<std::string> vecArgs = {"merge_fault_child", strMode, std::to_string(nPoint)};
+  vecArgs.insert(vecArgs.end(), vecOpArgs.begin(), vecOpArgs.end());
+  CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, workDir, 60000);
+  CChildRun run;
+  run.bEnded = result.bEnded;
+  run.nExitCode = result.nExitCode;
+  std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u flushes %u syncs %u", &run.nResult,
+              &run.nError, &run.nPoints, &run.nFlushes, &run.nSyncs);
+  return run;
+}
+
+// What the child's exit says about the mode it ran in.
+void ExpectExit(const CChildRun& run, const std::string& strMode) {
+  ASSERT_TRUE(run.bEnded);
+  if (IsFailMode(strMode)) {
+    EXPECT_EQ(0, run.nExitCode);
+    EXPECT_EQ(0, run.nResult) << "a failed call must fail the whole operation";
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
+  } else {
+    EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
+  }
+}
+
+// The points a run in strMode covers: each of the nPoints, and for a power
+// cut also the moment after the call returned.
+uint32_t LastPoint(const std::string& strMode, uint32_t nPoints) {
+  return strMode.compare(0, 9, "power-cut") == 0 ? nPoints + 1 : nPoints;
+}
+
 class MergeCrashTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -121,28 +154,9 @@ class MergeCrashTest : public ::testing::Test {
 
   // Runs the child with MODE and POINT on the pack set in dir.
   static CChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
-    const std::vector<std::string> vecArgs = {
-        "merge_fault_child", strMode, std::to_string(nPoint),
-        bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak")};
-    CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, dir / "work", 60000);
-    CChildRun run;
-    run.bEnded = result.bEnded;
-    run.nExitCode = result.nExitCode;
-    std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u flushes %u syncs %u", &run.nResult,
-                &run.nError, &run.nPoints, &run.nFlushes, &run.nSyncs);
-    return run;
-  }
-
-  // What the child's exit says about the mode it ran in.
-  static void ExpectExit(const CChildRun& run, const std::string& strMode) {
-    ASSERT_TRUE(run.bEnded);
-    if (IsFailMode(strMode)) {
-      EXPECT_EQ(0, run.nExitCode);
-      EXPECT_EQ(0, run.nResult) << "a failed call must fail the whole operation";
-      EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
-    } else {
-      EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
-    }
+    return RunFaultChild(dir / "work", strMode, nPoint,
+                         {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"),
+                          ToProgramPath(dir / "client.pak")});
   }
 
   // Opens the client as the next run would and checks that it is the old
@@ -368,6 +382,90 @@ TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
   pack.Close();
   EXPECT_EQ(replacement.Bytes(), ReadFileBytes(other.Path() / "client.pak"));
   EXPECT_FALSE(fs::exists(other.Path() / "client.pak.journal"));
+}
+
+// A build that deletes its sources, interrupted at every point and after
+// it returned: the pack is the old one or the complete new one, and no
+// source is gone unless the new pack is complete.
+TEST(BuildCrashTest, NoSourceIsGoneWithoutTheCompletePack) {
+  const std::map<std::string, std::string> mapSources = {
+      {"a.txt", "alpha"}, {"b.txt", "bravo"}, {"sub/c.txt", "charlie"}};
+  CTestPack old("client");
+  old.AddEntry("client\\old.txt", "old", "o1");
+  old.AddTreeForEntries();
+  auto lay = [&](const fs::path& dir) {
+    for (const auto& item : mapSources) {
+      fs::create_directories((dir / "client" / item.first).parent_path());
+      WriteFileBytes(dir / "client" / item.first, item.second);
+    }
+    fs::create_directories(dir / "out");
+    old.WriteTo(dir / "out/client.pak");
+  };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunFaultChild(dir, strMode, nPoint, {"--build", ToProgramPath(dir / "client"), ToProgramPath(dir / "out")});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const CChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  const std::string strNew = ReadFileBytes(counted.Path() / "out/client.pak");
+  ASSERT_NE(old.Bytes(), strNew);
+
+  unsigned nTested = 0;
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      const CChildRun result = run(dir.Path(), pszMode, nPoint);
+      ASSERT_TRUE(result.bEnded);
+      // A source that cannot be deleted stays; the build has succeeded.
+      EXPECT_EQ(IsFailMode(pszMode) ? 0 : kFaultExitCode, result.nExitCode);
+      const std::string strPack = ReadFileBytes(dir.Path() / "out/client.pak");
+      const bool bNew = strPack == strNew;
+      EXPECT_TRUE(bNew || strPack == old.Bytes()) << "the pack is neither the old one nor the new one";
+      for (const auto& item : mapSources) {
+        const fs::path source = dir.Path() / "client" / item.first;
+        if (fs::exists(source)) {
+          EXPECT_EQ(item.second, ReadFileBytes(source));
+        } else {
+          EXPECT_TRUE(bNew) << item.first << " is gone beside the old pack";
+        }
+      }
+      ++nTested;
+      if (HasFatalFailure()) return;
+    }
+  }
+  std::cout << "build: " << count.nPoints << " points, " << nTested << " interrupted builds\n";
+}
+
+// version.ver is written under a temporary name and moved over the old one:
+// at every point it holds the old version or the new one, and the new one
+// once the call returned.
+TEST(VersionCrashTest, VersionFileIsOldOrNew) {
+  auto lay = [](const fs::path& dir) { WriteFileBytes(dir / "version.ver", "1.01"); };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunFaultChild(dir, strMode, nPoint, {"--version", ToProgramPath(dir), "1.02"});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const CChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  EXPECT_EQ("1.02", ReadFileBytes(counted.Path() / "version.ver"));
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      const CChildRun result = run(dir.Path(), pszMode, nPoint);
+      ExpectExit(result, pszMode);
+      const std::string strVersion = ReadFileBytes(dir.Path() / "version.ver");
+      EXPECT_TRUE(strVersion == "1.01" || strVersion == "1.02") << strVersion;
+      if (nPoint > count.nPoints) {
+        EXPECT_EQ("1.02", strVersion) << "the write returned";
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 // the destination only once it is complete and flushed, so a build that
 // fails part way leaves no half-written pack and keeps an older pack of the
 // same name intact. Source files are deleted (bDeleteSrc) only after that
-// move, and only those whose entry was recorded.
+// move is on disk (written through), and only those whose entry was
+// recorded.
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -180,7 +181,10 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   m_mapDirBefore = m_pack.m_mapDir;
   bool bOk = WritePack();
   m_pack.m_hBuildFile.Reset();
-  bOk = bOk && MoveFileExA(strWorkPath.c_str(), strPackPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // Written through: the sources may be deleted next, and a power cut must
+  // not keep their deletion but lose the pack's rename.
+  bOk = bOk &&
+        MoveFileExA(strWorkPath.c_str(), strPackPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!bOk) {
     DWORD dwError = GetLastError();
     DeleteFileA(strWorkPath.c_str());
