@@ -344,6 +344,48 @@ TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome
   }
 }
 
+// The updater merges, then writes version.ver. Whatever stops it, the pair
+// is never the old pack under the new version. (version.ver lies in a
+// directory of its own here, so that its write-through move does not make
+// the merge's commit durable in passing.)
+TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
+  auto lay = [](const fs::path& dir) {
+    Lay(dir);
+    fs::create_directory(dir / "game");
+    WriteFileBytes(dir / "game/version.ver", "1.01");
+  };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunFaultChild(dir / "work", strMode, nPoint,
+                         {"--merge-version", ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak"),
+                          ToProgramPath(dir / "game"), "1.02"});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const CChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  ASSERT_EQ("1.02", ReadFileBytes(counted.Path() / "game/version.ver"));
+
+  int nNew = 0;
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      ExpectExit(run(dir.Path(), pszMode, nPoint), pszMode);
+      const bool bNew = ExpectOldOrNew(dir.Path());
+      const std::string strVersion = ReadFileBytes(dir.Path() / "game/version.ver");
+      EXPECT_TRUE(strVersion == "1.01" || strVersion == "1.02") << strVersion;
+      EXPECT_FALSE(!bNew && strVersion == "1.02") << "the new version names the old pack";
+      if (bNew) {
+        EXPECT_EQ(*s_pNewLoose, LooseFiles(dir.Path() / "work"));
+        ++nNew;
+      }
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GT(nNew, 0);
+}
+
 // What durability costs a merge: the flushes of the journal, of each loose
 // file and of the pack, and the directory syncs of the journal's and each
 // loose file's move, of each new directory and of the journal's removal.
