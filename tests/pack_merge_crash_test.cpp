@@ -6,11 +6,13 @@
 // Each injected merge runs in a child process of its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fault_inject.h"
@@ -384,6 +386,59 @@ TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
     }
   }
   EXPECT_GT(nNew, 0);
+}
+
+// Two updaters merging into one client at once. The first runs in a child
+// process that holds still at a point: before it wrote anything, and once
+// everything but the commit is written. Meanwhile a second merge, in a
+// process of its own, fails with ERROR_SHARING_VIOLATION and changes
+// nothing, and an open of the client fails the same way rather than roll
+// the first merge back under it. The first then ends as if alone.
+TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  ASSERT_EQ(1, count.nResult);
+  for (const uint32_t nPause : {1u, count.nPoints}) {
+    SCOPED_TRACE("the first merge holds at point " + std::to_string(nPause));
+    CTempDir dir;
+    Lay(dir.Path());
+    const std::vector<std::string> vecMerge = {ToProgramPath(dir.Path() / "update.pak"),
+                                               ToProgramPath(dir.Path() / "client.pak")};
+    CChildProcess first(MERGE_CHILD_EXE, {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
+                        dir.Path() / "work");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(dir.Path() / "work/paused") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(dir.Path() / "work/paused"));
+    const std::string strPack = ReadFileBytes(dir.Path() / "client.pak");
+    const bool bJournal = fs::exists(dir.Path() / "client.pak.journal");
+    EXPECT_EQ(nPause > 1, bJournal);
+    const std::string strJournal = bJournal ? ReadFileBytes(dir.Path() / "client.pak.journal") : std::string();
+
+    const CChildRun second = RunFaultChild(dir.Path() / "work", "count", 0, vecMerge);
+    EXPECT_EQ(0, second.nResult);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), second.nError);
+    if (bJournal) {
+      CPackFile reader;
+      EXPECT_FALSE(reader.Open(ToProgramPath(dir.Path() / "client.pak")));
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    }
+    EXPECT_TRUE(strPack == ReadFileBytes(dir.Path() / "client.pak")) << "the pack changed under the first merge";
+    EXPECT_EQ(bJournal, fs::exists(dir.Path() / "client.pak.journal"));
+    if (bJournal) {
+      EXPECT_TRUE(strJournal == ReadFileBytes(dir.Path() / "client.pak.journal")) << "the journal changed";
+    }
+
+    WriteFileBytes(dir.Path() / "work/resume", "");
+    ASSERT_TRUE(first.Wait(60000));
+    int nResult = -1;
+    std::sscanf(first.Output().c_str(), "result %d", &nResult);
+    EXPECT_EQ(1, nResult);
+    EXPECT_TRUE(*s_pNew == ReadFileBytes(dir.Path() / "client.pak"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal"));
+  }
 }
 
 // What durability costs a merge: the flushes of the journal, of each loose

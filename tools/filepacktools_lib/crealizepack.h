@@ -52,7 +52,9 @@ class CPackFile {
   // A directory record that does not begin with the root name and a
   // backslash is not placed in the tree. A journal that an interrupted merge
   // left beside the pack (<path>.journal) is applied first, giving back the
-  // pack as it was before that merge; Open fails when that cannot be done.
+  // pack as it was before that merge; Open fails when that cannot be done,
+  // and with ERROR_SHARING_VIOLATION, leaving journal and pack alone, while
+  // a merge of the pack still runs.
   bool Open(std::string strPath);
 
   // Opens a pack as Open does, except that a file that may only be read
@@ -433,9 +435,11 @@ class CRealizePack {
   // that would land on either pack or its journal or need a path of
   // MAX_PATH or more, a client whose blobs overlap, a new entry below a
   // file or named like a directory of the tree); when the client would
-  // reach 4 GiB or its journal cannot be written; or when an entry cannot
-  // be decoded or a write fails (the merge is rolled back; loose files
-  // written before stay). Only when the directory cannot be synced after
+  // reach 4 GiB or its journal cannot be written; when another merge of
+  // the client runs (ERROR_SHARING_VIOLATION: one merge of a pack at a
+  // time, whatever process runs it); or when an entry cannot be decoded or
+  // a write fails (the merge is rolled back; loose files written before
+  // stay). Only when the directory cannot be synced after
   // the journal's removal does 0 come with the merged pack.
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 

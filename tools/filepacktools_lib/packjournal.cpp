@@ -321,6 +321,33 @@ bool ApplyJournal(const std::string& strPackPath, CJournalIn& journal, const CJo
          journal.Apply(hPack.Get(), header) && FlushFileBuffers(hPack.Get());
 }
 
+// Restores with the merge lock held, or where no merge can run.
+bool Restore(const std::string& strPackPath) {
+  // A journal that never got its final name was never used.
+  const std::string strTemp = JournalTempPath(strPackPath);
+  if (GetFileAttributesA(strTemp.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(strTemp.c_str());
+  const std::string strJournal = JournalPath(strPackPath);
+  if (!HasJournal(strPackPath)) return true;
+  bool bStale = false;
+  bool bOk = false;
+  {
+    CScopedHandle hJournal(CreateFileA(strJournal.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hJournal) return false;
+    uint64_t qwSize = 0;
+    if (!FileSize(hJournal.Get(), qwSize)) return false;
+    CJournalIn journal(hJournal.Get(), qwSize);
+    CJournalHeader header;
+    uint64_t qwRangesEnd = 0;
+    const CJournalIn::Result result = journal.Check(header, qwRangesEnd);
+    if (result == CJournalIn::Result::kReadFailed) return false;
+    if (result == CJournalIn::Result::kDamaged) bStale = true;
+    if (!bStale) bOk = ApplyJournal(strPackPath, journal, header, qwRangesEnd, bStale);
+  }
+  if (bStale) return DropJournal(strJournal);
+  return bOk && RemoveJournal(strPackPath);
+}
+
 }  // namespace
 
 std::string JournalPath(const std::string& strPackPath) { return strPackPath + kJournalSuffix; }
@@ -363,30 +390,14 @@ bool WriteJournal(const std::string& strPackPath, HANDLE hPack, const PackHeader
 }
 
 bool RestoreFromJournal(const std::string& strPackPath) {
-  // A journal that never got its final name was never used.
-  const std::string strTemp = JournalTempPath(strPackPath);
-  if (GetFileAttributesA(strTemp.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(strTemp.c_str());
-  const std::string strJournal = JournalPath(strPackPath);
-  if (!HasJournal(strPackPath)) return true;
-  bool bStale = false;
-  bool bOk = false;
-  {
-    CScopedHandle hJournal(CreateFileA(strJournal.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hJournal) return false;
-    uint64_t qwSize = 0;
-    if (!FileSize(hJournal.Get(), qwSize)) return false;
-    CJournalIn journal(hJournal.Get(), qwSize);
-    CJournalHeader header;
-    uint64_t qwRangesEnd = 0;
-    const CJournalIn::Result result = journal.Check(header, qwRangesEnd);
-    if (result == CJournalIn::Result::kReadFailed) return false;
-    if (result == CJournalIn::Result::kDamaged) bStale = true;
-    if (!bStale) bOk = ApplyJournal(strPackPath, journal, header, qwRangesEnd, bStale);
-  }
-  if (bStale) return DropJournal(strJournal);
-  return bOk && RemoveJournal(strPackPath);
+  if (!HasJournal(strPackPath) && GetFileAttributesA(JournalTempPath(strPackPath).c_str()) == INVALID_FILE_ATTRIBUTES)
+    return true;
+  CPackLock lock;
+  if (!lock.Take(strPackPath) && lock.Busy()) return false;
+  return Restore(strPackPath);
 }
+
+bool RestoreFromJournal(const std::string& strPackPath, const CPackLock& /*held*/) { return Restore(strPackPath); }
 
 bool RemoveJournal(const std::string& strPackPath) {
   const std::string strJournal = JournalPath(strPackPath);

@@ -10,6 +10,8 @@
 // MergePack plans the placement first, saves an undo journal of every byte
 // it will overwrite (packjournal.cpp explains the method), then writes. A
 // merge that fails, or is interrupted, gives back exactly the old pack.
+// Two merges of one pack, in two processes say, never interleave: each
+// holds the pack's merge lock (packlock.h) from before it reads the pack.
 #include <cassert>
 #include <cstring>
 #include <set>
@@ -18,6 +20,7 @@
 #include "tools/filepacktools_lib/fileio.h"
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packjournal.h"
+#include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packmerger.h"
 
 namespace {
@@ -60,12 +63,16 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   // The update is only read, so a read-only one will do.
   if (!m_pSrcPack->OpenForReading(pszSrcPack)) return 0;
 
+  // One merge of a pack at a time: the lock is taken before the target is
+  // read, so a second merge fails here (ERROR_SHARING_VIOLATION) having
+  // changed nothing, and held until the end, restore included.
   // A target that does not open completely is never written: saving it
   // would drop what did not load. Nothing is written before the journal is
   // safe on disk; after that any failure puts the old pack back.
+  CPackLock lock;
   CPackMerger merger(*m_pTarPack, *m_pSrcPack);
-  bool bOk = m_pTarPack->Open(pszTarPack) && merger.Check(pszSrcPack, pszTarPack, CurrentDirectory()) &&
-             merger.Plan() &&
+  bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock) && m_pTarPack->Open(pszTarPack) &&
+             merger.Check(pszSrcPack, pszTarPack, CurrentDirectory()) && merger.Plan() &&
              WriteJournal(pszTarPack, m_pTarPack->m_hPackFile.Get(), CPackMerger::SavedHeader(*m_pTarPack),
                           merger.WriteRanges());
   const bool bJournaled = bOk;
@@ -77,7 +84,7 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   m_pSrcPack->Close();
   m_pTarPack->Close();
   // When even this fails, the journal stays and the next Open restores.
-  if (!bOk && bJournaled) RestoreFromJournal(pszTarPack);
+  if (!bOk && bJournaled) RestoreFromJournal(pszTarPack, lock);
   if (!bOk) SetLastError(dwError);
   return bOk ? 1 : 0;
 }
