@@ -346,8 +346,8 @@ TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome
   }
 }
 
-// The updater merges, then writes version.ver. Whatever stops it, the pair
-// is never the old pack under the new version. (version.ver lies in a
+// The updater merges, then writes version.ver. Whatever point a power cut
+// hits, the pair is never the old pack under the new version. (version.ver lies in a
 // directory of its own here, so that its write-through move does not make
 // the merge's commit durable in passing.)
 TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
@@ -368,7 +368,7 @@ TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
   ASSERT_EQ("1.02", ReadFileBytes(counted.Path() / "game/version.ver"));
 
   int nNew = 0;
-  for (const char* pszMode : kModes) {
+  for (const char* pszMode : kPowerCutModes) {
     for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
       CTempDir dir;
