@@ -1,11 +1,13 @@
-// The fault injector's counting and its undo records (see faultinject.h).
+// The fault injector's counting and the undo records of file contents (see
+// fault_inject.h; directory operations are in fault_dir_ops.cpp).
 #include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/fault_dir_ops.h"
 #include "platform/fault_hook.h"
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
 #include "platform/win32.h"
 
 bool g_bFaultArmed = false;
@@ -35,6 +37,9 @@ struct CFaultState {
   FaultMode eMode = FaultMode::kCount;
   uint32_t nPoint = 0;
   uint32_t nSeen = 0;
+  uint32_t nFlushes = 0;
+  uint32_t nPausePoint = 0;
+  void (*pfnPause)() = nullptr;
   bool bStopped = false;
   std::vector<CFaultFile> vecFile;
   std::vector<CUndoRecord> vecUndo;
@@ -59,6 +64,11 @@ bool IsTorn() {
 Verdict NextPoint() {
   if (g_faultState.bStopped) return Verdict::kFail;  // the program is gone
   const uint32_t nAt = ++g_faultState.nSeen;
+  if (nAt == g_faultState.nPausePoint && g_faultState.pfnPause != nullptr) {
+    g_bFaultArmed = false;  // what the pause does is not the program's
+    g_faultState.pfnPause();
+    g_bFaultArmed = true;
+  }
   switch (g_faultState.eMode) {
     case FaultMode::kCount:
       return Verdict::kGo;
@@ -140,13 +150,23 @@ void FaultInjectArm(FaultMode eMode, uint32_t nPoint) {
   g_bFaultArmed = true;
 }
 
+void FaultInjectPauseAt(uint32_t nPoint, void (*pfnPause)()) {
+  g_faultState.nPausePoint = nPoint;
+  g_faultState.pfnPause = pfnPause;
+}
+
 void FaultInjectDisarm() {
   g_bFaultArmed = false;
   CloseAll();
+  FaultDirOpsForget();
   g_faultState = CFaultState();
 }
 
 uint32_t FaultInjectPoints() { return g_faultState.nSeen; }
+
+uint32_t FaultInjectFlushes() { return g_faultState.nFlushes; }
+
+bool FaultPowerCutArmed() { return g_bFaultArmed && IsPowerCut() && !g_faultState.bStopped; }
 
 void FaultInjectStop() {
   if (IsPowerCut()) {
@@ -161,8 +181,12 @@ void FaultInjectStop() {
       FaultOsWriteAt(hOwn, g_faultState.qwTornOffset, g_faultState.strTornBytes.data(),
                      g_faultState.strTornBytes.size());
     }
+    // Our handles would keep Windows from deleting or moving the files.
+    CloseAll();
+    FaultDirOpsPowerCut(IsTorn());
   }
   CloseAll();
+  FaultDirOpsForget();
   FaultOsExit(kFaultExitCode);
 }
 
@@ -182,13 +206,14 @@ bool FaultHookWrite(intptr_t hFile, const void* pData, uint32_t dwSize, bool bAt
       FaultOsWriteAt(hFile, qwOffset, pData, dwTorn);
     }
   }
-  if (verdict == Verdict::kGo && IsPowerCut()) RecordUndo(hFile, qwOffset, dwSize);
+  if (verdict == Verdict::kGo && IsPowerCut() && !FaultOsIsWriteThrough(hFile)) RecordUndo(hFile, qwOffset, dwSize);
   return Answer(verdict);
 }
 
 bool FaultHookFlush(intptr_t hFile) {
   if (!FaultOsIsDiskFile(hFile)) return true;
   const Verdict verdict = NextPoint();
+  if (verdict == Verdict::kGo) ++g_faultState.nFlushes;
   if (verdict == Verdict::kGo && IsPowerCut()) ForgetFile(FileOf(hFile));
   return Answer(verdict);
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/durable_replace.h"
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
 #include "platform/file_io.h"
 #include "tests/support/temp_dir.h"
 

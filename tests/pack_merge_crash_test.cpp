@@ -6,14 +6,16 @@
 // Each injected merge runs in a child process of its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
@@ -25,6 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kModes[] = {"fail", "fail-onward", "stop", "stop-torn", "power-cut", "power-cut-torn"};
+const char* const kPowerCutModes[] = {"power-cut", "power-cut-torn"};
 
 bool IsFailMode(const std::string& strMode) { return strMode.compare(0, 4, "fail") == 0; }
 
@@ -66,6 +69,8 @@ struct CChildRun {
   int nResult = -1;
   unsigned long nError = 0;
   unsigned nPoints = 0;
+  unsigned nFlushes = 0;
+  unsigned nSyncs = 0;
 };
 
 // The loose files below a work directory, by relative path (temporary
@@ -81,6 +86,39 @@ std::map<std::string, std::string> LooseFiles(const fs::path& work) {
 bool IsPartial(const std::string& strPath) {
   const std::string strSuffix = ".~partial";
   return strPath.size() > strSuffix.size() && strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+}
+
+// Runs merge_fault_child in workDir with MODE, POINT and the operation's
+// arguments.
+CChildRun RunFaultChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
+                        const std::vector<std::string>& vecOpArgs) {
+  std::vector<std::string> vecArgs = {"merge_fault_child", strMode, std::to_string(nPoint)};
+  vecArgs.insert(vecArgs.end(), vecOpArgs.begin(), vecOpArgs.end());
+  CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, workDir, 60000);
+  CChildRun run;
+  run.bEnded = result.bEnded;
+  run.nExitCode = result.nExitCode;
+  std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u flushes %u syncs %u", &run.nResult,
+              &run.nError, &run.nPoints, &run.nFlushes, &run.nSyncs);
+  return run;
+}
+
+// What the child's exit says about the mode it ran in.
+void ExpectExit(const CChildRun& run, const std::string& strMode) {
+  ASSERT_TRUE(run.bEnded);
+  if (IsFailMode(strMode)) {
+    EXPECT_EQ(0, run.nExitCode);
+    EXPECT_EQ(0, run.nResult) << "a failed call must fail the whole operation";
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
+  } else {
+    EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
+  }
+}
+
+// The points a run in strMode covers: each of the nPoints, and for a power
+// cut also the moment after the call returned.
+uint32_t LastPoint(const std::string& strMode, uint32_t nPoints) {
+  return strMode.compare(0, 9, "power-cut") == 0 ? nPoints + 1 : nPoints;
 }
 
 class MergeCrashTest : public ::testing::Test {
@@ -118,27 +156,9 @@ class MergeCrashTest : public ::testing::Test {
 
   // Runs the child with MODE and POINT on the pack set in dir.
   static CChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
-    const std::vector<std::string> vecArgs = {
-        "merge_fault_child", strMode, std::to_string(nPoint),
-        bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak")};
-    CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, dir / "work", 60000);
-    CChildRun run;
-    run.bEnded = result.bEnded;
-    run.nExitCode = result.nExitCode;
-    std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u", &run.nResult, &run.nError, &run.nPoints);
-    return run;
-  }
-
-  // What the child's exit says about the mode it ran in.
-  static void ExpectExit(const CChildRun& run, const std::string& strMode) {
-    ASSERT_TRUE(run.bEnded);
-    if (IsFailMode(strMode)) {
-      EXPECT_EQ(0, run.nExitCode);
-      EXPECT_EQ(0, run.nResult) << "a failed call must fail the whole operation";
-      EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
-    } else {
-      EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
-    }
+    return RunFaultChild(dir / "work", strMode, nPoint,
+                         {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"),
+                          ToProgramPath(dir / "client.pak")});
   }
 
   // Opens the client as the next run would and checks that it is the old
@@ -191,10 +211,10 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
   const CChildRun count = RunChild(counted.Path(), "count", 0, false);
   ASSERT_EQ(1, count.nResult);
   EXPECT_EQ(*s_pNew, ReadFileBytes(counted.Path() / "client.pak")) << "the child's merge differs";
-  // Journal (write, flush, rename), two loose files (write, flush, rename
-  // each), seven blobs, the save (index, end of file, header, flush) and
-  // the journal's removal.
-  ASSERT_EQ(3u + 6u + 7u + 4u + 1u, count.nPoints);
+  // Journal (create, write, flush, rename), two loose files (create, write,
+  // flush, rename each) and the two new directories of one, seven blobs,
+  // the save (index, end of file, header, flush) and the journal's removal.
+  ASSERT_EQ(4u + 8u + 2u + 7u + 4u + 1u, count.nPoints);
 
   unsigned nTested = 0;
   int nOld = 0;
@@ -291,6 +311,149 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   RecordProperty("restore_write_points", static_cast<int>(restore.nPoints));
 }
 
+// A merge that returned has committed: a power cut right after it (with the
+// last directory operation landed first, or not) leaves exactly the merged
+// pack and every loose file. The restore likewise: its journal is gone for
+// good once the open returned.
+TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  for (const char* pszMode : kPowerCutModes) {
+    SCOPED_TRACE(pszMode);
+    CTempDir dir;
+    Lay(dir.Path());
+    const CChildRun run = RunChild(dir.Path(), pszMode, count.nPoints + 1, false);
+    EXPECT_EQ(1, run.nResult);
+    EXPECT_EQ(kFaultExitCode, run.nExitCode);
+    EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal")) << "the commit was lost";
+    EXPECT_TRUE(ExpectOldOrNew(dir.Path()));
+    EXPECT_EQ(*s_pNewLoose, LooseFiles(dir.Path() / "work"));
+
+    // Stopped before the commit, then restored by an open that returned.
+    CTempDir counting;
+    CTempDir restored;
+    for (const CTempDir* pDir : {&counting, &restored}) {
+      Lay(pDir->Path());
+      ASSERT_EQ(kFaultExitCode, RunChild(pDir->Path(), "stop", count.nPoints, false).nExitCode);
+    }
+    const CChildRun restore = RunChild(counting.Path(), "count", 0, true);
+    const CChildRun cut = RunChild(restored.Path(), pszMode, restore.nPoints + 1, true);
+    EXPECT_EQ(1, cut.nResult);
+    EXPECT_EQ(kFaultExitCode, cut.nExitCode);
+    EXPECT_FALSE(fs::exists(restored.Path() / "client.pak.journal")) << "the restore's end was lost";
+    EXPECT_EQ(*s_pOld, ReadFileBytes(restored.Path() / "client.pak"));
+  }
+}
+
+// The updater merges, then writes version.ver. Whatever point a power cut
+// hits, the pair is never the old pack under the new version. (version.ver lies in a
+// directory of its own here, so that its write-through move does not make
+// the merge's commit durable in passing.)
+TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
+  auto lay = [](const fs::path& dir) {
+    Lay(dir);
+    fs::create_directory(dir / "game");
+    WriteFileBytes(dir / "game/version.ver", "1.01");
+  };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunFaultChild(dir / "work", strMode, nPoint,
+                         {"--merge-version", ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak"),
+                          ToProgramPath(dir / "game"), "1.02"});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const CChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  ASSERT_EQ("1.02", ReadFileBytes(counted.Path() / "game/version.ver"));
+
+  int nNew = 0;
+  for (const char* pszMode : kPowerCutModes) {
+    for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      ExpectExit(run(dir.Path(), pszMode, nPoint), pszMode);
+      const bool bNew = ExpectOldOrNew(dir.Path());
+      const std::string strVersion = ReadFileBytes(dir.Path() / "game/version.ver");
+      EXPECT_TRUE(strVersion == "1.01" || strVersion == "1.02") << strVersion;
+      EXPECT_FALSE(!bNew && strVersion == "1.02") << "the new version names the old pack";
+      if (bNew) {
+        EXPECT_EQ(*s_pNewLoose, LooseFiles(dir.Path() / "work"));
+        ++nNew;
+      }
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GT(nNew, 0);
+}
+
+// Two updaters merging into one client at once. The first runs in a child
+// process that holds still at a point: before it wrote anything, and once
+// everything but the commit is written. Meanwhile a second merge, in a
+// process of its own, fails with ERROR_SHARING_VIOLATION and changes
+// nothing, and an open of the client fails the same way rather than roll
+// the first merge back under it. The first then ends as if alone.
+TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  ASSERT_EQ(1, count.nResult);
+  for (const uint32_t nPause : {1u, count.nPoints}) {
+    SCOPED_TRACE("the first merge holds at point " + std::to_string(nPause));
+    CTempDir dir;
+    Lay(dir.Path());
+    const std::vector<std::string> vecMerge = {ToProgramPath(dir.Path() / "update.pak"),
+                                               ToProgramPath(dir.Path() / "client.pak")};
+    CChildProcess first(MERGE_CHILD_EXE, {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
+                        dir.Path() / "work");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(dir.Path() / "work/paused") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(dir.Path() / "work/paused"));
+    const std::string strPack = ReadFileBytes(dir.Path() / "client.pak");
+    const bool bJournal = fs::exists(dir.Path() / "client.pak.journal");
+    EXPECT_EQ(nPause > 1, bJournal);
+    const std::string strJournal = bJournal ? ReadFileBytes(dir.Path() / "client.pak.journal") : std::string();
+
+    const CChildRun second = RunFaultChild(dir.Path() / "work", "count", 0, vecMerge);
+    EXPECT_EQ(0, second.nResult);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), second.nError);
+    if (bJournal) {
+      CPackFile reader;
+      EXPECT_FALSE(reader.Open(ToProgramPath(dir.Path() / "client.pak")));
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    }
+    EXPECT_TRUE(strPack == ReadFileBytes(dir.Path() / "client.pak")) << "the pack changed under the first merge";
+    EXPECT_EQ(bJournal, fs::exists(dir.Path() / "client.pak.journal"));
+    if (bJournal) {
+      EXPECT_TRUE(strJournal == ReadFileBytes(dir.Path() / "client.pak.journal")) << "the journal changed";
+    }
+
+    WriteFileBytes(dir.Path() / "work/resume", "");
+    ASSERT_TRUE(first.Wait(60000));
+    int nResult = -1;
+    std::sscanf(first.Output().c_str(), "result %d", &nResult);
+    EXPECT_EQ(1, nResult);
+    EXPECT_TRUE(*s_pNew == ReadFileBytes(dir.Path() / "client.pak"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal"));
+  }
+}
+
+// What durability costs a merge: the flushes of the journal, of each loose
+// file and of the pack, and the directory syncs of the journal's and each
+// loose file's move, of each new directory and of the journal's removal.
+TEST_F(MergeCrashTest, DurabilityCost) {
+  CTempDir dir;
+  Lay(dir.Path());
+  const CChildRun count = RunChild(dir.Path(), "count", 0, false);
+  ASSERT_EQ(1, count.nResult);
+  std::cout << "merge: " << count.nFlushes << " flushes, " << count.nSyncs << " directory syncs\n";
+  EXPECT_EQ(1u + 2u + 1u, count.nFlushes);
+  EXPECT_EQ(1u + 2u + 2u + 1u, count.nSyncs);
+}
+
 // Leftovers of a journal that never became complete do not count.
 TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
   CTempDir dir;
@@ -316,6 +479,90 @@ TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
   pack.Close();
   EXPECT_EQ(replacement.Bytes(), ReadFileBytes(other.Path() / "client.pak"));
   EXPECT_FALSE(fs::exists(other.Path() / "client.pak.journal"));
+}
+
+// A build that deletes its sources, interrupted at every point and after
+// it returned: the pack is the old one or the complete new one, and no
+// source is gone unless the new pack is complete.
+TEST(BuildCrashTest, NoSourceIsGoneWithoutTheCompletePack) {
+  const std::map<std::string, std::string> mapSources = {
+      {"a.txt", "alpha"}, {"b.txt", "bravo"}, {"sub/c.txt", "charlie"}};
+  CTestPack old("client");
+  old.AddEntry("client\\old.txt", "old", "o1");
+  old.AddTreeForEntries();
+  auto lay = [&](const fs::path& dir) {
+    for (const auto& item : mapSources) {
+      fs::create_directories((dir / "client" / item.first).parent_path());
+      WriteFileBytes(dir / "client" / item.first, item.second);
+    }
+    fs::create_directories(dir / "out");
+    old.WriteTo(dir / "out/client.pak");
+  };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunFaultChild(dir, strMode, nPoint, {"--build", ToProgramPath(dir / "client"), ToProgramPath(dir / "out")});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const CChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  const std::string strNew = ReadFileBytes(counted.Path() / "out/client.pak");
+  ASSERT_NE(old.Bytes(), strNew);
+
+  unsigned nTested = 0;
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      const CChildRun result = run(dir.Path(), pszMode, nPoint);
+      ASSERT_TRUE(result.bEnded);
+      // A source that cannot be deleted stays; the build has succeeded.
+      EXPECT_EQ(IsFailMode(pszMode) ? 0 : kFaultExitCode, result.nExitCode);
+      const std::string strPack = ReadFileBytes(dir.Path() / "out/client.pak");
+      const bool bNew = strPack == strNew;
+      EXPECT_TRUE(bNew || strPack == old.Bytes()) << "the pack is neither the old one nor the new one";
+      for (const auto& item : mapSources) {
+        const fs::path source = dir.Path() / "client" / item.first;
+        if (fs::exists(source)) {
+          EXPECT_EQ(item.second, ReadFileBytes(source));
+        } else {
+          EXPECT_TRUE(bNew) << item.first << " is gone beside the old pack";
+        }
+      }
+      ++nTested;
+      if (HasFatalFailure()) return;
+    }
+  }
+  std::cout << "build: " << count.nPoints << " points, " << nTested << " interrupted builds\n";
+}
+
+// version.ver is written under a temporary name and moved over the old one:
+// at every point it holds the old version or the new one, and the new one
+// once the call returned.
+TEST(VersionCrashTest, VersionFileIsOldOrNew) {
+  auto lay = [](const fs::path& dir) { WriteFileBytes(dir / "version.ver", "1.01"); };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunFaultChild(dir, strMode, nPoint, {"--version", ToProgramPath(dir), "1.02"});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const CChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  EXPECT_EQ("1.02", ReadFileBytes(counted.Path() / "version.ver"));
+  for (const char* pszMode : kModes) {
+    for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      const CChildRun result = run(dir.Path(), pszMode, nPoint);
+      ExpectExit(result, pszMode);
+      const std::string strVersion = ReadFileBytes(dir.Path() / "version.ver");
+      EXPECT_TRUE(strVersion == "1.01" || strVersion == "1.02") << strVersion;
+      if (nPoint > count.nPoints) {
+        EXPECT_EQ("1.02", strVersion) << "the write returned";
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -148,4 +148,78 @@ TEST_F(PlatformShareTest, ParentSeesTheChildsShareModeUntilItExits) {
   for (int nFd : {anReady[0], anReady[1], anRelease[0], anRelease[1]}) close(nFd);
 }
 
+// Byte-range locks as LockFileEx takes them: held by the handle, whichever
+// process it lives in, beside the share-mode records without touching them.
+BOOL LockAt(HANDLE hFile, uint64_t qwOffset, DWORD dwFlags) {
+  OVERLAPPED overlapped = {};
+  overlapped.Offset = static_cast<DWORD>(qwOffset);
+  overlapped.OffsetHigh = static_cast<DWORD>(qwOffset >> 32);
+  return LockFileEx(hFile, dwFlags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &overlapped);
+}
+
+BOOL UnlockAt(HANDLE hFile, uint64_t qwOffset) {
+  OVERLAPPED overlapped = {};
+  overlapped.Offset = static_cast<DWORD>(qwOffset);
+  overlapped.OffsetHigh = static_cast<DWORD>(qwOffset >> 32);
+  return UnlockFileEx(hFile, 0, 1, 0, &overlapped);
+}
+
+TEST_F(PlatformShareTest, ByteRangeLocksConflictBetweenHandles) {
+  const uint64_t qwFar = uint64_t(1) << 32;
+  CHandlePtr spFirst = Open(m_strPath, GENERIC_READ | GENERIC_WRITE, kShareAll);
+  CHandlePtr spSecond = Open(m_strPath, GENERIC_READ | GENERIC_WRITE, kShareAll);
+  ASSERT_TRUE(LockAt(spFirst.get(), qwFar, LOCKFILE_EXCLUSIVE_LOCK));
+  EXPECT_FALSE(LockAt(spSecond.get(), qwFar, LOCKFILE_EXCLUSIVE_LOCK));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_LOCK_VIOLATION), GetLastError());
+  EXPECT_FALSE(LockAt(spSecond.get(), qwFar, 0));
+  EXPECT_TRUE(LockAt(spSecond.get(), qwFar + 1, LOCKFILE_EXCLUSIVE_LOCK)) << "the next byte is free";
+  // The share modes are not disturbed by the locks, nor the locks by them.
+  EXPECT_EQ(TryOpen(m_strPath, GENERIC_READ, kShareAll), kOk);
+  EXPECT_EQ(TryOpen(m_strPath, GENERIC_READ, FILE_SHARE_READ), kViolation);
+
+  ASSERT_TRUE(UnlockAt(spFirst.get(), qwFar));
+  EXPECT_TRUE(LockAt(spSecond.get(), qwFar, 0));
+  EXPECT_TRUE(LockAt(spFirst.get(), qwFar, 0)) << "shared locks share";
+  EXPECT_FALSE(LockAt(spFirst.get(), qwFar + 1, 0));
+  // Closing a handle releases what it held.
+  spSecond.reset();
+  EXPECT_TRUE(LockAt(spFirst.get(), qwFar + 1, LOCKFILE_EXCLUSIVE_LOCK));
+
+  OVERLAPPED overlapped = {};
+  EXPECT_FALSE(LockFileEx(spFirst.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 0, 0, &overlapped)) << "zero length";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  overlapped.OffsetHigh = 0x7FFFFFFF;
+  overlapped.Offset = 0xFFFF0000;
+  EXPECT_FALSE(LockFileEx(spFirst.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &overlapped)) << "the share-mode records";
+}
+
+TEST_F(PlatformShareTest, AByteRangeLockLastsAsLongAsTheProcessHoldingIt) {
+  const uint64_t qwFar = uint64_t(1) << 32;
+  int anReady[2];
+  int anRelease[2];
+  ASSERT_EQ(pipe(anReady), 0);
+  ASSERT_EQ(pipe(anRelease), 0);
+  const std::string strPath = m_strPath;
+  pid_t nPid = fork();
+  if (nPid == 0) {
+    HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    char ch = hFile != INVALID_HANDLE_VALUE && LockAt(hFile, qwFar, LOCKFILE_EXCLUSIVE_LOCK) ? 'y' : 'n';
+    ssize_t nIgnored = write(anReady[1], &ch, 1);
+    nIgnored = read(anRelease[0], &ch, 1);
+    (void)nIgnored;
+    _exit(0);  // neither unlocked nor closed
+  }
+  char ch = 0;
+  ASSERT_EQ(read(anReady[0], &ch, 1), 1);
+  ASSERT_EQ(ch, 'y');
+  CHandlePtr spFile = Open(m_strPath, GENERIC_READ | GENERIC_WRITE, kShareAll);
+  EXPECT_FALSE(LockAt(spFile.get(), qwFar, LOCKFILE_EXCLUSIVE_LOCK));
+  ASSERT_EQ(write(anRelease[1], "x", 1), 1);
+  int nStatus = 0;
+  waitpid(nPid, &nStatus, 0);
+  EXPECT_TRUE(LockAt(spFile.get(), qwFar, LOCKFILE_EXCLUSIVE_LOCK));
+  for (int nFd : {anReady[0], anReady[1], anRelease[0], anRelease[1]}) close(nFd);
+}
+
 }  // namespace

@@ -1,4 +1,7 @@
 // Directories: CreateDirectoryA, RemoveDirectoryA and the current directory.
+// Creating and removing are points of the fault injector, counted outside
+// the exception barrier (a stop throws); what the calls did is reported from
+// inside.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +11,7 @@
 #include <memory>
 
 #include "platform/api_guard.h"
+#include "platform/fault_hook.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/path_lookup.h"
 
@@ -16,16 +20,31 @@ namespace {
 // Windows leaves room for an 8.3 file name below a new directory.
 const size_t kMaxDirectoryPath = 248;
 
-BOOL CreateDirectoryImpl(LPCSTR pszPathName) {
+DWORD ResolveNewDirectory(LPCSTR pszPathName, CResolvedPath& resolved) {
   CPathRules rules;
   rules.m_nMaxLength = kMaxDirectoryPath;
-  CResolvedPath resolved;
   DWORD dwError = ResolveWin32Path(pszPathName, rules, resolved);
+  if (dwError != ERROR_SUCCESS) return dwError;
+  if (resolved.Exists()) return ERROR_ALREADY_EXISTS;
+  if (!resolved.m_bParentExists) return ERROR_PATH_NOT_FOUND;
+  return ERROR_SUCCESS;
+}
+
+BOOL CreateDirectoryImpl(LPCSTR pszPathName) {
+  CResolvedPath resolved;
+  DWORD dwError = ResolveNewDirectory(pszPathName, resolved);
   if (dwError != ERROR_SUCCESS) return Fail(FALSE, dwError);
-  if (resolved.Exists()) return Fail(FALSE, ERROR_ALREADY_EXISTS);
-  if (!resolved.m_bParentExists) return Fail(FALSE, ERROR_PATH_NOT_FOUND);
+  CFaultDirOp fault(FaultDirOp::kCreateDirectory, resolved.m_strPath);
   if (mkdir(resolved.m_strPath.c_str(), 0777) != 0) return FailErrno(FALSE, errno);
+  fault.Done();
   return TRUE;
+}
+
+bool WouldCreateDirectory(LPCSTR pszPathName) {
+  return GuardWin32(false, [&] {
+    CResolvedPath resolved;
+    return ResolveNewDirectory(pszPathName, resolved) == ERROR_SUCCESS;
+  });
 }
 
 bool IsCurrentDirectory(const struct stat& st) {
@@ -45,12 +64,17 @@ BOOL RemoveDirectoryImpl(LPCSTR pszPathName) {
     // A link to a directory is removed like one, as a junction is.
     struct stat stTarget;
     if (stat(pszPath, &stTarget) != 0 || !S_ISDIR(stTarget.st_mode)) return Fail(FALSE, ERROR_DIRECTORY);
-    return unlink(pszPath) == 0 ? TRUE : FailErrno(FALSE, errno);
+    CFaultDirOp fault(FaultDirOp::kDelete, resolved.m_strPath);
+    if (unlink(pszPath) != 0) return FailErrno(FALSE, errno);
+    fault.Done();
+    return TRUE;
   }
   if (!S_ISDIR(st.st_mode)) return Fail(FALSE, ERROR_DIRECTORY);
   // Windows keeps the current directory open, which blocks its removal.
   if (IsCurrentDirectory(st)) return Fail(FALSE, ERROR_SHARING_VIOLATION);
+  CFaultDirOp fault(FaultDirOp::kRemoveDirectory, resolved.m_strPath);
   if (rmdir(pszPath) != 0) return Fail(FALSE, errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32ErrorFromErrno(errno));
+  fault.Done();
   return TRUE;
 }
 
@@ -80,10 +104,12 @@ BOOL SetCurrentDirectoryImpl(LPCSTR pszPathName) {
 
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
   (void)lpSecurityAttributes;
+  if (g_bFaultArmed && WouldCreateDirectory(lpPathName) && !FaultHookNameChange()) return FALSE;
   return GuardWin32(FALSE, [&] { return CreateDirectoryImpl(lpPathName); });
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+  if (g_bFaultArmed && !FaultHookNameChange()) return FALSE;
   return GuardWin32(FALSE, [&] { return RemoveDirectoryImpl(lpPathName); });
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/api_guard.h"
+#include "platform/fault_hook.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/file_object.h"
@@ -131,8 +132,10 @@ HANDLE CreateFileImpl(LPCSTR pszFileName, const COpenRequest& request) {
     return Fail(INVALID_HANDLE_VALUE, resolved.MissingError());
 
   bool bExisted = false;
+  CFaultDirOp fault(FaultDirOp::kCreateFile, resolved.m_strPath);
   CUniqueFd fd(OpenOrCreate(resolved.m_strPath, request, bExisted));
   if (!fd.IsValid()) return Fail(INVALID_HANDLE_VALUE, OpenFailure(errno, resolved, request));
+  if (!bExisted) fault.Done();
   dwError = FinishOpen(fd.Get(), bExisted, request);
   if (dwError != ERROR_SUCCESS) return Fail(INVALID_HANDLE_VALUE, dwError);
 
@@ -144,8 +147,20 @@ HANDLE CreateFileImpl(LPCSTR pszFileName, const COpenRequest& request) {
   return hFile;
 }
 
+// For the fault injector: whether the call is about to create a file.
+bool WouldCreate(LPCSTR pszFileName, const COpenRequest& request) {
+  if (ValidateRequest(request) != ERROR_SUCCESS || !MayCreate(request.m_dwDisposition)) return false;
+  return GuardWin32(false, [&] {
+    CResolvedPath resolved;
+    return ResolveWin32Path(pszFileName, resolved) == ERROR_SUCCESS && !resolved.Exists() &&
+           resolved.m_bParentExists;
+  });
+}
+
 }  // namespace
 
+// A creation is a point of the fault injector, counted outside the
+// exception barrier (a stop throws).
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
@@ -153,10 +168,12 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
   (void)hTemplateFile;
   COpenRequest request = {AccessFromDesired(dwDesiredAccess), dwShareMode, dwCreationDisposition, dwFlagsAndAttributes,
                           0666};
+  if (g_bFaultArmed && WouldCreate(lpFileName, request) && !FaultHookNameChange()) return INVALID_HANDLE_VALUE;
   return GuardWin32(INVALID_HANDLE_VALUE, [&] { return CreateFileImpl(lpFileName, request); });
 }
 
 HANDLE CreateOwnerOnlyFileA(LPCSTR pszPath) {
   COpenRequest request = {AccessFromDesired(GENERIC_WRITE), 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0600};
+  if (g_bFaultArmed && WouldCreate(pszPath, request) && !FaultHookNameChange()) return INVALID_HANDLE_VALUE;
   return GuardWin32(INVALID_HANDLE_VALUE, [&] { return CreateFileImpl(pszPath, request); });
 }

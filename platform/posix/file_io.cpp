@@ -160,7 +160,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
 }
 
 // The fault hooks run outside the exception barrier: stopping the program
-// at a hooked call unwinds the caller (platform/faultinject.h).
+// at a hooked call unwinds the caller (platform/fault_inject.h).
 extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   if (g_bFaultArmed) {

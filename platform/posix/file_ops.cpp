@@ -1,4 +1,6 @@
-// Operations on names: DeleteFileA, MoveFileExA, GetFileAttributesA.
+// Operations on names: DeleteFileA, MoveFileExA, GetFileAttributesA. The
+// fault injector's points are counted outside the exception barrier (a stop
+// throws), what the calls did is reported from inside.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,22 +10,13 @@
 
 #include "platform/api_guard.h"
 #include "platform/fault_hook.h"
+#include "platform/posix/dir_sync.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/path_lookup.h"
 #include "platform/posix/share_mode.h"
 
 namespace {
-
-std::string ParentOf(const std::string& strPath) {
-  size_t nSlash = strPath.rfind('/');
-  return nSlash == 0 || nSlash == std::string::npos ? "/" : strPath.substr(0, nSlash);
-}
-
-bool SyncDirectory(const std::string& strDir) {
-  CUniqueFd fd(open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd.IsValid() && fsync(fd.Get()) == 0;
-}
 
 BOOL DeleteFileImpl(LPCSTR pszFileName) {
   CResolvedPath resolved;
@@ -37,7 +30,9 @@ BOOL DeleteFileImpl(LPCSTR pszFileName) {
   CUniqueFd fdHold;
   dwError = AcquireDeleteAccess(resolved.m_strPath, fdHold);
   if (dwError != ERROR_SUCCESS) return Fail(FALSE, dwError);
+  CFaultDirOp fault(FaultDirOp::kDelete, resolved.m_strPath);
   if (unlink(resolved.m_strPath.c_str()) != 0) return FailErrno(FALSE, errno);
+  fault.Done();
   return TRUE;
 }
 
@@ -117,11 +112,14 @@ BOOL MoveFileImpl(LPCSTR pszExisting, LPCSTR pszNew, DWORD dwFlags) {
   CUniqueFd fdHold;
   if (!S_ISDIR(stSource.st_mode) && AcquireDeleteAccess(source.m_strPath, fdHold) != ERROR_SUCCESS)
     return Fail(FALSE, ERROR_SHARING_VIOLATION);
+  CFaultDirOp fault(FaultDirOp::kMove, source.m_strPath, target.m_strGiven,
+                    target.m_resolved.Exists() ? target.m_resolved.m_strPath : std::string());
   if (target.m_resolved.Exists())
     dwError = MoveOntoExisting(source.m_strPath, stSource, target, dwFlags);
   else
     dwError = RenameError(RenameNoReplace(source.m_strPath, target.m_strGiven));
   if (dwError != ERROR_SUCCESS) return Fail(FALSE, dwError);
+  fault.Done();
   if ((dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
     std::string strTargetDir = ParentOf(target.m_strGiven);
     std::string strSourceDir = ParentOf(source.m_strPath);

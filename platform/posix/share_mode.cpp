@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr off_t kLockBase = 0x7FFFFFFFFFFF0000;
+constexpr off_t kLockBase = static_cast<off_t>(kShareLockBase);
 constexpr int kSlotCount = 6;
 const DWORD s_dwBits[] = {kAccessRead, kAccessWrite, kAccessDelete};
 

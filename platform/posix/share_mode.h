@@ -2,6 +2,7 @@
 // others, enforced with open-file-description locks.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/posix/unique_fd.h"
@@ -15,6 +16,10 @@ enum : DWORD {
   kAccessDelete = FILE_SHARE_DELETE,
   kAccessAll = kAccessRead | kAccessWrite | kAccessDelete,
 };
+
+// The share-mode records are locks on the bytes from here on (see
+// share_mode.cpp); LockFileEx keeps below.
+constexpr uint64_t kShareLockBase = 0x7FFFFFFFFFFF0000;
 
 // The kAccess* bits a CreateFileA access mask asks for.
 DWORD AccessFromDesired(DWORD dwDesiredAccess);

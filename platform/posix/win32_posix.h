@@ -29,6 +29,12 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
 BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 
+// Byte-range locks (file_lock.cpp).
+BOOL WINAPI LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
+                       DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow,
+                         DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped);
+
 // Names in the file system (file_ops.cpp, directory.cpp).
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);

@@ -1,49 +1,86 @@
-// A merge, or an open, with fault injection armed: the child process of the
-// crash tests, so that a stop at any point ends a process of its own.
+// A merge, an open, a build or a version.ver write with fault injection
+// armed: the child process of the crash tests, so that a stop at any point
+// ends a process of its own.
 //
 //   merge_fault_child MODE POINT UPDATE CLIENT   merge UPDATE into CLIENT
 //   merge_fault_child MODE POINT --open CLIENT   open CLIENT (restoring it)
+//   merge_fault_child MODE POINT --build ROOT OUT
+//       build OUT\<root name>.pak from the files below ROOT, deleting them
+//   merge_fault_child MODE POINT --version DIR TEXT
+//       write TEXT as DIR\version.ver (WriteVersionFile)
+//   merge_fault_child MODE POINT --merge-version UPDATE CLIENT DIR TEXT
+//       merge as the updater does, then on success write version.ver
 //
 // MODE is count, fail, fail-onward, stop, stop-torn, power-cut or
 // power-cut-torn; POINT the 1-based point it acts on. Loose files go below
-// the current directory. Prints "result R error E points P" and exits with 0
-// when the call returned; a stop ends the process with kFaultExitCode.
+// the current directory. Prints "result R error E points P flushes F syncs
+// S" and exits with 0 when the call returned; a stop ends the process with
+// kFaultExitCode, and so does a power-cut mode whose point came after the
+// last: the power is cut once the call returned.
+//
+// MODE "pause" runs a merge that holds still at POINT: it creates the file
+// "paused" in the current directory and waits until "resume" appears there.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "launcher/updatedriver.h"
 #include "platform/args.h"
-#include "platform/faultinject.h"
+#include "platform/fault_inject.h"
+#include "tests/support/fault_modes.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
 namespace {
 
-bool ParseMode(const std::string& strMode, FaultMode& eMode) {
-  static const struct {
-    const char* pszName;
-    FaultMode eMode;
-  } kModes[] = {{"count", FaultMode::kCount},         {"fail", FaultMode::kFail},
-                {"fail-onward", FaultMode::kFailOnward}, {"stop", FaultMode::kStop},
-                {"stop-torn", FaultMode::kStopTorn},   {"power-cut", FaultMode::kPowerCut},
-                {"power-cut-torn", FaultMode::kPowerCutTorn}};
-  for (const auto& mode : kModes) {
-    if (strMode == mode.pszName) {
-      eMode = mode.eMode;
-      return true;
-    }
-  }
-  return false;
+// The number of arguments after MODE and POINT, the operation's included.
+size_t ArgCount(const std::string& strOp) {
+  if (strOp == "--open") return 2;
+  if (strOp == "--build" || strOp == "--version") return 3;
+  if (strOp == "--merge-version") return 5;
+  return 2;  // UPDATE CLIENT
+}
+
+bool SetExeDir(const std::string& strDir) {
+  if (strDir.size() >= MAX_PATH) return false;
+  std::memset(g_szExeDir, 0, sizeof(g_szExeDir));
+  std::memcpy(g_szExeDir, strDir.data(), strDir.size());
+  return true;
 }
 
 int Run(const std::vector<std::string>& vecArgs) {
-  if (vecArgs[3] == "--open") {
+  const std::string& strOp = vecArgs[3];
+  if (strOp == "--open") {
     CPackFile pack;
     return pack.Open(vecArgs[4]) ? 1 : 0;
   }
+  if (strOp == "--build") {
+    CPackFile pack;
+    pack.SetRootPath(vecArgs[4].c_str());
+    pack.CollectFiles(vecArgs[4].c_str());
+    return pack.CreatePack(vecArgs[4].c_str(), vecArgs[5].c_str(), false, nullptr, nullptr, true) ? 1 : 0;
+  }
+  if (strOp == "--version") return SetExeDir(vecArgs[4]) && WriteVersionFile(vecArgs[5].c_str()) ? 1 : 0;
   CRealizePack realize;
+  if (strOp == "--merge-version") {
+    if (realize.MergePack(vecArgs[4].c_str(), vecArgs[5].c_str()) == 0) return 0;
+    return SetExeDir(vecArgs[6]) && WriteVersionFile(vecArgs[7].c_str()) ? 1 : 0;
+  }
   return realize.MergePack(vecArgs[3].c_str(), vecArgs[4].c_str());
+}
+
+// Holds the merge still until the test lets it go on.
+void Pause() {
+  std::FILE* pMarker = std::fopen("paused", "w");
+  if (pMarker != nullptr) std::fclose(pMarker);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!std::filesystem::exists("resume") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 }  // namespace
@@ -51,13 +88,20 @@ int Run(const std::vector<std::string>& vecArgs) {
 int main(int argc, char* argv[]) {
   std::vector<std::string> vecArgs = GetProgramArgs(argc, argv);
   FaultMode eMode = FaultMode::kCount;
-  if (vecArgs.size() != 5 || !ParseMode(vecArgs[1], eMode)) {
-    std::fprintf(stderr, "usage: merge_fault_child MODE POINT (UPDATE|--open) CLIENT\n");
+  const bool bPause = vecArgs.size() > 1 && vecArgs[1] == "pause";
+  if (vecArgs.size() < 5 || (!bPause && !ParseFaultMode(vecArgs[1], eMode)) ||
+      vecArgs.size() != 3 + ArgCount(vecArgs[3])) {
+    std::fprintf(stderr, "usage: merge_fault_child MODE POINT (UPDATE|--open|--build|...) ARGS...\n");
     return 2;
   }
-  TakeArgAsPath(vecArgs, 3);
-  TakeArgAsPath(vecArgs, 4);
-  FaultInjectArm(eMode, static_cast<uint32_t>(std::strtoul(vecArgs[2].c_str(), nullptr, 10)));
+  // Every argument after the operation is a path but a version's text.
+  const bool bEndsWithText = vecArgs[3] == "--version" || vecArgs[3] == "--merge-version";
+  for (size_t i = 3; i + (bEndsWithText ? 1 : 0) < vecArgs.size(); ++i) {
+    if (vecArgs[i].compare(0, 2, "--") != 0) TakeArgAsPath(vecArgs, i);
+  }
+  const uint32_t nPoint = static_cast<uint32_t>(std::strtoul(vecArgs[2].c_str(), nullptr, 10));
+  FaultInjectArm(eMode, bPause ? 0 : nPoint);
+  if (bPause) FaultInjectPauseAt(nPoint, Pause);
   int nResult = 0;
   try {
     nResult = Run(vecArgs);
@@ -65,8 +109,10 @@ int main(int argc, char* argv[]) {
     FaultInjectStop();
   }
   const DWORD dwError = GetLastError();
-  const uint32_t nPoints = FaultInjectPoints();
+  std::printf("result %d error %lu points %u flushes %u syncs %u\n", nResult, static_cast<unsigned long>(dwError),
+              FaultInjectPoints(), FaultInjectFlushes(), FaultInjectDirSyncs());
+  std::fflush(stdout);
+  if (IsPowerCutMode(eMode)) FaultInjectStop();
   FaultInjectDisarm();
-  std::printf("result %d error %lu points %u\n", nResult, static_cast<unsigned long>(dwError), nPoints);
   return 0;
 }

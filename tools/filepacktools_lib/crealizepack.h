@@ -50,7 +50,9 @@ class CPackFile {
   // A directory record that does not begin with the root name and a
   // backslash is not placed in the tree. A journal that an interrupted merge
   // left beside the pack (<path>.journal) is applied first, giving back the
-  // pack as it was before that merge; Open fails when that cannot be done.
+  // pack as it was before that merge; Open fails when that cannot be done,
+  // and with ERROR_SHARING_VIOLATION, leaving journal and pack alone, while
+  // a merge of the pack still runs.
   bool Open(std::string strPath);
 
   // Opens a pack as Open does, except that a file that may only be read
@@ -411,9 +413,11 @@ class CRealizePack {
   //               non-null and non-empty (asserted).
   // All or nothing: before its first write the merge saves every byte it
   // will overwrite in a journal beside the client (<client>.journal,
-  // removed once the merged pack is flushed). Interrupted at any point (a
-  // killed process, a power cut), the next Open of the client gives back
-  // the old pack; otherwise the pack is the merged one. Loose files are each
+  // removed once the merged pack is flushed; the removal is the commit and
+  // is synced to disk before MergePack returns). Interrupted at any point
+  // (a killed process, a power cut), the next Open of the client gives back
+  // the old pack; otherwise the pack is the merged one, and stays so
+  // through a power cut after MergePack returned 1. Loose files are each
   // absent, as they were, or complete.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
@@ -423,9 +427,12 @@ class CRealizePack {
   // that would land on either pack or its journal or need a path of
   // MAX_PATH or more, a client whose blobs overlap, a new entry below a
   // file or named like a directory of the tree); when the client would
-  // reach 4 GiB or its journal cannot be written; or when an entry cannot
-  // be decoded or a write fails (the merge is rolled back; loose files
-  // written before stay).
+  // reach 4 GiB or its journal cannot be written; when another merge of
+  // the client runs (ERROR_SHARING_VIOLATION: one merge of a pack at a
+  // time, whatever process runs it); or when an entry cannot be decoded or
+  // a write fails (the merge is rolled back; loose files written before
+  // stay). Only when the directory cannot be synced after
+  // the journal's removal does 0 come with the merged pack.
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
   // Why the last MergePack failed, in words, when the update or the client

@@ -38,8 +38,13 @@
 // Since the pack is flushed before the journal is removed, the only
 // outcomes an interruption can leave are: the journal exists (the next open
 // gives exactly the old pack) or it does not (the pack is exactly the new
-// one). A removal that a power cut undoes brings the journal back, and so
-// the old pack: still one of the two.
+// one). The removal is the merge's commit. Like any change to a directory
+// it may be lost in a power cut until the directory is synced, so it is
+// synced (FlushDirectoryOf) before the merge returns: a merge that returned
+// stays merged, whatever is written after it (version.ver). A removal lost
+// earlier brings the journal back, and so the old pack: still one of the
+// two. A restore ends the same way, so a restored pack does not get its
+// journal back either.
 //
 // A journal could outlive its pack (the pack replaced by hand after a
 // crash). Before restoring, the header on disk is compared with the two
@@ -50,7 +55,8 @@
 //
 // Cost: one extra write of the bytes the merge overwrites (the index and the
 // slots replaced in place; appended blobs cost nothing), one flush of the
-// journal and one of the pack per merge, and memory for one 1 MiB buffer.
+// journal and one of the pack per merge, two syncs of the pack's directory
+// (the journal's rename and its removal), and memory for one 1 MiB buffer.
 //
 // File layout (little-endian):
 //   CJournalHeader                 152 bytes (below)
@@ -66,6 +72,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/dir_sync.h"
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
 #include "platform/record_writer.h"
@@ -307,6 +314,33 @@ bool ApplyJournal(const std::string& strPackPath, CJournalIn& journal, const CJo
          journal.Apply(hPack.Get(), header) && FlushFileBuffers(hPack.Get());
 }
 
+// Restores with the merge lock held, or where no merge can run.
+bool Restore(const std::string& strPackPath) {
+  // A journal that never got its final name was never used.
+  const std::string strTemp = JournalTempPath(strPackPath);
+  if (GetFileAttributesA(strTemp.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(strTemp.c_str());
+  const std::string strJournal = JournalPath(strPackPath);
+  if (!HasJournal(strPackPath)) return true;
+  bool bStale = false;
+  bool bOk = false;
+  {
+    CScopedHandle hJournal(CreateFileA(strJournal.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hJournal) return false;
+    uint64_t qwSize = 0;
+    if (!FileSize(hJournal.Get(), qwSize)) return false;
+    CJournalIn journal(hJournal.Get(), qwSize);
+    CJournalHeader header;
+    uint64_t qwRangesEnd = 0;
+    const CJournalIn::Result result = journal.Check(header, qwRangesEnd);
+    if (result == CJournalIn::Result::kReadFailed) return false;
+    if (result == CJournalIn::Result::kDamaged) bStale = true;
+    if (!bStale) bOk = ApplyJournal(strPackPath, journal, header, qwRangesEnd, bStale);
+  }
+  if (bStale) return DropJournal(strJournal);
+  return bOk && RemoveJournal(strPackPath);
+}
+
 }  // namespace
 
 std::string JournalPath(const std::string& strPackPath) { return strPackPath + kJournalSuffix; }
@@ -340,32 +374,19 @@ bool WriteJournal(const std::string& strPackPath, HANDLE hPack, const PackHeader
 }
 
 bool RestoreFromJournal(const std::string& strPackPath) {
-  // A journal that never got its final name was never used.
-  const std::string strTemp = JournalTempPath(strPackPath);
-  if (GetFileAttributesA(strTemp.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(strTemp.c_str());
-  const std::string strJournal = JournalPath(strPackPath);
-  if (!HasJournal(strPackPath)) return true;
-  bool bStale = false;
-  bool bOk = false;
-  {
-    CScopedHandle hJournal(CreateFileA(strJournal.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hJournal) return false;
-    uint64_t qwSize = 0;
-    if (!FileSize(hJournal.Get(), qwSize)) return false;
-    CJournalIn journal(hJournal.Get(), qwSize);
-    CJournalHeader header;
-    uint64_t qwRangesEnd = 0;
-    const CJournalIn::Result result = journal.Check(header, qwRangesEnd);
-    if (result == CJournalIn::Result::kReadFailed) return false;
-    if (result == CJournalIn::Result::kDamaged) bStale = true;
-    if (!bStale) bOk = ApplyJournal(strPackPath, journal, header, qwRangesEnd, bStale);
-  }
-  if (bStale) return DropJournal(strJournal);
-  return bOk && RemoveJournal(strPackPath);
+  if (!HasJournal(strPackPath) && GetFileAttributesA(JournalTempPath(strPackPath).c_str()) == INVALID_FILE_ATTRIBUTES)
+    return true;
+  CPackLock lock;
+  if (!lock.Take(strPackPath) && lock.Busy()) return false;
+  return Restore(strPackPath);
 }
 
-bool RemoveJournal(const std::string& strPackPath) { return DeleteFileA(JournalPath(strPackPath).c_str()) != FALSE; }
+bool RestoreFromJournal(const std::string& strPackPath, const CPackLock& /*held*/) { return Restore(strPackPath); }
+
+bool RemoveJournal(const std::string& strPackPath) {
+  const std::string strJournal = JournalPath(strPackPath);
+  return DeleteFileA(strJournal.c_str()) && FlushDirectoryOf(strJournal.c_str());
+}
 
 bool HasJournal(const std::string& strPackPath) {
   return GetFileAttributesA(JournalPath(strPackPath).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packrecords.h"
 
 // A stretch of a pack that a merge will write.
@@ -39,10 +40,20 @@ bool WriteJournal(const std::string& strPackPath, HANDLE hPack, const PackHeader
 // writing), is removed without touching the pack. Returns true when there
 // is nothing left to undo; false, with the last error set and the journal
 // kept for the next try, when the pack could not be restored.
+// A journal, or one being written, is touched only under the pack's merge
+// lock (packlock.h): while a merge of the pack runs, this fails with
+// ERROR_SHARING_VIOLATION and leaves everything as it is. (A pack that
+// cannot be opened for writing has no merge running and is handled without
+// the lock.)
 bool RestoreFromJournal(const std::string& strPackPath);
+// The same for a caller that holds the pack's merge lock.
+bool RestoreFromJournal(const std::string& strPackPath, const CPackLock& held);
 
-// Removes the journal once the merged pack is flushed. False when the file
-// stays (the last error says why).
+// Removes the journal once the merged pack is flushed, and syncs its
+// directory so that the removal survives a power cut: the merge's commit.
+// False when the file stays, or when its removal could not be made durable
+// (the last error says why; the journal is gone then, but a power cut may
+// bring it back).
 bool RemoveJournal(const std::string& strPackPath);
 
 // True when a journal lies beside the pack: a merge of it was interrupted

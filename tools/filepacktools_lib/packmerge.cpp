@@ -6,6 +6,8 @@
 // explains the method), carries the plan out (packmergewrite.cpp) and
 // rewrites the regions behind the data area and the header (SaveIndex). A
 // merge that fails, or is interrupted, gives back exactly the old pack.
+// Two merges of one pack, in two processes say, never interleave: each
+// holds the pack's merge lock (packlock.h) from before it reads the pack.
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packjournal.h"
+#include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packmergecheck.h"
 #include "tools/filepacktools_lib/packmergewrite.h"
 #include "tools/filepacktools_lib/packplan.h"
@@ -120,14 +123,19 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   m_strHeldUpdate.clear();
   const char* pszSrcPack = strSrcPack.c_str();
 
+  // One merge of a pack at a time: the lock is taken before the target is
+  // read, so a second merge fails here (ERROR_SHARING_VIOLATION) having
+  // changed nothing, and held until the end, restore included.
   // A target that does not open completely is never written: saving it
   // would drop what did not load. Nothing is written before the journal is
   // safe on disk; after that any failure puts the old pack back.
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
   CMergePlan plan;
-  bool bOk = target.Open(pszTarPack);
-  if (!bOk) m_strRefusal = "the client pack does not open";
+  CPackLock lock;
+  bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock);
+  bOk = bOk && target.Open(pszTarPack);
+  if (!bOk) m_strRefusal = lock.Busy() ? "another merge of the client pack runs" : "the client pack does not open";
   bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
                            target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
                           m_strRefusal);
@@ -149,7 +157,7 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   source.Close();
   target.Close();
   // When even this fails, the journal stays and the next Open restores.
-  if (!bOk && bJournaled) RestoreFromJournal(pszTarPack);
+  if (!bOk && bJournaled) RestoreFromJournal(pszTarPack, lock);
   if (!bOk) SetLastError(dwError);
   return bOk ? 1 : 0;
 }

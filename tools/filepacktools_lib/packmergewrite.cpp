@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/dir_sync.h"
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -11,6 +12,24 @@ namespace {
 
 // Loose files are written under this suffix and renamed when complete.
 constexpr char kLooseTempSuffix[] = ".~partial";
+
+// Creates strPath unless a directory of that name exists; a new one is
+// made durable at once (FlushDirectoryOf), so that the loose file moved
+// into it durably stays reachable after a power cut. False with the last
+// error set: ERROR_DIRECTORY when a file takes the name, else why the
+// directory could not be made.
+bool MakeDirectory(const std::string& strPath) {
+  if (CreateDirectoryA(strPath.c_str(), nullptr)) return FlushDirectoryOf(strPath.c_str()) != FALSE;
+  const DWORD dwError = GetLastError();
+  const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
+  if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(dwError);
+    return false;
+  }
+  if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+  SetLastError(ERROR_DIRECTORY);
+  return false;
+}
 
 }  // namespace
 
@@ -85,12 +104,7 @@ bool CMergeWriter::WriteLooseFile(const CMergeStep& step) {
   size_t nStart = 0;
   for (size_t nSep; (nSep = strRel.find('\\', nStart)) != std::string::npos; nStart = nSep + 1) {
     strPath = JoinPath(strPath, strRel.substr(nStart, nSep - nStart));
-    CreateDirectoryA(strPath.c_str(), nullptr);
-    DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (dwAttributes != INVALID_FILE_ATTRIBUTES) SetLastError(ERROR_DIRECTORY);
-      return false;
-    }
+    if (!MakeDirectory(strPath)) return false;
   }
   strPath = JoinPath(strPath, strRel.substr(nStart));
   const std::string strTemp = LooseTempPath(strPath);

@@ -1,0 +1,29 @@
+// The fault injector's modes by the names the crash tests' child processes
+// take on their command lines.
+#pragma once
+
+#include <string>
+
+#include "platform/fault_inject.h"
+
+// count, fail, fail-onward, stop, stop-torn, power-cut, power-cut-torn.
+inline bool ParseFaultMode(const std::string& strMode, FaultMode& eMode) {
+  static const struct {
+    const char* pszName;
+    FaultMode eMode;
+  } kModes[] = {{"count", FaultMode::kCount},         {"fail", FaultMode::kFail},
+                {"fail-onward", FaultMode::kFailOnward}, {"stop", FaultMode::kStop},
+                {"stop-torn", FaultMode::kStopTorn},   {"power-cut", FaultMode::kPowerCut},
+                {"power-cut-torn", FaultMode::kPowerCutTorn}};
+  for (const auto& mode : kModes) {
+    if (strMode == mode.pszName) {
+      eMode = mode.eMode;
+      return true;
+    }
+  }
+  return false;
+}
+
+inline bool IsPowerCutMode(FaultMode eMode) {
+  return eMode == FaultMode::kPowerCut || eMode == FaultMode::kPowerCutTorn;
+}
