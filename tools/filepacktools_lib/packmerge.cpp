@@ -140,7 +140,7 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
                            target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
                           m_strRefusal);
   bOk = bOk && target.PlanMergeFrom(source, plan);
-  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), std::string());
+  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), plan.strFailedName);
   bOk = bOk && WriteJournal(pszTarPack, target.m_hPackFile.Get(),
                             HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions())),
                             JournalRanges(plan));

@@ -88,7 +88,10 @@ bool CPlanner::Place(uint32_t dwSize, uint32_t& dwOffset, MergePlace& ePlace) {
 bool PlanMerge(const CMergeInput& input, CMergePlan& plan) {
   CPlanner planner(input, plan);
   for (const auto& item : input.mapSource) {
-    if (!planner.PlanEntry(item.first, *item.second)) return false;
+    if (!planner.PlanEntry(item.first, *item.second)) {
+      plan.strFailedName = item.first;
+      return false;
+    }
   }
   return true;
 }

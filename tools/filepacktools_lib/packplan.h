@@ -71,6 +71,7 @@ struct CMergePlan {
   PackFreeList vecFree;              // the client's free list afterwards
   uint32_t dwIndexOffset = 0;        // the end of its data area afterwards
   uint32_t dwOldIndexOffset = 0;     // the end of its data area before
+  std::string strFailedName;         // after a failure: the entry being placed
 };
 
 // Plans the merge of input.mapSource into the client input describes.
