@@ -61,25 +61,10 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  m_pSrcPack->Close();
-  m_pTarPack->Close();
-  // Opening restores either pack from the journal an interrupted merge left.
-  // The update is only read, so a read-only one will do.
-  if (!m_pSrcPack->OpenForReading(pszSrcPack)) return 0;
-
-  // A target that does not open completely is never written: saving it
-  // would drop what did not load. Nothing is written before the journal is
-  // safe on disk; after that any failure puts the old pack back.
+  CMergePlan plan;
+  bool bOk = OpenAndPlan(pszSrcPack, pszTarPack, plan);
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
-  CMergePlan plan;
-  bool bOk = target.Open(pszTarPack);
-  if (!bOk) m_strRefusal = "the client pack does not open";
-  bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
-                           target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
-                          m_strRefusal);
-  bOk = bOk && target.PlanMergeFrom(source, plan);
-  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), std::string());
   bOk = bOk && WriteJournal(pszTarPack, target.m_hPackFile.Get(),
                             HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions())),
                             JournalRanges(plan));
@@ -99,6 +84,27 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   if (!bOk && bJournaled) RestoreFromJournal(pszTarPack);
   if (!bOk) SetLastError(dwError);
   return bOk ? 1 : 0;
+}
+
+// Opening restores either pack from the journal an interrupted merge left.
+// The update is only read, so a read-only one will do. A target that does
+// not open completely is never written: saving it would drop what did not
+// load. Nothing is written before the journal is safe on disk; after that
+// any failure puts the old pack back.
+bool CRealizePack::OpenAndPlan(const char* pszSrcPack, const char* pszTarPack, CMergePlan& plan) {
+  m_pSrcPack->Close();
+  m_pTarPack->Close();
+  if (!m_pSrcPack->OpenForReading(pszSrcPack)) return false;
+  CPackFile& source = *m_pSrcPack;
+  CPackFile& target = *m_pTarPack;
+  bool bOk = target.Open(pszTarPack);
+  if (!bOk) m_strRefusal = "the client pack does not open";
+  bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
+                           target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
+                          m_strRefusal);
+  bOk = bOk && target.PlanMergeFrom(source, plan);
+  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), std::string());
+  return bOk;
 }
 
 bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
