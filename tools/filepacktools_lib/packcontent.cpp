@@ -1,5 +1,8 @@
 #include "tools/filepacktools_lib/packcontent.h"
 
+#include <new>
+#include <vector>
+
 #include "platform/file_io.h"
 #include "platform/scoped_handle.h"
 #include "tools/filepacktools_lib/contenttag.h"
@@ -22,6 +25,8 @@ using CTagPipeline = COrderedPipeline<CTagItem>;
 // behind a large entry the writer is still waiting for.
 constexpr size_t kItemsPerWorker = 64;
 
+// Files are read into a buffer each worker keeps: unmapping a view of every
+// file would cost each a flush of the other cores' address caches.
 bool TagFile(const std::string& strFile, CContentTag& tag) {
   CScopedHandle hFile(CreateFileA(strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -31,37 +36,46 @@ bool TagFile(const std::string& strFile, CContentTag& tag) {
     SetLastError(ERROR_FILE_TOO_LARGE);  // sizes are 32 bits wide
     return false;
   }
+  thread_local std::vector<unsigned char> t_vecBuffer;
+  try {
+    if (t_vecBuffer.size() < qwSize) t_vecBuffer.resize(static_cast<size_t>(qwSize));
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
   tag.dwSize = static_cast<uint32_t>(qwSize);
-  if (qwSize == 0) return MakeContentTag("", 0, tag.szTag);  // an empty file cannot be mapped
-  CScopedHandle hMapping(CreateFileMappingA(hFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-  if (!hMapping) return false;
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  CMappedView view;
-  const unsigned char* pbyData = view.Map(hMapping.Get(), 0, qwSize, info.dwAllocationGranularity);
-  return pbyData && MakeContentTag(pbyData, tag.dwSize, tag.szTag);
+  return ReadAll(hFile.Get(), t_vecBuffer.data(), qwSize) && MakeContentTag(t_vecBuffer.data(), tag.dwSize, tag.szTag);
 }
 
-bool TagEntry(const CEntryReader& reader, const PackEntry& entry, CContentTag& tag) {
+bool TagEntry(const CContentPack& pack, const PackEntry& entry, CContentTag& tag) {
+  tag.dwSize = entry.dwOrigSize;
+  if (pack.pbyWhole) {
+    if (uint64_t{entry.dwOffset} + entry.dwStoredSize > pack.qwWholeSize || entry.dwOrigSize > entry.dwStoredSize) {
+      SetLastError(ERROR_INVALID_DATA);
+      return false;
+    }
+    return MakeContentTag(pack.pbyWhole + entry.dwOffset, entry.dwOrigSize, tag.szTag);
+  }
+  if (!pack.pReader) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   CEntryBytes bytes;
-  if (!reader.ReadPlainBytes(entry, bytes)) return false;
-  tag.dwSize = bytes.dwSize;
-  return MakeContentTag(bytes.pbyData, bytes.dwSize, tag.szTag);
+  return pack.pReader->ReadPlainBytes(entry, bytes) && MakeContentTag(bytes.pbyData, bytes.dwSize, tag.szTag);
 }
 
-void TagItem(const CEntryReader* pReader, CTagItem& item) {
+void TagItem(const CContentPack& pack, CTagItem& item) {
   const CContentSource& source = *item.pSource;
-  const bool bOk = source.pEntry ? pReader && TagEntry(*pReader, *source.pEntry, item.tag)
-                                 : TagFile(source.strFile, item.tag);
+  const bool bOk = source.pEntry ? TagEntry(pack, *source.pEntry, item.tag) : TagFile(source.strFile, item.tag);
   if (!bOk) {
     item.bFailed = true;
-    item.dwError = pReader || !source.pEntry ? GetLastError() : ERROR_INVALID_PARAMETER;
+    item.dwError = GetLastError();
   }
 }
 
 }  // namespace
 
-bool TagContent(const std::vector<CContentSource>& vecSources, const CEntryReader* pReader, int nWorkers,
+bool TagContent(const std::vector<CContentSource>& vecSources, const CContentPack& pack, int nWorkers,
                 ContentTagMap& mapTags, std::string& strFailed) {
   const size_t nThreads = PipelineWorkerCount(nWorkers);
   DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
@@ -77,7 +91,7 @@ bool TagContent(const std::vector<CContentSource>& vecSources, const CEntryReade
             if (!out.Push(std::move(item), 0)) return;
           }
         },
-        [pReader](CTagItem& item) { TagItem(pReader, item); });
+        [&pack](CTagItem& item) { TagItem(pack, item); });
     if (bStarted) {
       bOk = true;
       CTagItem item;

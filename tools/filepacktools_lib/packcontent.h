@@ -25,12 +25,22 @@ struct CContentTag {
 
 using ContentTagMap = std::map<std::string, CContentTag>;
 
+// Where entries are read: through the reader, one view or decoded buffer
+// per entry, or, for a plain pack mapped whole, straight from that view
+// (unmapping thousands of small views costs more than hashing them).
+struct CContentPack {
+  const CEntryReader* pReader = nullptr;   // null when there are no entries
+  const unsigned char* pbyWhole = nullptr;  // a plain pack's whole file, or null
+  uint64_t qwWholeSize = 0;
+};
+
 // Tags every source (entries' plain bytes decoded when the pack is
-// compressed; files mapped, not copied) on nWorkers threads (0: one per
-// processor) and adds the tags to mapTags under the sources' names.
-//   pReader   reads the entries; may be null when there are none.
+// compressed) on nWorkers threads (0: one per processor) and adds the tags
+// to mapTags under the sources' names. An entry that does not lie inside a
+// whole view, or claims more plain bytes than it stores, fails with
+// ERROR_INVALID_DATA, as the reader fails it.
 // Returns false at the first source that cannot be read or decoded, or a
 // file of 4 GiB or more (ERROR_FILE_TOO_LARGE), with the last error set and
 // strFailed holding its name; mapTags is then incomplete.
-bool TagContent(const std::vector<CContentSource>& vecSources, const CEntryReader* pReader, int nWorkers,
+bool TagContent(const std::vector<CContentSource>& vecSources, const CContentPack& pack, int nWorkers,
                 ContentTagMap& mapTags, std::string& strFailed);

@@ -129,7 +129,17 @@ bool CPackFile::DiffRelease(const CPackFile& newer, bool bTrustTags, CReleaseDif
       }
     }
     const CEntryReader reader = release.Reader();
-    return TagContent(vecSources, &reader, m_nBuildWorkers, side.mapTags, strFailed);
+    CContentPack pack;
+    pack.pReader = &reader;
+    CMappedView whole;
+    if (release.IsOpenPack() && !release.m_byCompressed) {
+      DWORD dwSizeHigh = 0;
+      const DWORD dwSizeLow = GetFileSize(release.m_hPackFile.Get(), &dwSizeHigh);
+      pack.qwWholeSize = (static_cast<uint64_t>(dwSizeHigh) << 32) | dwSizeLow;
+      // Without the address space for it, entry by entry.
+      pack.pbyWhole = whole.Map(release.m_hFileMapping.Get(), 0, pack.qwWholeSize, release.m_dwAllocGranularity);
+    }
+    return TagContent(vecSources, pack, m_nBuildWorkers, side.mapTags, strFailed);
   };
   if (!fnSide(*this, bTrustTags, oldSide) || !fnSide(newer, false, newSide)) return false;
   Compare(oldSide, newSide, diff);
