@@ -283,7 +283,8 @@ TEST_F(DiffToolTest, ADryRunShowsThePlanAndWritesNothing) {
   EXPECT_TRUE(Contains(strPlan, "move    res/ui/help.txt: 900 bytes, appended at 760\n")) << strPlan;
   EXPECT_TRUE(Contains(strPlan, "add     res/ui/new.txt: 3 bytes, into a free block at 60\n")) << strPlan;
   EXPECT_TRUE(Contains(strPlan, Shown("loose   res/声音/x.wav: 5 bytes, as the file game/声音/x.wav\n"))) << strPlan;
-  EXPECT_TRUE(Contains(strPlan, "update.pak: 4 entries: 1 replaced in place, 1 moved, 1 added to the pack")) << strPlan;
+  EXPECT_TRUE(Contains(strPlan, "update.pak: 4 entries: 1 replaced in place, 1 moved (1 appended), 1 added to the pack (0 appended), "
+                                   "1 written as loose files, 0 unchanged\n")) << strPlan;
 
   Ok({"merge", "update.pak", "client.pak", "-C", "game"});
   const std::string strSizes = "client.pak: " + std::to_string(strClient.size()) + " bytes now, " +

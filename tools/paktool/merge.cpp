@@ -57,19 +57,25 @@ std::string StepLine(const CMergePreviewStep& step, const std::string& strLooseD
 
 void PrintPreview(const CMergePreview& preview, const CPackArg& update, const CPackArg& target,
                   const std::string& strLooseDir) {
+  // Counted by action (kInPlace, kMove, kAdd, kLoose), and appended ones
+  // of each.
   size_t nCounts[4] = {};
-  size_t nAppended = 0;
+  size_t nAppended[4] = {};
   for (const CMergePreviewStep& step : preview.vecSteps) {
     PrintLine(StepLine(step, strLooseDir));
-    ++nCounts[static_cast<int>(step.eAction)];
-    nAppended += step.ePlace == MergePlace::kEnd;
+    const size_t nAction = static_cast<size_t>(step.eAction);
+    ++nCounts[nAction];
+    nAppended[nAction] += step.ePlace == MergePlace::kEnd;
   }
   const size_t nEntries = preview.nUpdateEntries;
+  const size_t nMove = static_cast<size_t>(MergeAction::kMove);
+  const size_t nAdd = static_cast<size_t>(MergeAction::kAdd);
   PrintLine(update.strShown + ": " + std::to_string(nEntries) + (nEntries == 1 ? " entry: " : " entries: ") +
-            std::to_string(nCounts[0]) + " replaced in place, " + std::to_string(nCounts[1]) + " moved, " +
-            std::to_string(nCounts[2]) + " added to the pack (" + std::to_string(nAppended) +
-            " of the moved and added appended), " + std::to_string(nCounts[3]) + " written as loose files, " +
-            std::to_string(nEntries - preview.vecSteps.size()) + " unchanged");
+            std::to_string(nCounts[static_cast<size_t>(MergeAction::kInPlace)]) + " replaced in place, " +
+            std::to_string(nCounts[nMove]) + " moved (" + std::to_string(nAppended[nMove]) + " appended), " +
+            std::to_string(nCounts[nAdd]) + " added to the pack (" + std::to_string(nAppended[nAdd]) +
+            " appended), " + std::to_string(nCounts[static_cast<size_t>(MergeAction::kLoose)]) +
+            " written as loose files, " + std::to_string(nEntries - preview.vecSteps.size()) + " unchanged");
   PrintLine(target.strShown + ": " + Bytes(preview.qwSizeBefore) + " now, " + Bytes(preview.qwSizeAfter) +
             " after the merge (" + Bytes(preview.dwFreeBytesAfter) + " in free blocks)");
 }
