@@ -245,7 +245,7 @@ TEST_F(DiffToolTest, ACaseCollisionIsReportedByBuildAndDiff) {
 TEST_F(DiffToolTest, EveryBuildSourceNamesTheFilesItLeavesOut) {
   Write("work/res/ui/a.txt", "a");
   Write("elsewhere.txt", "outside");
-  Write("files.txt", "work/res\r\nwork/res/ui/a.txt\r\nwork/res/ui/missing.txt\r\nelsewhere.txt\r\n");
+  Write("files.txt", "work\\res\r\nwork\\res\\ui\\a.txt\r\nwork\\res\\ui\\missing.txt\r\nelsewhere.txt\r\n");
   CChildResult result = Run({"build", "--list", "files.txt", "-o", "list.pak"});
   EXPECT_EQ(1, result.nExitCode);
   EXPECT_TRUE(Contains(result.strOutput, "left out work/res/ui/missing.txt: cannot be opened: file not found"))
