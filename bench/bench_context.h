@@ -36,11 +36,16 @@ void RunBuildBench(const CContext& context, CTable& table);
 void RunMergeBench(const CContext& context, CTable& table);
 void RunExtractBench(const CContext& context, CTable& table);
 void RunOpenBench(const CContext& context, CTable& table);
+void RunDiffBench(const CContext& context, CTable& table);
 
 // The merge's floor, run as a child: decodes every entry of the update and
 // writes its bytes into the client pack where the merge would, flushed as
 // the merge flushes the pack. Returns the exit status.
 int RunMergeFloor(const std::string& strUpdate, const std::string& strClient);
+
+// The diff's reference, run as a child: the MD5 of every entry of a plain
+// pack and of every file of a tree, on one thread per core.
+int RunHashBoth(const std::string& strPack, const std::string& strTree);
 
 // Progress, on standard error.
 void Say(const std::string& strText);

@@ -4,6 +4,7 @@
 //
 //   patchloom_bench [--work DIR] [--paktool PATH]
 //   patchloom_bench floor UPDATE CLIENT     (the merge's floor, as a child)
+//   patchloom_bench hashboth PACK TREE      (the diff's reference, as a child)
 //   patchloom_bench spawn STDOUT DIR PROGRAM ARGS...   (times a child)
 //
 // Exit status: 0 when every target was met, 1 when one was missed, 2 when
@@ -96,7 +97,7 @@ int Run(int argc, char** argv) {
   context.strPaktool = PAKTOOL_EXE;
   context.strSelf = SelfPath();
   const char* const pszUsage =
-      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--only build|merge|extract|open]";
+      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--only build|merge|extract|open|diff]";
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << pszUsage << "\n";
     return 0;
@@ -116,7 +117,8 @@ int Run(int argc, char** argv) {
     }
   }
   const std::pair<const char*, void (*)(const CContext&, CTable&)> benches[] = {
-      {"build", RunBuildBench}, {"merge", RunMergeBench}, {"extract", RunExtractBench}, {"open", RunOpenBench}};
+      {"build", RunBuildBench}, {"merge", RunMergeBench}, {"extract", RunExtractBench}, {"open", RunOpenBench},
+      {"diff", RunDiffBench}};
   if (!strOnly.empty() &&
       std::none_of(std::begin(benches), std::end(benches), [&](const auto& bench) { return strOnly == bench.first; })) {
     throw std::invalid_argument(pszUsage);
@@ -140,6 +142,7 @@ int main(int argc, char** argv) {
   try {
     if (argc >= 2 && std::string(argv[1]) == "spawn") return bench::RunSpawner(argc, argv);
     if (argc == 4 && std::string(argv[1]) == "floor") return bench::RunMergeFloor(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "hashboth") return bench::RunHashBoth(argv[2], argv[3]);
     return bench::Run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "bench: " << error.what() << std::endl;

@@ -4,7 +4,8 @@
 #
 #   build/demo/game/    Patchloom, clientres.pak (plain, content-tagged),
 #                       version.ver, a stand-in client Veshmarkland.exe
-#   build/demo/update.pak  compressed, content-tagged: changed and new files
+#   build/demo/game/update.pak  compressed, content-tagged: the changed and
+#                       new files, made by paktool diff
 #
 # The publisher's key pair is made first and Patchloom is built with its
 # public key, so it merges only updates signed with it; update.pak is signed
@@ -74,11 +75,13 @@ write_text "v2/res/地图/沙漠.map" 250 desert
 mkdir -p v2/res/sounds && write_text v2/res/sounds/readme.txt 5 sound
 
 "$paktool" build v1/res --tags -o game/clientres.pak
-mkdir -p update-src && cp -r v2/res update-src/
-# The update carries only what changed; tags let the merge tell.
-rm update-src/res/ui/help.txt "update-src/res/地图/森林.map" update-src/res/bin/tool.bin
-"$paktool" build update-src/res --tags --compress -o game/update.pak
+# The update carries only what changed since the client's pack: diff
+# compares by content and tags the entries, so the merge can tell too.
+"$paktool" diff game/clientres.pak v2/res --compress -o game/update.pak 2>&1
 "$paktool" sign game/update.pak --key keys/publisher.key --version 1.02
+echo
+echo "== merge --dry-run: what the update will do to the client =="
+"$paktool" merge --dry-run game/update.pak game/clientres.pak -C game
 
 # The game directory: the updater beside the client's pack, the old version
 # and a stand-in for the client.

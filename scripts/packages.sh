@@ -4,7 +4,7 @@ BUILD_PACKAGES=(
   googletest libgtest-dev
   liblzma-dev zlib1g-dev liblzo2-dev libgcrypt20-dev
   lzma-alone
-  libcli11-dev
+  libcli11-dev nlohmann-json3-dev
 )
 
 # Debian packages of the Windows cross build and of running its tests under

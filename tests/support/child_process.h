@@ -12,10 +12,11 @@
 class CChildProcess {
  public:
   // Starts program with vecArgs, argument 0 included (the caller chooses how
-  // the program sees its own name), in workDir. Arguments are UTF-8. Throws
+  // the program sees its own name), in workDir. Arguments are UTF-8. With
+  // bWithStderr, standard error goes into the captured output too. Throws
   // std::runtime_error when the program cannot be started.
   CChildProcess(const std::filesystem::path& program, const std::vector<std::string>& vecArgs,
-                const std::filesystem::path& workDir);
+                const std::filesystem::path& workDir, bool bWithStderr = false);
   // Kills the child if it still runs and collects it: a test that fails
   // half way leaves no process behind.
   ~CChildProcess();
@@ -51,7 +52,7 @@ struct CChildResult {
 
 // Runs a program to its end (at most nTimeoutMs) and returns what it did.
 CChildResult RunChild(const std::filesystem::path& program, const std::vector<std::string>& vecArgs,
-                      const std::filesystem::path& workDir, int nTimeoutMs = 60000);
+                      const std::filesystem::path& workDir, int nTimeoutMs = 60000, bool bWithStderr = false);
 
 // Detached programs that the tested programs start (the updater starts the
 // client so) are orphans: where the system allows it (Linux: a child

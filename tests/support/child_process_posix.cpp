@@ -36,12 +36,13 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 }  // namespace
 
 CChildProcess::CChildProcess(const std::filesystem::path& program, const std::vector<std::string>& vecArgs,
-                             const std::filesystem::path& workDir) {
+                             const std::filesystem::path& workDir, bool bWithStderr) {
   int nPipe[2];
   if (pipe2(nPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   CFileActions actions;
   posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(actions.Get(), nPipe[1], STDOUT_FILENO);
+  if (bWithStderr) posix_spawn_file_actions_adddup2(actions.Get(), nPipe[1], STDERR_FILENO);
   posix_spawn_file_actions_addchdir_np(actions.Get(), workDir.c_str());
   std::vector<char*> vecArgv;
   for (const std::string& strArg : vecArgs) vecArgv.push_back(const_cast<char*>(strArg.c_str()));
@@ -100,8 +101,8 @@ bool CChildProcess::Wait(int nTimeoutMs) {
 }
 
 CChildResult RunChild(const std::filesystem::path& program, const std::vector<std::string>& vecArgs,
-                      const std::filesystem::path& workDir, int nTimeoutMs) {
-  CChildProcess child(program, vecArgs, workDir);
+                      const std::filesystem::path& workDir, int nTimeoutMs, bool bWithStderr) {
+  CChildProcess child(program, vecArgs, workDir, bWithStderr);
   CChildResult result;
   result.bEnded = child.Wait(nTimeoutMs);
   result.nExitCode = child.ExitCode();

@@ -48,7 +48,7 @@ DWORD MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 }  // namespace
 
 CChildProcess::CChildProcess(const std::filesystem::path& program, const std::vector<std::string>& vecArgs,
-                             const std::filesystem::path& workDir) {
+                             const std::filesystem::path& workDir, bool bWithStderr) {
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE hRead = nullptr;
   HANDLE hWrite = nullptr;
@@ -63,7 +63,7 @@ CChildProcess::CChildProcess(const std::filesystem::path& program, const std::ve
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = hNul;
   startup.hStdOutput = hWrite;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = bWithStderr ? hWrite : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info = {};
   // Under Wine a start very rarely fails for a moment while many processes
   // come and go (seen once in hundreds of runs); a missing program does not
@@ -132,8 +132,8 @@ bool CChildProcess::Wait(int nTimeoutMs) {
 }
 
 CChildResult RunChild(const std::filesystem::path& program, const std::vector<std::string>& vecArgs,
-                      const std::filesystem::path& workDir, int nTimeoutMs) {
-  CChildProcess child(program, vecArgs, workDir);
+                      const std::filesystem::path& workDir, int nTimeoutMs, bool bWithStderr) {
+  CChildProcess child(program, vecArgs, workDir, bWithStderr);
   CChildResult result;
   result.bEnded = child.Wait(nTimeoutMs);
   result.nExitCode = child.ExitCode();

@@ -2,6 +2,8 @@
 
 #include <gcrypt.h>
 
+#include <string>
+
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/cryptolib.h"
 #include "tools/filepacktools_lib/hextext.h"
@@ -36,4 +38,9 @@ bool MakeContentTag(const void* pData, size_t nSize, char* pszTag) {
   }
   WriteHex(byDigest, kMd5Size, pszTag);
   return true;
+}
+
+bool IsContentTag(const char* pszTag) {
+  unsigned char byDigest[kMd5Size];
+  return ParseHex(std::string(pszTag, kPackTagSize), byDigest, kMd5Size);
 }

@@ -176,6 +176,7 @@ void CPackFile::Close() {
   m_bReadOnly = false;
   m_hFileMapping.Reset();
   m_mapEntry.clear();
+  m_vecNewEntry.clear();
   m_mapDir.clear();
   m_vecFreeBlock.clear();
 }

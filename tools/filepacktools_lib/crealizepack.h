@@ -17,15 +17,21 @@
 
 #include "platform/scoped_handle.h"
 #include "platform/win32.h"
+#include "tools/filepacktools_lib/packbuildnames.h"
+#include "tools/filepacktools_lib/packdiff.h"
 #include "tools/filepacktools_lib/packindex.h"
+#include "tools/filepacktools_lib/packpreview.h"
 #include "tools/filepacktools_lib/packread.h"
 #include "tools/filepacktools_lib/packrecords.h"
 #include "tools/filepacktools_lib/packrequest.h"
 
 class CPackBuilder;
+class CBuildSource;
+struct CBuildSettings;
 struct CExtractSource;
 struct CFindState;
 struct CMergePlan;
+class CPackLock;
 struct PackStream;
 
 class CPackFile {
@@ -320,6 +326,60 @@ class CPackFile {
   // Frees the stream and its bytes; null is allowed.
   static void StreamClose(PackStream* stream);
 
+  // ---- Releases and updates (packrelease.cpp, packlist.cpp) ---------------
+  //
+  // A release is either an open pack or a build's file list below its root
+  // (SetRootPath and CollectFiles, ReadFileList, CollectConfigDirs).
+
+  // How a build of the file list, as it stands, would take each file, in
+  // list order (packbuildnames.h): by the build's own naming and its "first
+  // file of a name wins" rule, opening each file once to see that it opens
+  // but reading nothing. Call it in the current directory the build will
+  // run in (relative paths are taken from there).
+  std::vector<CBuildFileName> NameBuildFiles() const;
+
+  // Sets up the build PackConfigDirs runs, without building: the current
+  // directory becomes the root and the work directory, and the files of
+  // the lines of its "ConfigDir.txt" form the file list (the current
+  // directory is left at the last directory the walk entered). Returns
+  // false, when nothing is to be built: the current directory does not fit
+  // a path buffer or has no parent, or a line of the list is longer than
+  // 259 characters. CreatePack(WorkDirectory(), WorkDirectory(), ...) then
+  // builds what PackConfigDirs builds.
+  bool CollectConfigDirs();
+
+  // The directory a build set up by CollectConfigDirs works in (lower case).
+  std::string WorkDirectory() const;
+
+  // Compares this release (the old one) with newer by content: the MD5 of
+  // every entry's plain bytes (decoded from a compressed pack) and of every
+  // file a build would take, hashed on SetBuildWorkers threads.
+  //   newer       the new release; its root name must equal this one's.
+  //   bTrustTags  take an entry's stored tag of this release, when it has
+  //               the form of a content tag, instead of hashing the entry.
+  //   diff        receives every name of either release, in name order.
+  //   strFailed   receives the name of the entry or file that failed.
+  // Returns false, with the last error set, when the roots differ
+  // (ERROR_INVALID_NAME), or an entry or file cannot be read or decoded,
+  // or is 4 GiB or larger. Reads only.
+  bool DiffRelease(const CPackFile& newer, bool bTrustTags, CReleaseDiff& diff, std::string& strFailed) const;
+
+  // Writes the update pack of a diff from its new release: the changed and
+  // added entries of newer, in name order, with their names there, tagged
+  // with content tags, into chDesFilePath\<pszPackName or the root
+  // name>.pak, as CreatePack writes (a new file moved into place when
+  // complete, on SetBuildWorkers threads, the same bytes for any count).
+  // Entries of a pack are read from it, decoded and encoded again, never
+  // extracted to disk, so a pack and the tree it came from give the same
+  // update. Call it on an object that holds no open pack and no build;
+  // afterwards it is reset as after CreatePack.
+  //   newer  the release diff was made with, as it was then.
+  // Returns false, with the last error set, as CreatePack does, and with
+  // ERROR_INVALID_PARAMETER, writing nothing, when the diff has nothing to
+  // update or names an entry newer lacks.
+  bool CreateUpdatePack(const CPackFile& newer, const CReleaseDiff& diff, const char* chDesFilePath, bool bCompress,
+                        char* pszOutPath, const char* pszPackName);
+
   // ---- Accessors ---------------------------------------------------------
 
   PackEntryMap* GetEntryMap();
@@ -357,6 +417,15 @@ class CPackFile {
   bool PlanMergeFrom(const CPackFile& source, CMergePlan& plan);
   // The regions behind the data area as they are in memory.
   CIndexRegions Regions() const;
+
+  // Releases and updates: the settings a build of this object runs with,
+  // the root name of the release it holds, and the build of a source into
+  // chDesFilePath as CreatePack does it.
+  CBuildSettings BuildSettings(bool bCompress) const;
+  std::string ReleaseRoot() const;
+  bool IsOpenPack() const;
+  bool BuildInto(CPackBuilder& builder, const CBuildSource& source, const std::string& strPackName,
+                 const char* chDesFilePath, char* pszOutPath, const char* pszPackName, bool bDeleteSrc);
 
   PackFreeList m_vecFreeBlock;
 
@@ -469,8 +538,27 @@ class CRealizePack {
   // update is held.
   int MergeHeldUpdate(const char* pszTarPack);
 
+  // ---- Dry run (packpreview.cpp) -------------------------------------------
+
+  // What MergePack(pszSrcPack, pszTarPack) would do, writing nothing: opens
+  // both packs as MergePack does (the client for reading and writing, so a
+  // client MergePack cannot open fails here too; an interrupted merge's
+  // journal is applied first, as every open does), runs the same checks
+  // and the same plan, and hands the plan back (packpreview.h).
+  // Returns 1 with preview filled. Returns 0 with the last error set and
+  // GetMergeRefusal() telling why, as MergePack would fail before its
+  // first write: the update or the client does not open, a check refuses,
+  // the client would reach 4 GiB, an entry cannot be encoded for a
+  // compressed client.
+  int PreviewMerge(const char* pszSrcPack, const char* pszTarPack, CMergePreview& preview);
+
  private:
   bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
+  // Takes the client's merge lock, opens the client (an interrupted
+  // merge's journal applied first), checks both packs and plans the merge
+  // of the open update into the client's index in memory: a merge's steps
+  // before its journal.
+  bool PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPackLock& lock, CMergePlan& plan);
 
   std::unique_ptr<CPackFile> m_pSrcPack;
   std::unique_ptr<CPackFile> m_pTarPack;

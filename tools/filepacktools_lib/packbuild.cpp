@@ -25,7 +25,7 @@ bool IsSkippedName(const char* pszName) {
 
 }  // namespace
 
-CPackBuilder CPackFile::Builder(bool bCompress) {
+CBuildSettings CPackFile::BuildSettings(bool bCompress) const {
   CBuildSettings settings;
   settings.strPackName = m_strPackName;
   settings.strRootPath = m_strRootPath;
@@ -34,7 +34,12 @@ CPackBuilder CPackFile::Builder(bool bCompress) {
   settings.bCompress = bCompress;
   settings.bTags = m_bContentTags;
   settings.nWorkers = m_nBuildWorkers;
-  return CPackBuilder({m_header, m_mapEntry, m_mapDir, m_vecFreeBlock, m_hBuildFile, m_nAddedCount}, settings);
+  return settings;
+}
+
+CPackBuilder CPackFile::Builder(bool bCompress) {
+  return CPackBuilder({m_header, m_mapEntry, m_mapDir, m_vecFreeBlock, m_hBuildFile, m_nAddedCount},
+                      BuildSettings(bCompress));
 }
 
 void CPackFile::SetRootPath(const char* szPath) {
@@ -90,16 +95,24 @@ bool CPackFile::CreatePack(const char* chSrcFilePath, const char* chDesFilePath,
     SetLastError(ERROR_BAD_PATHNAME);
     return false;
   }
+  CPackBuilder builder = Builder(bCompress);
+  return BuildInto(builder, CBuildSource(m_vecFileList), m_strPackName, chDesFilePath, pszOutPath, pszPackName,
+                   bDeleteSrc);
+}
+
+// Builds a pack of root name strPackName into chDesFilePath\<pszPackName
+// or strPackName>.pak; the object's build state is reset once it is there.
+bool CPackFile::BuildInto(CPackBuilder& builder, const CBuildSource& source, const std::string& strPackName,
+                          const char* chDesFilePath, char* pszOutPath, const char* pszPackName, bool bDeleteSrc) {
   const std::string strDir = LowerCopy(chDesFilePath);
-  const std::string strPackPath = strDir + '\\' + (pszPackName ? pszPackName : m_strPackName) + ".pak";
-  if (strPackPath.size() >= MAX_PATH || m_strPackName.size() > kPackRootNameSize) {
+  const std::string strPackPath = strDir + '\\' + (pszPackName ? pszPackName : strPackName) + ".pak";
+  if (strPackPath.size() >= MAX_PATH || strPackName.size() > kPackRootNameSize) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   if (pszOutPath) std::memcpy(pszOutPath, strPackPath.data(), strPackPath.size());
 
-  CPackBuilder builder = Builder(bCompress);
-  if (!builder.Build(strDir, strPackPath, m_vecFileList)) return false;
+  if (!builder.Build(strDir, strPackPath, source)) return false;
   if (bDeleteSrc) builder.DeleteSources(strPackPath);
 
   m_mapEntry.clear();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/cp936.h"
@@ -16,11 +17,14 @@
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packtree.h"
 
-// One source file on its way into the pack: named and read by the
-// producer, tagged and encoded by a worker, written and recorded by the
-// writer. A failed item carries its error to the writer's thread.
+// One source on its way into the pack: a file named and read by the
+// producer, or a pack entry named by the producer and read by a worker;
+// tagged and encoded by a worker, written and recorded by the writer. A
+// failed item carries its error to the writer's thread.
 struct CBuildItem {
-  std::string strFile;
+  std::string strFile;                   // a file's path; "" for a pack entry
+  const CEntryReader* pReader = nullptr;  // a pack entry: where it is read
+  const PackEntry* pEntry = nullptr;
   std::string strLower;
   std::string strName;
   std::string strBelowRoot;  // named from the root directory: the path below it
@@ -111,11 +115,15 @@ Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuild
   return Step::kDone;
 }
 
+CScopedHandle OpenSource(const std::string& strFile) {
+  return CScopedHandle(CreateFileA(strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 // Reads the whole source file. One that cannot be opened is skipped; one
 // that fails while read fails the build.
 Step ReadItem(CBuildItem& item) {
-  CScopedHandle hFile(CreateFileA(item.strFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  CScopedHandle hFile = OpenSource(item.strFile);
   if (!hFile) return Step::kSkipped;
   uint64_t qwSize = 0;
   bool bOk = FileSize(hFile.Get(), qwSize);
@@ -149,10 +157,33 @@ bool Encode(const unsigned char* pbyPlain, uint32_t dwSize, std::unique_ptr<unsi
   return true;
 }
 
-// The tag from the plain bytes, then the stream that replaces them; runs
-// on any thread and touches nothing but the item.
+// A pack entry's plain bytes, owned by the item: decoded ones are taken
+// over, those of a plain pack copied out of their view.
+bool LoadEntry(CBuildItem& item) {
+  CEntryBytes bytes;
+  if (!item.pReader->ReadPlainBytes(*item.pEntry, bytes)) return false;
+  item.dwSize = item.dwStoredSize = bytes.dwSize;
+  if (bytes.pbyBuffer && bytes.pbyData == bytes.pbyBuffer.get()) {
+    item.pbyPlain = std::move(bytes.pbyBuffer);
+    return true;
+  }
+  item.pbyPlain.reset(new (std::nothrow) unsigned char[bytes.dwSize > 0 ? bytes.dwSize : 1]);
+  if (!item.pbyPlain) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  std::memcpy(item.pbyPlain.get(), bytes.pbyData, bytes.dwSize);
+  return true;
+}
+
+// The plain bytes of a pack entry, the tag from them, then the stream that
+// replaces them; runs on any thread and touches nothing but the item.
 void ProcessItem(const CBuildSettings& settings, CBuildItem& item) {
   if (item.bFailed) return;
+  if (item.pEntry && !LoadEntry(item)) {
+    item.Fail();
+    return;
+  }
   if (settings.bTags && !MakeContentTag(item.pbyPlain.get(), item.dwSize, item.szTag)) {
     item.Fail();
     return;
@@ -168,7 +199,7 @@ void ProcessItem(const CBuildSettings& settings, CBuildItem& item) {
 // The producer stops after handing on a failed item: the writer fails the
 // build there. A name is taken once its file has been read, exactly when a
 // serial build would have recorded it.
-void Produce(const CBuildSettings& settings, const std::vector<std::string>& vecFiles, CPipeline& out) {
+void ProduceFiles(const CBuildSettings& settings, const std::vector<std::string>& vecFiles, CPipeline& out) {
   std::unordered_set<std::string> setTaken;
   for (const std::string& strFile : vecFiles) {
     CBuildItem item;
@@ -182,10 +213,68 @@ void Produce(const CBuildSettings& settings, const std::vector<std::string>& vec
   }
 }
 
+// Pack entries keep their names; the tree takes each at its path below the
+// root name, which it must have.
+void ProduceEntries(const CBuildSettings& settings, const CEntryReader& reader,
+                    const std::vector<CPackSourceEntry>& vecEntries, CPipeline& out) {
+  const std::string strPrefix = settings.strPackName + '\\';
+  for (const CPackSourceEntry& entry : vecEntries) {
+    CBuildItem item;
+    item.strName = entry.strName;
+    item.pReader = &reader;
+    item.pEntry = entry.pEntry;
+    const bool bBelowRoot =
+        item.strName.size() > strPrefix.size() && item.strName.compare(0, strPrefix.size(), strPrefix) == 0;
+    if (bBelowRoot) {
+      item.strBelowRoot = item.strName.substr(strPrefix.size());
+    } else {
+      SetLastError(ERROR_INVALID_DATA);
+      item.Fail();
+    }
+    const uint64_t qwBytes = entry.pEntry->dwOrigSize;
+    if (!out.Push(std::move(item), qwBytes) || !bBelowRoot) return;
+  }
+}
+
+void Produce(const CBuildSettings& settings, const CBuildSource& source, CPipeline& out) {
+  if (source.Files()) {
+    ProduceFiles(settings, *source.Files(), out);
+  } else {
+    ProduceEntries(settings, *source.Reader(), *source.Entries(), out);
+  }
+}
+
 }  // namespace
 
-bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPath,
-                         const std::vector<std::string>& vecFiles) {
+std::vector<CBuildFileName> NameBuildFiles(const CBuildSettings& settings, const std::vector<std::string>& vecFiles) {
+  std::vector<CBuildFileName> vecNames(vecFiles.size());
+  std::unordered_map<std::string, size_t> mapTaken;
+  for (size_t i = 0; i < vecFiles.size(); ++i) {
+    CBuildFileName& name = vecNames[i];
+    CBuildItem item;
+    const Step step = NameItem(settings, vecFiles[i], item);
+    name.strFile = vecFiles[i];
+    name.strName = item.strName;
+    if (step != Step::kDone) {
+      name.eFate = step == Step::kFailed ? BuildFileFate::kPathTooLong : BuildFileFate::kNoName;
+      name.strName.clear();
+      continue;
+    }
+    auto itTaken = mapTaken.find(item.strName);
+    if (itTaken != mapTaken.end()) {
+      name.eFate = BuildFileFate::kFolded;
+      name.nTakenBy = itTaken->second;
+    } else if (!OpenSource(vecFiles[i])) {
+      name.eFate = BuildFileFate::kCannotOpen;
+      name.dwError = GetLastError();
+    } else {
+      mapTaken.emplace(item.strName, i);
+    }
+  }
+  return vecNames;
+}
+
+bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPath, const CBuildSource& source) {
   // What the move at the end would refuse, refused before any work.
   DWORD dwAttributes = GetFileAttributesA(strPackPath.c_str());
   if (dwAttributes != INVALID_FILE_ATTRIBUTES &&
@@ -201,7 +290,7 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   // The move is written through: DeleteSources runs right after it, and a
   // power cut must never leave sources deleted while the pack's new name is
   // not yet on disk.
-  const bool bOk = CompleteReplacement(WritePack(vecFiles), m_pack.hBuildFile, strWorkPath, strPackPath);
+  const bool bOk = CompleteReplacement(WritePack(source), m_pack.hBuildFile, strWorkPath, strPackPath);
   if (!bOk) {
     const DWORD dwError = GetLastError();
     RestoreState();
@@ -213,7 +302,7 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
 // A placeholder header of zeros first: until the real one is written last,
 // the file does not open as a pack. Then the blobs, the regions behind them
 // and the header; the replacement flushes them before the move.
-bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
+bool CPackBuilder::WritePack(const CBuildSource& source) {
   m_pack.header = DefaultPackHeader();
   m_pack.header.nEntryCount = 0;
   m_pack.header.byCompressed = m_settings.bCompress ? 1 : 0;
@@ -225,7 +314,7 @@ bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
   const PackHeader zeroHeader = {};
   LARGE_INTEGER liPos;
   if (!SeekFile(hFile, liPos, 0) || !WriteAll(hFile, &zeroHeader, sizeof(zeroHeader))) return false;
-  if (!AppendAll(vecFiles)) return false;
+  if (!AppendAll(source)) return false;
   const PackEntryList vecNone;
   if (!WriteIndexRegions(hFile, m_pack.header, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree})) {
     return false;
@@ -236,11 +325,12 @@ bool CPackBuilder::WritePack(const std::vector<std::string>& vecFiles) {
   return true;
 }
 
-// The files of the list through the pipeline: read in order on one thread,
-// tagged and encoded on the workers, written here in list order, so the
-// pack does not depend on the number of workers. The pipeline is stopped
-// and joined before the error of a failure is set for the caller.
-bool CPackBuilder::AppendAll(const std::vector<std::string>& vecFiles) {
+// The sources through the pipeline: named (files read) in order on one
+// thread, (entries read,) tagged and encoded on the workers, written here
+// in list order, so the pack does not depend on the number of workers. The
+// pipeline is stopped and joined before the error of a failure is set for
+// the caller.
+bool CPackBuilder::AppendAll(const CBuildSource& source) {
   const CBuildSettings& settings = m_settings;
   const size_t nWorkers = PipelineWorkerCount(m_settings.nWorkers);
   bool bOk = false;
@@ -248,7 +338,7 @@ bool CPackBuilder::AppendAll(const std::vector<std::string>& vecFiles) {
   {
     CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
     if (pipeline.Start(
-            nWorkers, [&settings, &vecFiles](CPipeline& out) { Produce(settings, vecFiles, out); },
+            nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
             [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
       bOk = true;
       CBuildItem item;
@@ -258,7 +348,7 @@ bool CPackBuilder::AppendAll(const std::vector<std::string>& vecFiles) {
           bOk = false;
         } else if (!RecordItem(item)) {
           bOk = false;
-        } else {
+        } else if (!item.strFile.empty()) {
           m_vecRecorded.push_back(item.strFile);
         }
       }

@@ -1,9 +1,11 @@
-// Writing a new pack from a list of files on disk.
+// Writing a new pack from a list of files on disk, or from chosen entries of
+// an open pack.
 //
 // Encoding is the slow part, so a build runs as a bounded pipeline: one
-// thread reads the sources in list order, workers tag and encode them, and
-// the calling thread writes each blob in list order; the pack is the same
-// byte for byte whatever the number of workers.
+// thread names the sources and reads files in list order, workers read pack
+// entries (decoding them), tag and encode, and the calling thread writes
+// each blob in list order; the pack is the same byte for byte whatever the
+// number of workers.
 //
 // The pack is written into a new file beside its destination and moved over
 // the destination only once it is complete and flushed, so a build that
@@ -16,7 +18,9 @@
 #include <vector>
 
 #include "platform/scoped_handle.h"
+#include "tools/filepacktools_lib/packbuildnames.h"
 #include "tools/filepacktools_lib/packindex.h"
+#include "tools/filepacktools_lib/packread.h"
 
 // What names the entries and shapes the blobs of one build; fixed while it
 // runs, read by every thread.
@@ -42,16 +46,52 @@ struct CBuildPack {
 
 struct CBuildItem;
 
+// An entry a build takes from an open pack: its name there, which the new
+// pack keeps, and its record in that pack's index.
+struct CPackSourceEntry {
+  std::string strName;
+  const PackEntry* pEntry;
+};
+
+// Where a build's entries come from, in the order they are written. Files
+// on disk are named by the build's settings; the first file of a name wins,
+// and one that cannot be opened or has no entry name is passed over.
+// Entries of an open pack keep their names, each of which must lie below
+// the build's root name (else the build fails with ERROR_INVALID_DATA);
+// their plain bytes are read (decoded) on the workers. The lists and the
+// reader must outlive the build.
+class CBuildSource {
+ public:
+  explicit CBuildSource(const std::vector<std::string>& vecFiles) : m_pFiles(&vecFiles) {}
+  CBuildSource(const CEntryReader& reader, const std::vector<CPackSourceEntry>& vecEntries)
+      : m_pReader(&reader), m_pEntries(&vecEntries) {}
+
+  const std::vector<std::string>* Files() const { return m_pFiles; }
+  const CEntryReader* Reader() const { return m_pReader; }
+  const std::vector<CPackSourceEntry>* Entries() const { return m_pEntries; }
+
+ private:
+  const std::vector<std::string>* m_pFiles = nullptr;
+  const CEntryReader* m_pReader = nullptr;
+  const std::vector<CPackSourceEntry>* m_pEntries = nullptr;
+};
+
+// How a build with these settings takes each of vecFiles, in list order,
+// by the steps the build takes before reading a file: its entry name (the
+// build's own naming), whether an earlier file has that name, and whether
+// it opens. Reads nothing.
+std::vector<CBuildFileName> NameBuildFiles(const CBuildSettings& settings, const std::vector<std::string>& vecFiles);
+
 class CPackBuilder {
  public:
   enum class Step { kDone, kSkipped, kFailed };
 
   CPackBuilder(CBuildPack pack, CBuildSettings settings) : m_pack(pack), m_settings(std::move(settings)) {}
 
-  // Writes the pack strPackPath (in strDir) from vecFiles. False, with the
+  // Writes the pack strPackPath (in strDir) from the source. False, with the
   // last error set, when it could not be written; the pack object's index,
   // tree and header are then as they were before.
-  bool Build(const std::string& strDir, const std::string& strPackPath, const std::vector<std::string>& vecFiles);
+  bool Build(const std::string& strDir, const std::string& strPackPath, const CBuildSource& source);
 
   // Deletes the sources whose entries the build recorded, never the pack.
   void DeleteSources(const std::string& strPackPath) const;
@@ -60,8 +100,8 @@ class CPackBuilder {
   Step AppendFile(const std::string& strFile);
 
  private:
-  bool WritePack(const std::vector<std::string>& vecFiles);
-  bool AppendAll(const std::vector<std::string>& vecFiles);
+  bool WritePack(const CBuildSource& source);
+  bool AppendAll(const CBuildSource& source);
   bool RecordItem(CBuildItem& item);
   bool WriteBlob(const unsigned char* pbyData, uint32_t dwSize);
   void RestoreState();

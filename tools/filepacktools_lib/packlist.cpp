@@ -73,12 +73,18 @@ std::string LastComponent(const std::string& strPath) {
 // A list that is there but rejected builds nothing, so that a pack built
 // before from the full list is not replaced by one that lacks lines.
 void CPackFile::PackConfigDirs(bool bCompress) {
+  if (!CollectConfigDirs()) return;
+  const std::string strWorkDir = WorkDirectory();
+  CreatePack(strWorkDir.c_str(), strWorkDir.c_str(), bCompress, nullptr, nullptr, false);
+}
+
+bool CPackFile::CollectConfigDirs() {
   const std::string strWorkDir = LowerCopy(CurrentDirectory());
-  if (strWorkDir.empty()) return;  // no current directory that fits a path buffer
+  if (strWorkDir.empty()) return false;  // no current directory that fits a path buffer
   SetField(m_szWorkDir, sizeof(m_szWorkDir), strWorkDir);
-  if (LastSeparator(strWorkDir) == std::string::npos) return;
+  if (LastSeparator(strWorkDir) == std::string::npos) return false;
   std::vector<CListLine> vecLines;
-  if (ReadList(kConfigDirFile, vecLines) == ListRead::kRejected) return;
+  if (ReadList(kConfigDirFile, vecLines) == ListRead::kRejected) return false;
 
   m_strPackName = LastComponent(strWorkDir);
   m_strRootDir = strWorkDir;
@@ -88,7 +94,7 @@ void CPackFile::PackConfigDirs(bool bCompress) {
   m_vecConfigDir.clear();
   for (const CListLine& line : vecLines) m_vecConfigDir.push_back(line.strText);
   for (const std::string& strLine : m_vecConfigDir) CollectFiles((strWorkDir + '\\' + strLine).c_str());
-  CreatePack(strWorkDir.c_str(), strWorkDir.c_str(), bCompress, nullptr, nullptr, false);
+  return true;
 }
 
 void CPackFile::ReadConfigDir() {

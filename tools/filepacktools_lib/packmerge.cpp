@@ -123,24 +123,11 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   m_strHeldUpdate.clear();
   const char* pszSrcPack = strSrcPack.c_str();
 
-  // One merge of a pack at a time: the lock is taken before the target is
-  // read, so a second merge fails here (ERROR_SHARING_VIOLATION) having
-  // changed nothing, and held until the end, restore included.
-  // A target that does not open completely is never written: saving it
-  // would drop what did not load. Nothing is written before the journal is
-  // safe on disk; after that any failure puts the old pack back.
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
   CMergePlan plan;
   CPackLock lock;
-  bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock);
-  bOk = bOk && target.Open(pszTarPack);
-  if (!bOk) m_strRefusal = lock.Busy() ? "another merge of the client pack runs" : "the client pack does not open";
-  bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
-                           target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
-                          m_strRefusal);
-  bOk = bOk && target.PlanMergeFrom(source, plan);
-  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), plan.strFailedName);
+  bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan);
   bOk = bOk && WriteJournal(pszTarPack, target.m_hPackFile.Get(),
                             HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions())),
                             JournalRanges(plan));
@@ -160,6 +147,26 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   if (!bOk && bJournaled) RestoreFromJournal(pszTarPack, lock);
   if (!bOk) SetLastError(dwError);
   return bOk ? 1 : 0;
+}
+
+// One merge of a pack at a time: the lock is taken before the target is
+// read, so a second merge fails here (ERROR_SHARING_VIOLATION) having
+// changed nothing, and is held until the end, restore included. A target
+// that does not open completely is never written: saving it would drop what
+// did not load. Nothing is written before the journal is safe on disk;
+// after that any failure puts the old pack back.
+bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPackLock& lock, CMergePlan& plan) {
+  CPackFile& source = *m_pSrcPack;
+  CPackFile& target = *m_pTarPack;
+  bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock);
+  bOk = bOk && target.Open(pszTarPack);
+  if (!bOk) m_strRefusal = lock.Busy() ? "another merge of the client pack runs" : "the client pack does not open";
+  bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
+                           target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
+                          m_strRefusal);
+  bOk = bOk && target.PlanMergeFrom(source, plan);
+  if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), plan.strFailedName);
+  return bOk;
 }
 
 bool CPackFile::MergeFrom(CPackFile* pSrcPack) {

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "tools/filepacktools_lib/packindex.h"
+#include "tools/filepacktools_lib/packpreview.h"
 
 // The bytes an update entry takes in the client: called only for a
 // compressed client (a plain one takes the original size). False, with the
@@ -41,20 +42,6 @@ struct CMergeInput {
   uint32_t dwTargetIndexOffset;       // the end of the client's data area
   bool bTargetCompressed;
   MergeStoredSize fnStoredSize;
-};
-
-enum class MergeAction {
-  kInPlace,  // a changed entry written over its slot
-  kMove,     // a changed entry written elsewhere; its old slot is freed
-  kAdd,      // a new entry of the client's tree
-  kLoose,    // a new entry written as a loose file
-};
-
-enum class MergePlace {
-  kSlot,       // its own slot (kInPlace)
-  kFreeBlock,  // carved from a free block
-  kEnd,        // appended at the end of the data area
-  kNone,       // a loose file
 };
 
 struct CMergeStep {

@@ -8,6 +8,7 @@
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
+#include "tools/paktool/leftout.h"
 #include "tools/paktool/output.h"
 #include "tools/paktool/packpath.h"
 #include "tools/paktool/paths.h"
@@ -68,12 +69,15 @@ int BuildFromDirectory(const CBuildOptions& options, CBuildTarget target) {
   pack.SetContentTags(options.bTags);
   char szOutPath[MAX_PATH] = {};
   bool bBuilt = false;
+  size_t nLeftOut = 0;
+  const std::string strBaseDir = CurrentDirectory();
   DWORD dwError = ERROR_SUCCESS;  // taken at once: the spinner and the guard make calls of their own
   {
     CSpinner spinner("building " + ShortName(target.strShown, 40));
     CWorkingDirGuard guard;  // the directory walk leaves the current directory changed
     pack.SetRootPath(strRoot.c_str());
     pack.CollectFiles(strSource.c_str());
+    nLeftOut = ReportLeftOut(pack.NameBuildFiles(), strBaseDir);
     bBuilt = CreateAt(pack, strSource, target, options.bCompress, szOutPath);
     dwError = GetLastError();
   }
@@ -81,7 +85,7 @@ int BuildFromDirectory(const CBuildOptions& options, CBuildTarget target) {
     ReportError(target.strShown, dwError);
     return kExitFailure;
   }
-  return ReportBuilt(szOutPath, target.strShown);
+  return ReportBuilt(szOutPath, target.strShown, nLeftOut);
 }
 
 int BuildFromList(const CBuildOptions& options, CBuildTarget target) {
@@ -96,6 +100,7 @@ int BuildFromList(const CBuildOptions& options, CBuildTarget target) {
   }
   char szOutPath[MAX_PATH] = {};
   bool bBuilt = false;
+  const size_t nLeftOut = ReportLeftOut(pack.NameBuildFiles(), CurrentDirectory());
   DWORD dwError = ERROR_SUCCESS;
   {
     CSpinner spinner("building " + ShortName(options.strList, 40));
@@ -107,7 +112,7 @@ int BuildFromList(const CBuildOptions& options, CBuildTarget target) {
     ReportError(target.strShown, dwError);
     return kExitFailure;
   }
-  return ReportBuilt(szOutPath, target.strShown);
+  return ReportBuilt(szOutPath, target.strShown, nLeftOut);
 }
 
 int RunBuild(const CBuildOptions& options) {
@@ -144,7 +149,7 @@ std::string TargetPath(const CBuildTarget& target, const std::string& strPackNam
   return JoinPath(target.strDir, (target.strFileName.empty() ? strPackName : target.strFileName) + kPakSuffix);
 }
 
-int ReportBuilt(const std::string& strPath, const std::string& strShown) {
+int ReportBuilt(const std::string& strPath, const std::string& strShown, size_t nLeftOut) {
   CPackFile pack;
   if (!pack.Open(strPath)) {
     ReportError(strShown, GetLastError());
@@ -163,7 +168,10 @@ int ReportBuilt(const std::string& strPath, const std::string& strShown) {
   PrintLine(strShown + ": " + std::to_string(header.nEntryCount) + (header.nEntryCount == 1 ? " entry" : " entries") +
             " below " + strRoot + "/, " + (header.byCompressed ? "compressed, " : "plain, ") + std::to_string(qwSize) +
             " bytes");
-  return kExitOk;
+  if (nLeftOut == 0) return kExitOk;
+  ReportFailure(strShown, std::to_string(nLeftOut) + (nLeftOut == 1 ? " file" : " files") +
+                              " of the source left out (see above)");
+  return kExitFailure;
 }
 
 CCommand AddBuildCommand(CLI::App& app) {
@@ -200,7 +208,10 @@ CCommand AddBuildCommand(CLI::App& app) {
       "936 text with CR LF line ends; a list's paths are taken from the current\n"
       "directory. The pack is written beside its destination and moved into place\n"
       "when complete: a failed build leaves an older pack of that name as it was.\n"
-      "-o adds .pak to a name without it.");
+      "-o adds .pak to a name without it. A source file the pack cannot hold (its\n"
+      "entry name is another file's, as names differing only in letter case are;\n"
+      "it cannot be opened; it has no entry name) is named on standard error before\n"
+      "the build, and the build then exits with 1, keeping the pack it wrote.");
   return {pSub, [pOptions] { return RunBuild(*pOptions); }};
 }
 

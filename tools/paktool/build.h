@@ -32,8 +32,9 @@ bool MakeBuildTarget(const std::string& strOutput, CBuildTarget& target);
 std::string TargetPath(const CBuildTarget& target, const std::string& strPackName);
 
 // Opens the pack a build wrote and prints a line about it; a pack without a
-// root name is a failure.
-int ReportBuilt(const std::string& strPath, const std::string& strShown);
+// root name is a failure, and so is a build that left nLeftOut files out
+// (reported before it ran).
+int ReportBuilt(const std::string& strPath, const std::string& strShown, size_t nLeftOut);
 
 int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target);
 

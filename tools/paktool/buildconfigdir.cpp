@@ -11,6 +11,7 @@
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/paktool/build.h"
 #include "tools/paktool/errors.h"
+#include "tools/paktool/leftout.h"
 #include "tools/paktool/output.h"
 #include "tools/paktool/paths.h"
 #include "tools/paktool/progress.h"
@@ -58,6 +59,7 @@ class CPackAside {
 
 int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target) {
   const std::string strShownList = options.strConfigDir + "/" + kConfigDirFile;
+  const std::string strBaseDir = CurrentDirectory();
   CWorkingDirGuard guard;
   if (!SetCurrentDirectoryA(AbsolutePath(ArgPath(options.strConfigDir)).c_str())) {
     ReportError(options.strConfigDir, GetLastError());
@@ -83,10 +85,16 @@ int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target)
   CPackFile pack;
   pack.SetContentTags(options.bTags);
   DWORD dwError = ERROR_SUCCESS;
+  size_t nLeftOut = 0;
   {
     CSpinner spinner("building " + ShortName(strShown, 40));
     SetLastError(ERROR_SUCCESS);
-    pack.PackConfigDirs(options.bCompress);
+    // PackConfigDirs in two steps, so that what the build leaves out is told first.
+    if (pack.CollectConfigDirs()) {
+      nLeftOut = ReportLeftOut(pack.NameBuildFiles(), strBaseDir);
+      const std::string strWorkDir = pack.WorkDirectory();
+      pack.CreatePack(strWorkDir.c_str(), strWorkDir.c_str(), options.bCompress, nullptr, nullptr, false);
+    }
     dwError = GetLastError();
   }
   if (!PathExists(strBuilt)) {
@@ -106,7 +114,7 @@ int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target)
     }
   }
   if (strFinal == strBuilt) aside.Drop();
-  return ReportBuilt(strFinal, strShown);
+  return ReportBuilt(strFinal, strShown, nLeftOut);
 }
 
 }  // namespace paktool

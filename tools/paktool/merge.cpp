@@ -1,5 +1,6 @@
 // paktool merge UPDATE TARGET: the library's in-place merge of an update
-// pack into a client pack, without the updater's process handling.
+// pack into a client pack, without the updater's process handling; with
+// --dry-run, the merge's plan shown and nothing written.
 #include <memory>
 
 #include "tools/paktool/commands.h"
@@ -17,11 +18,67 @@ struct CMergeOptions {
   std::string strUpdate;
   std::string strTarget;
   std::string strDir;
+  bool bDryRun = false;
 };
 
 // Opens a pack once on its own, so that a pack that does not open is named
 // in the report; the merge opens both again.
 bool CanOpen(const CPackArg& pack) { return OpenPack(pack) != nullptr; }
+
+std::string Bytes(uint64_t qwCount) { return std::to_string(qwCount) + (qwCount == 1 ? " byte" : " bytes"); }
+
+// One step of the plan: what happens to the entry and where its bytes go.
+std::string StepLine(const CMergePreviewStep& step, const std::string& strLooseDir) {
+  const std::string strAt = " at " + std::to_string(step.dwOffset);
+  std::string strWhat;
+  std::string strWhere;
+  switch (step.eAction) {
+    case MergeAction::kInPlace:
+      strWhat = "replace";
+      strWhere = "in place" + strAt;
+      break;
+    case MergeAction::kMove:
+      strWhat = "move";
+      strWhere = step.ePlace == MergePlace::kEnd ? "appended" + strAt : "into a free block" + strAt;
+      break;
+    case MergeAction::kAdd:
+      strWhat = "add";
+      strWhere = step.ePlace == MergePlace::kEnd ? "appended" + strAt : "into a free block" + strAt;
+      break;
+    case MergeAction::kLoose:
+      strWhat = "loose";
+      strWhere = "as the file " + ShownName(JoinPath(strLooseDir, step.strLoosePath));
+      break;
+  }
+  strWhat.resize(8, ' ');
+  const std::string strSize = step.eAction == MergeAction::kLoose ? Bytes(step.dwPlainSize) : Bytes(step.dwSize);
+  return strWhat + ShownName(step.strName) + ": " + strSize + ", " + strWhere;
+}
+
+void PrintPreview(const CMergePreview& preview, const CPackArg& update, const CPackArg& target,
+                  const std::string& strLooseDir) {
+  // Counted by action (kInPlace, kMove, kAdd, kLoose), and appended ones
+  // of each.
+  size_t nCounts[4] = {};
+  size_t nAppended[4] = {};
+  for (const CMergePreviewStep& step : preview.vecSteps) {
+    PrintLine(StepLine(step, strLooseDir));
+    const size_t nAction = static_cast<size_t>(step.eAction);
+    ++nCounts[nAction];
+    nAppended[nAction] += step.ePlace == MergePlace::kEnd;
+  }
+  const size_t nEntries = preview.nUpdateEntries;
+  const size_t nMove = static_cast<size_t>(MergeAction::kMove);
+  const size_t nAdd = static_cast<size_t>(MergeAction::kAdd);
+  PrintLine(update.strShown + ": " + std::to_string(nEntries) + (nEntries == 1 ? " entry: " : " entries: ") +
+            std::to_string(nCounts[static_cast<size_t>(MergeAction::kInPlace)]) + " replaced in place, " +
+            std::to_string(nCounts[nMove]) + " moved (" + std::to_string(nAppended[nMove]) + " appended), " +
+            std::to_string(nCounts[nAdd]) + " added to the pack (" + std::to_string(nAppended[nAdd]) +
+            " appended), " + std::to_string(nCounts[static_cast<size_t>(MergeAction::kLoose)]) +
+            " written as loose files, " + std::to_string(nEntries - preview.vecSteps.size()) + " unchanged");
+  PrintLine(target.strShown + ": " + Bytes(preview.qwSizeBefore) + " now, " + Bytes(preview.qwSizeAfter) +
+            " after the merge (" + Bytes(preview.dwFreeBytesAfter) + " in free blocks)");
+}
 
 int RunMerge(const CMergeOptions& options) {
   CPackArg update = PackArg(options.strUpdate);
@@ -39,10 +96,13 @@ int RunMerge(const CMergeOptions& options) {
   int nMerged = 0;
   DWORD dwError = ERROR_SUCCESS;
   std::string strRefusal;
+  CMergePreview preview;
   {
-    CSpinner spinner("merging " + ShortName(update.strShown, 30) + " into " + ShortName(target.strShown, 30));
+    CSpinner spinner((options.bDryRun ? "planning " : "merging ") + ShortName(update.strShown, 30) + " into " +
+                     ShortName(target.strShown, 30));
     CRealizePack realizePack;
-    nMerged = realizePack.MergePack(update.strPath.c_str(), target.strPath.c_str());
+    nMerged = options.bDryRun ? realizePack.PreviewMerge(update.strPath.c_str(), target.strPath.c_str(), preview)
+                              : realizePack.MergePack(update.strPath.c_str(), target.strPath.c_str());
     dwError = GetLastError();
     strRefusal = realizePack.GetMergeRefusal();
   }
@@ -52,7 +112,11 @@ int RunMerge(const CMergeOptions& options) {
                   strRefusal.empty() ? ErrorText(dwError) : ShownName(strRefusal) + " (" + ErrorText(dwError) + ")");
     return kExitFailure;
   }
-  PrintLine("merged " + update.strShown + " into " + target.strShown);
+  if (options.bDryRun) {
+    PrintPreview(preview, update, target, options.strDir.empty() ? std::string(".") : ArgPath(options.strDir));
+  } else {
+    PrintLine("merged " + update.strShown + " into " + target.strShown);
+  }
   return kExitOk;
 }
 
@@ -65,12 +129,18 @@ CCommand AddMergeCommand(CLI::App& app) {
   pSub->add_option("TARGET", pOptions->strTarget, "the client pack, changed in place")->required()->type_name("FILE");
   pSub->add_option("-C,--directory", pOptions->strDir, "write loose files below DIR (default: the current directory)")
       ->type_name("DIR");
+  pSub->add_flag("-n,--dry-run", pOptions->bDryRun,
+                 "show what the merge would do, step by step, and write nothing");
   pSub->footer(
       "TARGET takes over every entry of UPDATE whose tag differs from its own entry\n"
       "of that name, or that it lacks. New entries whose first directory is not in\n"
       "TARGET are written as loose files below DIR, at their path without the root\n"
       "name. Nothing is written when either pack fails the merge's checks. Run\n"
-      "'paktool verify TARGET' afterwards to check the result.");
+      "'paktool verify TARGET' afterwards to check the result. --dry-run prints the\n"
+      "merge's own plan: each entry replaced in place, moved (into a free block or\n"
+      "appended), added to the pack, or written as a loose file, with its size and\n"
+      "offset, and TARGET's size before and after; a merge that would be refused is\n"
+      "refused in the same words.");
   return {pSub, [pOptions] { return RunMerge(*pOptions); }};
 }
 

@@ -1,0 +1,308 @@
+// paktool diff, merge --dry-run, and the files a build leaves out, run as
+// their users run them: the real executable as a child process, releases
+// with Chinese names on disk, output and exit status checked, JSON parsed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/pack_writer.h"
+#include "tests/support/release_tree.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kTimeoutMs = 120000;
+
+// Text as paktool shows it on a terminal: UTF-8 here, code page 936 on Windows.
+std::string Shown(const std::string& strUtf8) {
+#ifdef _WIN32
+  return Gbk(strUtf8);
+#else
+  return strUtf8;
+#endif
+}
+
+bool Contains(const std::string& strText, const std::string& strPart) {
+  return strText.find(strPart) != std::string::npos;
+}
+
+class DiffToolTest : public ::testing::Test {
+ protected:
+  // Runs paktool in the temporary directory (arguments UTF-8); standard
+  // error joins the output when asked.
+  CChildResult Run(std::vector<std::string> vecArgs, bool bWithStderr = true) {
+    vecArgs.insert(vecArgs.begin(), "paktool");
+    CChildResult result = RunChild(PAKTOOL_EXE, vecArgs, m_dir.Path(), kTimeoutMs, bWithStderr);
+    EXPECT_TRUE(result.bEnded) << "paktool did not end";
+    return result;
+  }
+  std::string Ok(const std::vector<std::string>& vecArgs, bool bWithStderr = true) {
+    CChildResult result = Run(vecArgs, bWithStderr);
+    EXPECT_EQ(0, result.nExitCode) << vecArgs[0] << " failed:\n" << result.strOutput;
+    return result.strOutput;
+  }
+  fs::path Path(const std::string& strRelUtf8) const { return m_dir.Path() / Utf8Path(strRelUtf8); }
+  void Write(const std::string& strRel, const std::string& strBytes) const {
+    fs::create_directories(Path(strRel).parent_path());
+    WriteFileBytes(Path(strRel), strBytes);
+  }
+  std::string Bytes(const std::string& strRel) const { return ReadFileBytes(Path(strRel)); }
+  // Two releases below v1/res and v2/res, the first also as client.pak
+  // (plain, tagged) and the second as v2.pak (compressed).
+  void WriteReleases() {
+    m_v1 = FirstRelease(21);
+    m_v2 = NextRelease(m_v1, 22);
+    m_v2.erase(m_v2.begin());  // one entry removed
+    WriteRelease(m_v1, Path("v1/res"));
+    WriteRelease(m_v2, Path("v2/res"));
+    Ok({"build", "v1/res", "--tags", "-o", "client.pak"});
+    Ok({"build", "v2/res", "-z", "-o", "v2.pak"});
+  }
+  bool CaseSensitiveFiles() const {
+    Write("case/a", "");
+    return !fs::exists(Path("case/A"));
+  }
+  size_t FilesIn(const std::string& strRel) const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(Path(strRel)), fs::directory_iterator()));
+  }
+
+  CTempDir m_dir;
+  ReleaseFiles m_v1;
+  ReleaseFiles m_v2;
+};
+
+TEST_F(DiffToolTest, PacksAndTreesGiveTheSameUpdate) {
+  WriteReleases();
+  ReleaseFiles expected;
+  for (const auto& item : m_v2) {
+    auto itOld = m_v1.find(item.first);
+    if (itOld == m_v1.end() || itOld->second != item.second) expected.insert(item);
+  }
+  for (const char* pszCompress : {"", "-z"}) {
+    SCOPED_TRACE(pszCompress);
+    std::vector<std::string> vecUpdates;
+    for (const char* pszOld : {"v1/res", "client.pak"}) {
+      for (const char* pszNew : {"v2/res", "v2.pak"}) {
+        const std::string strOut = "u" + std::to_string(vecUpdates.size()) + ".pak";
+        std::vector<std::string> vecArgs = {"diff", pszOld, pszNew, "-o", strOut};
+        if (*pszCompress) vecArgs.push_back(pszCompress);
+        Ok(vecArgs);
+        vecUpdates.push_back(Bytes(strOut));
+      }
+    }
+    for (const std::string& strUpdate : vecUpdates) EXPECT_EQ(vecUpdates[0], strUpdate);
+    EXPECT_EQ(expected, PackContent(Path("u0.pak")));
+    EXPECT_EQ(*pszCompress ? 1 : 0, CTestPack::Parse(vecUpdates[0]).header.byCompressed);
+  }
+}
+
+TEST_F(DiffToolTest, TheJsonReportParsesBackAndTellsLooseAndRemovedEntries) {
+  WriteReleases();
+  const CChildResult result = Run({"diff", "client.pak", "v2/res", "-o", "update.pak", "--json"}, false);
+  ASSERT_EQ(0, result.nExitCode);
+  const nlohmann::json report = nlohmann::json::parse(result.strOutput);
+
+  size_t nChanged = 0, nAdded = 0, nUnchanged = 0;
+  uint64_t qwChanged = 0, qwAdded = 0;
+  for (const auto& item : m_v2) {
+    auto itOld = m_v1.find(item.first);
+    if (itOld == m_v1.end()) {
+      ++nAdded;
+      qwAdded += item.second.size();
+    } else if (itOld->second != item.second) {
+      ++nChanged;
+      qwChanged += item.second.size();
+    } else {
+      ++nUnchanged;
+    }
+  }
+  EXPECT_EQ(nChanged, report["changed"]["count"].get<size_t>());
+  EXPECT_EQ(qwChanged, report["changed"]["bytes"].get<uint64_t>());
+  EXPECT_EQ(nAdded, report["added"]["count"].get<size_t>());
+  EXPECT_EQ(qwAdded, report["added"]["bytes"].get<uint64_t>());
+  EXPECT_EQ(nUnchanged, report["unchanged"]["count"].get<size_t>());
+  EXPECT_EQ(1u, report["removed"]["count"].get<size_t>());
+  EXPECT_EQ(m_v1.begin()->second.size(), report["removed"]["bytes"].get<uint64_t>());
+  EXPECT_EQ("pack", report["old"]["kind"]);
+  EXPECT_EQ("directory", report["new"]["kind"]);
+  EXPECT_EQ("res", report["new"]["root"]);
+  EXPECT_EQ(nChanged + nAdded, report["update"]["entries"].get<size_t>());
+  EXPECT_EQ(fs::file_size(Path("update.pak")), report["update"]["bytes"].get<uint64_t>());
+  EXPECT_FALSE(report["update"]["compressed"].get<bool>());
+  EXPECT_TRUE(report["left_out"].empty());
+
+  // Loose: every added file whose first directory v1 lacks (below the root
+  // itself too); the removed entry by its name, in UTF-8.
+  std::set<std::string> setLoose;
+  std::string strRemoved;
+  for (const auto& entry : report["entries"]) {
+    if (entry["change"] == "added" && entry["loose"].get<bool>()) setLoose.insert(entry["name"]);
+    if (entry["change"] == "removed") strRemoved = entry["name"];
+  }
+  std::set<std::string> setExpected;
+  for (const auto& item : m_v2) {
+    const size_t nSep = item.first.find('/');
+    const bool bOldDir = nSep != std::string::npos && std::any_of(m_v1.begin(), m_v1.end(), [&](const auto& old) {
+                           return old.first.compare(0, nSep + 1, item.first, 0, nSep + 1) == 0;
+                         });
+    if (!m_v1.count(item.first) && !bOldDir) setExpected.insert("res/" + item.first);
+  }
+  EXPECT_FALSE(setExpected.empty());
+  EXPECT_EQ(setExpected, setLoose);
+  EXPECT_EQ("res/" + m_v1.begin()->first, strRemoved);
+}
+
+TEST_F(DiffToolTest, TheReportOnStandardErrorNamesLooseAndRemovedEntries) {
+  Write("v1/res/ui/a.txt", "a");
+  Write("v1/res/地图/gone.map", "gone");
+  Write("v2/res/ui/a.txt", "changed");
+  Write("v2/res/声音/new.wav", "loose");
+  const std::string strOut = Ok({"diff", "v1/res", "v2/res", "-o", "update.pak"});
+  EXPECT_TRUE(Contains(strOut, "1 changed (7 bytes), 1 added (5 bytes), 0 unchanged (0 bytes), 1 removed (4 bytes)"))
+      << strOut;
+  EXPECT_TRUE(Contains(strOut, "loose files")) << strOut;
+  EXPECT_TRUE(Contains(strOut, Shown("  res/声音/new.wav\n"))) << strOut;
+  EXPECT_TRUE(Contains(strOut, "cannot delete")) << strOut;
+  EXPECT_TRUE(Contains(strOut, Shown("  res/地图/gone.map\n"))) << strOut;
+  EXPECT_TRUE(Contains(strOut, "wrote update.pak: 2 entries, plain")) << strOut;
+}
+
+TEST_F(DiffToolTest, NothingToUpdateWritesNoPack) {
+  WriteReleases();
+  const std::string strOut = Ok({"diff", "client.pak", "v1/res", "-o", "none.pak"});
+  EXPECT_TRUE(Contains(strOut, "nothing to update")) << strOut;
+  EXPECT_FALSE(fs::exists(Path("none.pak")));
+  const CChildResult result = Run({"diff", "v1/res", "client.pak", "-o", "none.pak", "--json"}, false);
+  EXPECT_EQ(0, result.nExitCode);
+  EXPECT_TRUE(nlohmann::json::parse(result.strOutput)["update"].is_null());
+  EXPECT_FALSE(fs::exists(Path("none.pak")));
+}
+
+TEST_F(DiffToolTest, AFailedDiffLeavesNothingBehind) {
+  WriteReleases();
+  // The destination is a directory: the build refuses it before writing.
+  fs::create_directories(Path("out/update.pak"));
+  CChildResult result = Run({"diff", "client.pak", "v2/res", "-o", "out/update.pak"});
+  EXPECT_EQ(1, result.nExitCode) << result.strOutput;
+  EXPECT_TRUE(fs::is_directory(Path("out/update.pak")));
+  EXPECT_EQ(1u, FilesIn("out"));
+  // A destination whose directory does not exist.
+  result = Run({"diff", "client.pak", "v2/res", "-o", "missing/update.pak"});
+  EXPECT_EQ(1, result.nExitCode) << result.strOutput;
+  EXPECT_FALSE(fs::exists(Path("missing")));
+  // An OLD pack with an entry that does not decode: named, nothing written.
+  CTestPack broken("res", true);
+  broken.AddEntry("res\\ui\\x.txt", Lzma86Encode("some text"), "", 3);
+  broken.AddTreeForEntries();
+  broken.WriteTo(Path("broken.pak"));
+  fs::create_directories(Path("out2"));
+  result = Run({"diff", "broken.pak", "v2/res", "-o", "out2/update.pak"});
+  EXPECT_EQ(1, result.nExitCode) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "res/ui/x.txt")) << result.strOutput;
+  EXPECT_EQ(0u, FilesIn("out2"));
+}
+
+TEST_F(DiffToolTest, RootNamesMustMatch) {
+  Write("v1/res/a.txt", "a");
+  Write("v2/data/a.txt", "b");
+  const CChildResult result = Run({"diff", "v1/res", "v2/data", "-o", "update.pak"});
+  EXPECT_EQ(2, result.nExitCode);
+  EXPECT_TRUE(Contains(result.strOutput, "\"res\"") && Contains(result.strOutput, "\"data\"")) << result.strOutput;
+  EXPECT_FALSE(fs::exists(Path("update.pak")));
+}
+
+// Names differing only in case fold onto one entry name: build and diff
+// name both files and exit with 1, keeping what they wrote.
+TEST_F(DiffToolTest, ACaseCollisionIsReportedByBuildAndDiff) {
+  if (!CaseSensitiveFiles()) GTEST_SKIP() << "names differ only in case on no file system here";
+  Write("v1/res/net/xt_dscp.h", "dscp");
+  Write("v2/res/net/xt_dscp.h", "dscp");
+  Write("v2/res/net/xt_MARK.h", "target");
+  Write("v2/res/net/xt_mark.h", "match");
+  CChildResult result = Run({"build", "v2/res", "-o", "v2.pak"});
+  EXPECT_EQ(1, result.nExitCode);
+  EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_MARK.h")) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_mark.h")) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "1 file of the source left out")) << result.strOutput;
+  EXPECT_EQ(2, CTestPack::ReadFrom(Path("v2.pak")).header.nEntryCount);
+
+  result = Run({"diff", "v1/res", "v2/res", "-o", "update.pak"});
+  EXPECT_EQ(1, result.nExitCode);
+  EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_MARK.h")) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_mark.h")) << result.strOutput;
+  EXPECT_EQ(1, CTestPack::ReadFrom(Path("update.pak")).header.nEntryCount);
+}
+
+// A file that cannot be opened and one without an entry name are named by
+// a list build, and one missing from ConfigDir.txt's lines by a config-dir
+// build.
+TEST_F(DiffToolTest, EveryBuildSourceNamesTheFilesItLeavesOut) {
+  Write("work/res/ui/a.txt", "a");
+  Write("elsewhere.txt", "outside");
+  Write("files.txt", "work\\res\r\nwork\\res\\ui\\a.txt\r\nwork\\res\\ui\\missing.txt\r\nelsewhere.txt\r\n");
+  CChildResult result = Run({"build", "--list", "files.txt", "-o", "list.pak"});
+  EXPECT_EQ(1, result.nExitCode);
+  EXPECT_TRUE(Contains(result.strOutput, "left out work/res/ui/missing.txt: cannot be opened: file not found"))
+      << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "left out elsewhere.txt: has no entry name")) << result.strOutput;
+  EXPECT_EQ(1, CTestPack::ReadFrom(Path("list.pak")).header.nEntryCount);
+
+  Write("work/res/ConfigDir.txt", "ui\r\nui\\a.txt\r\n");
+  result = Run({"build", "--config-dir", "work/res"});
+  EXPECT_EQ(1, result.nExitCode);
+  EXPECT_TRUE(Contains(result.strOutput, "left out work/res/ui/a.txt: its entry name res/ui/a.txt is taken by "
+                                         "work/res/ui/a.txt"))
+      << result.strOutput;
+  EXPECT_EQ(1, CTestPack::ReadFrom(Path("work/res/res.pak")).header.nEntryCount);
+
+  EXPECT_EQ(0, Run({"build", "work/res/ui", "--name", "res", "-o", "ok.pak"}).nExitCode);
+}
+
+TEST_F(DiffToolTest, ADryRunShowsThePlanAndWritesNothing) {
+  Write("v1/res/ui/title.txt", std::string(400, 't'));
+  Write("v1/res/ui/help.txt", std::string(300, 'h'));
+  Write("v2/res/ui/title.txt", std::string(100, 'T'));
+  Write("v2/res/ui/help.txt", std::string(900, 'H'));
+  Write("v2/res/ui/new.txt", "new");
+  Write("v2/res/声音/x.wav", "loose");
+  Ok({"build", "v1/res", "--tags", "-o", "client.pak"});
+  Ok({"diff", "client.pak", "v2/res", "-z", "-o", "update.pak"});
+  const std::string strClient = Bytes("client.pak");
+  fs::create_directories(Path("game"));
+
+  const std::string strPlan = Ok({"merge", "--dry-run", "update.pak", "client.pak", "-C", "game"}, false);
+  EXPECT_EQ(strClient, Bytes("client.pak"));
+  EXPECT_EQ(0u, FilesIn("game"));
+  EXPECT_TRUE(Contains(strPlan, "replace res/ui/title.txt: 100 bytes, in place at 360\n")) << strPlan;
+  EXPECT_TRUE(Contains(strPlan, "move    res/ui/help.txt: 900 bytes, appended at 760\n")) << strPlan;
+  EXPECT_TRUE(Contains(strPlan, "add     res/ui/new.txt: 3 bytes, into a free block at 60\n")) << strPlan;
+  EXPECT_TRUE(Contains(strPlan, Shown("loose   res/声音/x.wav: 5 bytes, as the file game/声音/x.wav\n"))) << strPlan;
+  EXPECT_TRUE(Contains(strPlan, "update.pak: 4 entries: 1 replaced in place, 1 moved (1 appended), 1 added to the pack (0 appended), "
+                                   "1 written as loose files, 0 unchanged\n")) << strPlan;
+
+  Ok({"merge", "update.pak", "client.pak", "-C", "game"});
+  const std::string strSizes = "client.pak: " + std::to_string(strClient.size()) + " bytes now, " +
+                               std::to_string(fs::file_size(Path("client.pak"))) + " bytes after the merge";
+  EXPECT_TRUE(Contains(strPlan, strSizes)) << strPlan << "\nexpected: " << strSizes;
+  EXPECT_EQ("loose", Bytes("game/声音/x.wav"));
+  EXPECT_EQ("new", PackContent(Path("client.pak"))["ui/new.txt"]);
+
+  // A merge that would be refused is refused by its dry run, in its words.
+  CTestPack update;
+  update.AddEntry("res\\ui\\title.txt\\x", "below a file", "1");
+  update.AddTreeForEntries();
+  update.WriteTo(Path("bad.pak"));
+  const CChildResult refused = Run({"merge", "--dry-run", "bad.pak", "client.pak"});
+  EXPECT_EQ(1, refused.nExitCode);
+  const CChildResult merged = Run({"merge", "bad.pak", "client.pak"});
+  EXPECT_EQ(1, merged.nExitCode);
+  EXPECT_EQ(merged.strOutput, refused.strOutput);
+}
+
+}  // namespace

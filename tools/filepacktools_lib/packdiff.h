@@ -1,0 +1,38 @@
+// How two releases of a client's resources differ, entry by entry, as
+// CPackFile::DiffRelease tells it: the content an update pack must carry
+// from the old release to the new one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class ReleaseChange {
+  kUnchanged,  // the same plain bytes in both releases
+  kChanged,    // in both, with other plain bytes in the new one
+  kAdded,      // only in the new release
+  kRemoved,    // only in the old release: an update pack cannot delete it
+};
+
+struct CReleaseEntry {
+  std::string strName;  // the entry name (code page 936, the root name first)
+  ReleaseChange eChange = ReleaseChange::kUnchanged;
+  uint32_t dwOldSize = 0;  // plain bytes in the old release (0 when added)
+  uint32_t dwNewSize = 0;  // plain bytes in the new release (0 when removed)
+  // Added, and its first directory is not in the old release's tree: a
+  // merge into a client of the old release writes it as a loose file
+  // beside the client pack instead of into it.
+  bool bLoose = false;
+  std::string strNewFile;  // the new release's file, when it is a tree
+};
+
+struct CReleaseDiff {
+  std::vector<CReleaseEntry> vecEntries;  // every name of either release, in name order
+
+  size_t Count(ReleaseChange eChange) const;
+  // Plain bytes: the old release's for removed entries, else the new one's.
+  uint64_t Bytes(ReleaseChange eChange) const;
+  // True when an update would carry anything (changed or added entries).
+  bool HasUpdate() const;
+};
