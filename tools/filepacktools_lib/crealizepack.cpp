@@ -32,15 +32,15 @@ bool CPackFile::Open(std::string strPath) { return OpenPack(strPath, false); }
 
 bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(strPath, true); }
 
-bool CPackFile::OpenPack(const std::string& strPath, bool bAllowReadOnly) {
+bool CPackFile::OpenPack(const std::string& strPath, bool bAllowReadOnly, bool bKeepWritersOut) {
   Close();
   m_nMode = 2;
   // A merge that was interrupted is undone before the pack is read.
   if (!RestoreFromJournal(strPath)) return false;
-  m_bReadOnly = false;
-  m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  m_bReadOnly = bKeepWritersOut;
+  m_hPackFile.Reset(CreateFileA(strPath.c_str(), bKeepWritersOut ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                                bKeepWritersOut ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!m_hPackFile && bAllowReadOnly && GetLastError() == ERROR_ACCESS_DENIED) {
     m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -11,6 +11,7 @@
 
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packmergecheck.h"
 #include "tools/filepacktools_lib/packmergewrite.h"
@@ -75,6 +76,7 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   CMergePlan plan;
   bool bOk = target.Open(pszTarPack);
   if (!bOk) m_strRefusal = "the client pack does not open";
+  if (bOk) RemoveCompactLeftover(pszTarPack);
   bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
                            target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
                           m_strRefusal);
