@@ -1,8 +1,10 @@
-// A merge, or an open, with fault injection armed: the child process of the
-// crash tests, so that a stop at any point ends a process of its own.
+// A merge, an open or a compaction, with fault injection armed: the child
+// process of the crash tests, so that a stop at any point ends a process of
+// its own.
 //
 //   merge_fault_child MODE POINT UPDATE CLIENT   merge UPDATE into CLIENT
 //   merge_fault_child MODE POINT --open CLIENT   open CLIENT (restoring it)
+//   merge_fault_child MODE POINT --compact PACK  compact PACK
 //
 // MODE is count, fail, fail-onward, stop, stop-torn, power-cut or
 // power-cut-torn; POINT the 1-based point it acts on. Loose files go below
@@ -43,6 +45,7 @@ int Run(const std::vector<std::string>& vecArgs) {
     return pack.Open(vecArgs[4]) ? 1 : 0;
   }
   CRealizePack realize;
+  if (vecArgs[3] == "--compact") return realize.CompactPack(vecArgs[4].c_str()) ? 1 : 0;
   return realize.MergePack(vecArgs[3].c_str(), vecArgs[4].c_str());
 }
 
@@ -52,7 +55,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> vecArgs = GetProgramArgs(argc, argv);
   FaultMode eMode = FaultMode::kCount;
   if (vecArgs.size() != 5 || !ParseMode(vecArgs[1], eMode)) {
-    std::fprintf(stderr, "usage: merge_fault_child MODE POINT (UPDATE|--open) CLIENT\n");
+    std::fprintf(stderr, "usage: merge_fault_child MODE POINT (UPDATE|--open|--compact) CLIENT\n");
     return 2;
   }
   TakeArgAsPath(vecArgs, 3);
