@@ -1,17 +1,12 @@
 #include "tools/filepacktools_lib/packcompactor.h"
 
 #include <algorithm>
-#include <memory>
-#include <new>
 
-#include "platform/file_io.h"
+#include "platform/file_copy.h"
 
 namespace {
 
 constexpr char kCompactTempSuffix[] = ".compact.new";
-// Large enough that a copy costs about what the system's own copy does,
-// small enough to stay out of the way of the rest of the program.
-constexpr size_t kCopyChunk = size_t{4} << 20;
 
 // The entries by the position of their bytes in the data area.
 std::vector<PackEntry*> InFileOrder(PackEntryMap& mapEntry) {
@@ -50,21 +45,8 @@ CCompactLayout LayoutCompaction(PackEntryMap& mapEntry) {
 }
 
 bool CopyRuns(HANDLE hFrom, HANDLE hTo, const std::vector<CCopyRun>& vecRuns) {
-  std::unique_ptr<unsigned char[]> pbyBuffer(new (std::nothrow) unsigned char[kCopyChunk]);
-  if (!pbyBuffer) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  LARGE_INTEGER liPos;
-  // The runs lie back to back in the new file: one seek does for all.
-  if (!vecRuns.empty() && !SeekFile(hTo, liPos, vecRuns.front().qwTo)) return false;
   for (const CCopyRun& run : vecRuns) {
-    if (!SeekFile(hFrom, liPos, run.qwFrom)) return false;
-    for (uint64_t qwDone = 0; qwDone < run.qwLength;) {
-      const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, run.qwLength - qwDone));
-      if (!ReadAll(hFrom, pbyBuffer.get(), nChunk) || !WriteAll(hTo, pbyBuffer.get(), nChunk)) return false;
-      qwDone += nChunk;
-    }
+    if (!CopyFileBytes(hFrom, run.qwFrom, hTo, run.qwTo, run.qwLength)) return false;
   }
   return true;
 }

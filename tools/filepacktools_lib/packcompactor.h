@@ -37,9 +37,10 @@ struct CCompactLayout {
 // longer than the old one.
 CCompactLayout LayoutCompaction(PackEntryMap& mapEntry);
 
-// Copies every run from hFrom into hTo through one buffer of a few MiB,
-// whatever the runs' lengths. Moves both files' pointers. False, with the
-// last error set, when a read or a write fails or the buffer cannot be had.
+// Copies every run from hFrom into hTo (CopyFileBytes: inside the kernel
+// where it can, else through a buffer of 4 MiB, whatever the runs'
+// lengths). May move both files' pointers. False, with the last error set,
+// when a read or a write fails.
 bool CopyRuns(HANDLE hFrom, HANDLE hTo, const std::vector<CCopyRun>& vecRuns);
 
 // The bytes of the data area [60, dwIndexOffset) that no entry covers.
