@@ -92,9 +92,11 @@ bool CRealizePack::CompactPack(const char* pszPack) {
   const std::string strTemp = CompactTempPath(strPack);
   CScopedHandle hTemp = CreateReplacement(strTemp, CREATE_ALWAYS);
   if (!hTemp) return false;
-  const bool bWritten =
-      CopyRuns(pack.m_hPackFile.Get(), hTemp.Get(), layout.vecRuns) && WriteIndexRegions(hTemp.Get(), header, regions);
-  // The pack may be replaced only once nothing holds it open.
+  // Flushed while writers are still kept out: the pack is let go only for
+  // the move (which nothing may hold it open for), too short a time for a
+  // merge to come and go and be lost under the compacted pack.
+  const bool bWritten = CopyRuns(pack.m_hPackFile.Get(), hTemp.Get(), layout.vecRuns) &&
+                        WriteIndexRegions(hTemp.Get(), header, regions) && FlushFileBuffers(hTemp.Get());
   pack.Close();
   return CompleteReplacement(bWritten, hTemp, strTemp, strPack);
 }
