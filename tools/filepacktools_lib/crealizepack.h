@@ -470,7 +470,8 @@ class CRealizePack {
   // While it runs the pack is open for reading and shared with readers
   // only: a merge cannot open it, and a pack that a merge or another writer
   // holds open is not compacted (ERROR_SHARING_VIOLATION). Memory: the
-  // index and one copy buffer of 4 MiB; VerifyPack's decoding of one entry
+  // index, a copy buffer of 4 MiB where the system cannot copy between
+  // files by itself (CopyFileBytes), and VerifyPack's decoding of one entry
   // at a time for a compressed pack.
   // Returns true when the compacted pack replaced the pack. Returns false,
   // with the last error set and the pack as it was, when the pack does not
