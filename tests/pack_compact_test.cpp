@@ -236,8 +236,7 @@ INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, CompactChurnTest, ::testing::Bool()
 TEST_F(CompactTest, FreshlyBuiltPackComesOutByteForByte) {
   for (const bool bCompress : {false, true}) {
     SCOPED_TRACE(bCompress ? "compressed" : "plain");
-    const fs::path src = m_dir.Path() / "src" / "res";
-    fs::remove_all(m_dir.Path() / "src");
+    const fs::path src = m_dir.Path() / (bCompress ? "compressed" : "plain") / "res";
     for (unsigned i = 0; i < 9; ++i) {
       fs::create_directories(src / (i % 2 ? "ui" : "地图"));
       WriteFileBytes(src / (i % 2 ? "ui" : "地图") / ("f" + std::to_string(i) + ".bin"), Content(i * 1000, i));
@@ -249,6 +248,7 @@ TEST_F(CompactTest, FreshlyBuiltPackComesOutByteForByte) {
     build.SetRootPath(strRoot.c_str());
     build.CollectFiles(strRoot.c_str());
     ASSERT_TRUE(build.CreatePack(strRoot.c_str(), m_dir.ProgramPath().c_str(), bCompress, nullptr, "client", false));
+    fs::current_path(m_dir.Path() / "work");  // the build leaves it in the last directory it read
     const std::string strBuilt = ReadFileBytes(PackPath());
     EXPECT_EQ(0u, HoleBytes());
     ASSERT_TRUE(Compact()) << m_strRefusal;
