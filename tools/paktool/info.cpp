@@ -67,6 +67,9 @@ int RunInfo(const CInfoOptions& options) {
   PrintLine(Field("tree records:", std::to_string(qwRecords)));
   PrintLine(Field("free blocks:", std::to_string(header.nFreeBlockCount)));
   PrintLine(Field("free bytes:", Bytes(qwFreeBytes)));
+  char szShare[32];
+  std::snprintf(szShare, sizeof(szShare), " (%.1f%% of the file)", pPack->GetHoleShare() * 100);
+  PrintLine(Field("holes:", Bytes(pPack->GetHoleBytes()) + szShare));
   PrintLine(Field("data area:", Bytes(header.dwIndexOffset - kPackHeaderSize) + " (offsets 60 to " +
                                     std::to_string(header.dwIndexOffset) + ")"));
   PrintLine(Field("content:", Bytes(qwPlain) + ", " + Bytes(qwStored) + " stored"));
@@ -83,7 +86,9 @@ CCommand AddInfoCommand(CLI::App& app) {
   pSub->footer(
       "Shows the header fields (magic, version, root name, compression flag), the\n"
       "number of entries, directories, directory-table records and free blocks, the\n"
-      "free bytes, the data area, the entries' plain and stored sizes and the file size.");
+      "free bytes, the holes (bytes of the data area no entry covers; 'paktool\n"
+      "compact' removes them), the data area, the entries' plain and stored sizes\n"
+      "and the file size.");
   return {pSub, [pOptions] { return RunInfo(*pOptions); }};
 }
 

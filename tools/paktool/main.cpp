@@ -1,5 +1,5 @@
-// paktool: builds, lists, extracts, diffs, merges, verifies and signs packs
-// (.pak) for the people who prepare client packs and update packs.
+// paktool: builds, lists, extracts, diffs, merges, compacts, verifies and
+// signs packs (.pak) for the people who prepare client packs and update packs.
 //
 //   paktool COMMAND [OPTIONS] ARGS...   (paktool COMMAND --help for each)
 //
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   // they are: no "\n" to "\r\n" on Windows.
   SetStdoutBinary();
 
-  CLI::App app("paktool: build, list, extract, diff, merge, verify and sign packs (.pak).", "paktool");
+  CLI::App app("paktool: build, list, extract, diff, merge, compact, verify and sign packs (.pak).", "paktool");
   // Set before the commands are added, which inherit it: "/tmp/x" is a path.
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
   const std::vector<paktool::CCommand> vecCommands = {
       paktool::AddBuildCommand(app),   paktool::AddListCommand(app),   paktool::AddInfoCommand(app),
       paktool::AddExtractCommand(app), paktool::AddCatCommand(app),    paktool::AddDiffCommand(app),
-      paktool::AddMergeCommand(app),   paktool::AddVerifyCommand(app), paktool::AddKeygenCommand(app),
-      paktool::AddSignCommand(app)};
+      paktool::AddMergeCommand(app),   paktool::AddCompactCommand(app), paktool::AddVerifyCommand(app),
+      paktool::AddKeygenCommand(app),  paktool::AddSignCommand(app)};
 
   if (IsUnknownCommand(app, vecArgs)) {
     paktool::PrintErrorLine("paktool: unknown command '" + vecArgs[1] + "'");
