@@ -8,6 +8,7 @@
 // power-cut-torn; POINT the 1-based point it acts on. Loose files go below
 // the current directory. Prints "result R error E points P" and exits with 0
 // when the call returned; a stop ends the process with kFaultExitCode.
+// PATCHLOOM_MERGE_WORKERS, when set, is the merge's worker count.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,7 @@ int Run(const std::vector<std::string>& vecArgs) {
     return pack.Open(vecArgs[4]) ? 1 : 0;
   }
   CRealizePack realize;
+  if (const char* pszWorkers = std::getenv("PATCHLOOM_MERGE_WORKERS")) realize.SetMergeWorkers(std::atoi(pszWorkers));
   return realize.MergePack(vecArgs[3].c_str(), vecArgs[4].c_str());
 }
 
