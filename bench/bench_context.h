@@ -37,9 +37,10 @@ void RunMergeBench(const CContext& context, CTable& table);
 void RunExtractBench(const CContext& context, CTable& table);
 void RunOpenBench(const CContext& context, CTable& table);
 
-// The merge's floor, run as a child: decodes every entry of the update and
-// writes its bytes into the client pack where the merge would, flushed as
-// the merge flushes the pack. Returns the exit status.
+// The merge's floor, run as a child: decodes every entry of the update on
+// every core and writes its bytes into the client pack where the merge
+// would, between the two flushes a journaled merge needs. Returns the exit
+// status.
 int RunMergeFloor(const std::string& strUpdate, const std::string& strClient);
 
 // Progress, on standard error.
