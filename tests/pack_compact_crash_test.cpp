@@ -16,6 +16,7 @@
 
 #include "platform/fault_inject.h"
 #include "tests/support/child_process.h"
+#include "tests/support/fault_child_run.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -23,10 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kModes[] = {"fail", "fail-onward", "stop", "stop-torn", "power-cut", "power-cut-torn"};
-
-bool IsFailMode(const std::string& strMode) { return strMode.compare(0, 4, "fail") == 0; }
 
 // A pack with holes in three places, so the copy takes four runs.
 CTestPack HoleyPack() {
@@ -52,24 +49,10 @@ CTestPack Update() {
   return update;
 }
 
-struct CChildRun {
-  bool bEnded = false;
-  int nExitCode = -1;
-  int nResult = -1;
-  unsigned long nError = 0;
-  unsigned nPoints = 0;
-};
-
-CChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, const std::string& strAction) {
-  const std::vector<std::string> vecArgs = {"merge_fault_child", strMode, std::to_string(nPoint),
-                                            strAction == "--compact" ? strAction : ToProgramPath(dir / "update.pak"),
-                                            ToProgramPath(dir / "client.pak")};
-  CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, dir, 60000);
-  CChildRun run;
-  run.bEnded = result.bEnded;
-  run.nExitCode = result.nExitCode;
-  std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u", &run.nResult, &run.nError, &run.nPoints);
-  return run;
+CFaultChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, const std::string& strAction) {
+  return RunFaultChild(MERGE_CHILD_EXE, dir, strMode, nPoint,
+                       {strAction == "--compact" ? strAction : ToProgramPath(dir / "update.pak"),
+                        ToProgramPath(dir / "client.pak")});
 }
 
 bool CompactInProcess(const fs::path& dir) {
@@ -106,17 +89,6 @@ class CompactCrashTest : public ::testing::TestWithParam<bool> {
     ASSERT_NE(*s_pOld, ReadFileBytes(dir / "client.pak"));
   }
 
-  static void ExpectExit(const CChildRun& run, const std::string& strMode) {
-    ASSERT_TRUE(run.bEnded);
-    if (IsFailMode(strMode)) {
-      EXPECT_EQ(0, run.nExitCode);
-      EXPECT_EQ(0, run.nResult) << "a failed call must fail the compaction";
-      EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
-    } else {
-      EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
-    }
-  }
-
   // Opens the pack as the next run would; true for the compacted pack.
   static bool ExpectOldOrCompacted(const fs::path& dir) {
     {
@@ -143,7 +115,7 @@ TEST_P(CompactCrashTest, EveryPointOfACompactionGivesTheOldOrTheCompactedPack) {
   ASSERT_NE(*s_pOld, *s_pCompacted);
   CTempDir counted;
   Lay(counted.Path());
-  const CChildRun count = RunChild(counted.Path(), "count", 0, "--compact");
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, "--compact");
   ASSERT_EQ(1, count.nResult);
   EXPECT_EQ(*s_pCompacted, ReadFileBytes(counted.Path() / "client.pak")) << "the child's compaction differs";
   EXPECT_FALSE(fs::exists(counted.Path() / "client.pak.compact.new"));
@@ -158,13 +130,13 @@ TEST_P(CompactCrashTest, EveryPointOfACompactionGivesTheOldOrTheCompactedPack) {
   unsigned nTested = 0;
   int nOld = 0;
   int nCompacted = 0;
-  for (const char* pszMode : kModes) {
+  for (const char* pszMode : kFaultModes) {
     for (uint32_t nPoint = 1; nPoint <= count.nPoints; ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
       CTempDir dir;
       Lay(dir.Path());
-      const CChildRun run = RunChild(dir.Path(), pszMode, nPoint, "--compact");
-      ExpectExit(run, pszMode);
+      const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, "--compact");
+      ExpectFaultExit(run, pszMode);
       if (std::string(pszMode) == "fail") {
         // A failure cleans up at once.
         EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.compact.new"));
@@ -180,7 +152,7 @@ TEST_P(CompactCrashTest, EveryPointOfACompactionGivesTheOldOrTheCompactedPack) {
   // The move is the last point and the compaction's commit.
   EXPECT_EQ(0, nCompacted);
   std::cout << "compaction" << (GetParam() ? " with a journal" : "") << ": " << count.nPoints << " write points x "
-            << std::size(kModes) << " modes = " << nTested << " interrupted compactions\n";
+            << std::size(kFaultModes) << " modes = " << nTested << " interrupted compactions\n";
   RecordProperty("compact_write_points", static_cast<int>(count.nPoints));
 }
 

@@ -17,6 +17,7 @@
 
 #include "platform/fault_inject.h"
 #include "tests/support/child_process.h"
+#include "tests/support/fault_child_run.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -26,10 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kModes[] = {"fail", "fail-onward", "stop", "stop-torn", "power-cut", "power-cut-torn"};
 const char* const kPowerCutModes[] = {"power-cut", "power-cut-torn"};
-
-bool IsFailMode(const std::string& strMode) { return strMode.compare(0, 4, "fail") == 0; }
 
 // A client that every placement case of a merge touches, and its update.
 CTestPack ScenarioClient() {
@@ -63,16 +61,6 @@ CTestPack ScenarioUpdate() {
   return update;
 }
 
-struct CChildRun {
-  bool bEnded = false;
-  int nExitCode = -1;
-  int nResult = -1;
-  unsigned long nError = 0;
-  unsigned nPoints = 0;
-  unsigned nFlushes = 0;
-  unsigned nSyncs = 0;
-};
-
 // The loose files below a work directory, by relative path (temporary
 // files of an interrupted write included).
 std::map<std::string, std::string> LooseFiles(const fs::path& work) {
@@ -88,31 +76,9 @@ bool IsPartial(const std::string& strPath) {
   return strPath.size() > strSuffix.size() && strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
 }
 
-// Runs merge_fault_child in workDir with MODE, POINT and the operation's
-// arguments.
-CChildRun RunFaultChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
-                        const std::vector<std::string>& vecOpArgs) {
-  std::vector<std::string> vecArgs = {"merge_fault_child", strMode, std::to_string(nPoint)};
-  vecArgs.insert(vecArgs.end(), vecOpArgs.begin(), vecOpArgs.end());
-  CChildResult result = ::RunChild(MERGE_CHILD_EXE, vecArgs, workDir, 60000);
-  CChildRun run;
-  run.bEnded = result.bEnded;
-  run.nExitCode = result.nExitCode;
-  std::sscanf(result.strOutput.c_str(), "result %d error %lu points %u flushes %u syncs %u", &run.nResult,
-              &run.nError, &run.nPoints, &run.nFlushes, &run.nSyncs);
-  return run;
-}
-
-// What the child's exit says about the mode it ran in.
-void ExpectExit(const CChildRun& run, const std::string& strMode) {
-  ASSERT_TRUE(run.bEnded);
-  if (IsFailMode(strMode)) {
-    EXPECT_EQ(0, run.nExitCode);
-    EXPECT_EQ(0, run.nResult) << "a failed call must fail the whole operation";
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
-  } else {
-    EXPECT_EQ(kFaultExitCode, run.nExitCode) << "the child did not stop";
-  }
+CFaultChildRun RunMergeChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
+                             const std::vector<std::string>& vecOpArgs) {
+  return RunFaultChild(MERGE_CHILD_EXE, workDir, strMode, nPoint, vecOpArgs);
 }
 
 // The points a run in strMode covers: each of the nPoints, and for a power
@@ -155,8 +121,8 @@ class MergeCrashTest : public ::testing::Test {
   }
 
   // Runs the child with MODE and POINT on the pack set in dir.
-  static CChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
-    return RunFaultChild(dir / "work", strMode, nPoint,
+  static CFaultChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
+    return RunMergeChild(dir / "work", strMode, nPoint,
                          {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"),
                           ToProgramPath(dir / "client.pak")});
   }
@@ -208,7 +174,7 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
   ASSERT_NE(*s_pOld, *s_pNew);
   CTempDir counted;
   Lay(counted.Path());
-  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
   ASSERT_EQ(1, count.nResult);
   EXPECT_EQ(*s_pNew, ReadFileBytes(counted.Path() / "client.pak")) << "the child's merge differs";
   // Journal (create, write, flush, rename), two loose files (create, write,
@@ -219,13 +185,13 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
   unsigned nTested = 0;
   int nOld = 0;
   int nNew = 0;
-  for (const char* pszMode : kModes) {
+  for (const char* pszMode : kFaultModes) {
     for (uint32_t nPoint = 1; nPoint <= count.nPoints; ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
       CTempDir dir;
       Lay(dir.Path());
-      const CChildRun run = RunChild(dir.Path(), pszMode, nPoint, false);
-      ExpectExit(run, pszMode);
+      const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, false);
+      ExpectFaultExit(run, pszMode);
       if (std::string(pszMode) == "fail") {
         // Rolled back at once: no open is needed to see the old pack.
         EXPECT_TRUE(*s_pOld == ReadFileBytes(dir.Path() / "client.pak")) << "not rolled back";
@@ -240,7 +206,7 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
   // The journal's removal is the last point, and the merge's commit: until
   // it is done, every interruption gives back the old pack.
   EXPECT_EQ(0, nNew);
-  std::cout << "merge: " << count.nPoints << " write points x " << std::size(kModes) << " modes = " << nTested
+  std::cout << "merge: " << count.nPoints << " write points x " << std::size(kFaultModes) << " modes = " << nTested
             << " interrupted merges, " << nOld << " gave the old pack, " << nNew << " the merged one\n";
   RecordProperty("merge_write_points", static_cast<int>(count.nPoints));
 }
@@ -250,7 +216,7 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
 TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   CTempDir counted;
   Lay(counted.Path());
-  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
   // Stopped just before the journal is removed: the pack is the merged one
   // and the restore has everything to undo.
   CTempDir stopped;
@@ -285,19 +251,19 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   };
   CTempDir restored;
   copyStopped(restored.Path());
-  const CChildRun restore = RunChild(restored.Path(), "count", 0, true);
+  const CFaultChildRun restore = RunChild(restored.Path(), "count", 0, true);
   ASSERT_EQ(1, restore.nResult);
   EXPECT_EQ(*s_pOld, ReadFileBytes(restored.Path() / "client.pak"));
   // The ranges, the end of the file, the flush and the journal's removal.
   ASSERT_GE(restore.nPoints, 4u);
 
   unsigned nTested = 0;
-  for (const char* pszMode : kModes) {
+  for (const char* pszMode : kFaultModes) {
     for (uint32_t nPoint = 1; nPoint <= restore.nPoints; ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at restore point " + std::to_string(nPoint));
       CTempDir dir;
       copyStopped(dir.Path());
-      const CChildRun run = RunChild(dir.Path(), pszMode, nPoint, true);
+      const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, true);
       ASSERT_TRUE(run.bEnded);
       if (IsFailMode(pszMode)) {
         EXPECT_EQ(0, run.nResult) << "an open whose restore failed must fail";
@@ -306,7 +272,7 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
       ++nTested;
     }
   }
-  std::cout << "restore: " << restore.nPoints << " write points x " << std::size(kModes) << " modes = " << nTested
+  std::cout << "restore: " << restore.nPoints << " write points x " << std::size(kFaultModes) << " modes = " << nTested
             << " interrupted restores\n";
   RecordProperty("restore_write_points", static_cast<int>(restore.nPoints));
 }
@@ -318,12 +284,12 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
 TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome) {
   CTempDir counted;
   Lay(counted.Path());
-  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
   for (const char* pszMode : kPowerCutModes) {
     SCOPED_TRACE(pszMode);
     CTempDir dir;
     Lay(dir.Path());
-    const CChildRun run = RunChild(dir.Path(), pszMode, count.nPoints + 1, false);
+    const CFaultChildRun run = RunChild(dir.Path(), pszMode, count.nPoints + 1, false);
     EXPECT_EQ(1, run.nResult);
     EXPECT_EQ(kFaultExitCode, run.nExitCode);
     EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal")) << "the commit was lost";
@@ -337,8 +303,8 @@ TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome
       Lay(pDir->Path());
       ASSERT_EQ(kFaultExitCode, RunChild(pDir->Path(), "stop", count.nPoints, false).nExitCode);
     }
-    const CChildRun restore = RunChild(counting.Path(), "count", 0, true);
-    const CChildRun cut = RunChild(restored.Path(), pszMode, restore.nPoints + 1, true);
+    const CFaultChildRun restore = RunChild(counting.Path(), "count", 0, true);
+    const CFaultChildRun cut = RunChild(restored.Path(), pszMode, restore.nPoints + 1, true);
     EXPECT_EQ(1, cut.nResult);
     EXPECT_EQ(kFaultExitCode, cut.nExitCode);
     EXPECT_FALSE(fs::exists(restored.Path() / "client.pak.journal")) << "the restore's end was lost";
@@ -357,13 +323,13 @@ TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
     WriteFileBytes(dir / "game/version.ver", "1.01");
   };
   auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
-    return RunFaultChild(dir / "work", strMode, nPoint,
+    return RunMergeChild(dir / "work", strMode, nPoint,
                          {"--merge-version", ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak"),
                           ToProgramPath(dir / "game"), "1.02"});
   };
   CTempDir counted;
   lay(counted.Path());
-  const CChildRun count = run(counted.Path(), "count", 0);
+  const CFaultChildRun count = run(counted.Path(), "count", 0);
   ASSERT_EQ(1, count.nResult);
   ASSERT_EQ("1.02", ReadFileBytes(counted.Path() / "game/version.ver"));
 
@@ -373,7 +339,7 @@ TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
       SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
       CTempDir dir;
       lay(dir.Path());
-      ExpectExit(run(dir.Path(), pszMode, nPoint), pszMode);
+      ExpectFaultExit(run(dir.Path(), pszMode, nPoint), pszMode);
       const bool bNew = ExpectOldOrNew(dir.Path());
       const std::string strVersion = ReadFileBytes(dir.Path() / "game/version.ver");
       EXPECT_TRUE(strVersion == "1.01" || strVersion == "1.02") << strVersion;
@@ -397,7 +363,7 @@ TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
 TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
   CTempDir counted;
   Lay(counted.Path());
-  const CChildRun count = RunChild(counted.Path(), "count", 0, false);
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
   ASSERT_EQ(1, count.nResult);
   for (const uint32_t nPause : {1u, count.nPoints}) {
     SCOPED_TRACE("the first merge holds at point " + std::to_string(nPause));
@@ -417,7 +383,7 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
     EXPECT_EQ(nPause > 1, bJournal);
     const std::string strJournal = bJournal ? ReadFileBytes(dir.Path() / "client.pak.journal") : std::string();
 
-    const CChildRun second = RunFaultChild(dir.Path() / "work", "count", 0, vecMerge);
+    const CFaultChildRun second = RunMergeChild(dir.Path() / "work", "count", 0, vecMerge);
     EXPECT_EQ(0, second.nResult);
     EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), second.nError);
     if (bJournal) {
@@ -447,7 +413,7 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
 TEST_F(MergeCrashTest, DurabilityCost) {
   CTempDir dir;
   Lay(dir.Path());
-  const CChildRun count = RunChild(dir.Path(), "count", 0, false);
+  const CFaultChildRun count = RunChild(dir.Path(), "count", 0, false);
   ASSERT_EQ(1, count.nResult);
   std::cout << "merge: " << count.nFlushes << " flushes, " << count.nSyncs << " directory syncs\n";
   EXPECT_EQ(1u + 2u + 1u, count.nFlushes);
@@ -466,7 +432,7 @@ TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
   // A complete journal of this pack, laid beside a pack replaced since.
   CTempDir stopped;
   Lay(stopped.Path());
-  const CChildRun count = RunChild(stopped.Path(), "count", 0, false);
+  const CFaultChildRun count = RunChild(stopped.Path(), "count", 0, false);
   CTempDir other;
   Lay(other.Path());
   ASSERT_EQ(kFaultExitCode, RunChild(other.Path(), "stop", count.nPoints, false).nExitCode);
@@ -499,22 +465,22 @@ TEST(BuildCrashTest, NoSourceIsGoneWithoutTheCompletePack) {
     old.WriteTo(dir / "out/client.pak");
   };
   auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
-    return RunFaultChild(dir, strMode, nPoint, {"--build", ToProgramPath(dir / "client"), ToProgramPath(dir / "out")});
+    return RunMergeChild(dir, strMode, nPoint, {"--build", ToProgramPath(dir / "client"), ToProgramPath(dir / "out")});
   };
   CTempDir counted;
   lay(counted.Path());
-  const CChildRun count = run(counted.Path(), "count", 0);
+  const CFaultChildRun count = run(counted.Path(), "count", 0);
   ASSERT_EQ(1, count.nResult);
   const std::string strNew = ReadFileBytes(counted.Path() / "out/client.pak");
   ASSERT_NE(old.Bytes(), strNew);
 
   unsigned nTested = 0;
-  for (const char* pszMode : kModes) {
+  for (const char* pszMode : kFaultModes) {
     for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
       CTempDir dir;
       lay(dir.Path());
-      const CChildRun result = run(dir.Path(), pszMode, nPoint);
+      const CFaultChildRun result = run(dir.Path(), pszMode, nPoint);
       ASSERT_TRUE(result.bEnded);
       // A source that cannot be deleted stays; the build has succeeded.
       EXPECT_EQ(IsFailMode(pszMode) ? 0 : kFaultExitCode, result.nExitCode);
@@ -542,20 +508,20 @@ TEST(BuildCrashTest, NoSourceIsGoneWithoutTheCompletePack) {
 TEST(VersionCrashTest, VersionFileIsOldOrNew) {
   auto lay = [](const fs::path& dir) { WriteFileBytes(dir / "version.ver", "1.01"); };
   auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
-    return RunFaultChild(dir, strMode, nPoint, {"--version", ToProgramPath(dir), "1.02"});
+    return RunMergeChild(dir, strMode, nPoint, {"--version", ToProgramPath(dir), "1.02"});
   };
   CTempDir counted;
   lay(counted.Path());
-  const CChildRun count = run(counted.Path(), "count", 0);
+  const CFaultChildRun count = run(counted.Path(), "count", 0);
   ASSERT_EQ(1, count.nResult);
   EXPECT_EQ("1.02", ReadFileBytes(counted.Path() / "version.ver"));
-  for (const char* pszMode : kModes) {
+  for (const char* pszMode : kFaultModes) {
     for (uint32_t nPoint = 1; nPoint <= LastPoint(pszMode, count.nPoints); ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
       CTempDir dir;
       lay(dir.Path());
-      const CChildRun result = run(dir.Path(), pszMode, nPoint);
-      ExpectExit(result, pszMode);
+      const CFaultChildRun result = run(dir.Path(), pszMode, nPoint);
+      ExpectFaultExit(result, pszMode);
       const std::string strVersion = ReadFileBytes(dir.Path() / "version.ver");
       EXPECT_TRUE(strVersion == "1.01" || strVersion == "1.02") << strVersion;
       if (nPoint > count.nPoints) {

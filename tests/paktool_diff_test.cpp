@@ -19,15 +19,6 @@ namespace {
 
 const int kTimeoutMs = 120000;
 
-// Text as paktool shows it on a terminal: UTF-8 here, code page 936 on Windows.
-std::string Shown(const std::string& strUtf8) {
-#ifdef _WIN32
-  return Gbk(strUtf8);
-#else
-  return strUtf8;
-#endif
-}
-
 bool Contains(const std::string& strText, const std::string& strPart) {
   return strText.find(strPart) != std::string::npos;
 }

@@ -25,16 +25,6 @@ namespace {
 
 const int kTimeoutMs = 120000;
 
-// Text as paktool shows it: in the locale's character set (UTF-8 here) on
-// POSIX, in the console's code page 936 on Windows.
-std::string Shown(const std::string& strUtf8) {
-#ifdef _WIN32
-  return Gbk(strUtf8);
-#else
-  return strUtf8;
-#endif
-}
-
 std::vector<std::string> Lines(const std::string& strOutput) {
   std::vector<std::string> vecLines;
   size_t nStart = 0;

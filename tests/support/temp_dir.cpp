@@ -49,6 +49,14 @@ std::string Gbk(const std::string& strUtf8) {
   return strGbk;
 }
 
+std::string Shown(const std::string& strUtf8) {
+#ifdef _WIN32
+  return Gbk(strUtf8);
+#else
+  return strUtf8;
+#endif
+}
+
 std::string ToProgramPath(const fs::path& path) {
   std::string strGbk = Gbk(path.u8string());
   std::replace(strGbk.begin(), strGbk.end(), '/', '\\');

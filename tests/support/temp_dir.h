@@ -32,6 +32,11 @@ std::filesystem::path Utf8Path(const std::string& strUtf8);
 // A UTF-8 string in code page 936, the program's own encoding.
 std::string Gbk(const std::string& strUtf8);
 
+// A UTF-8 text as the command-line tools print it: in the locale's
+// character set (UTF-8 here) on POSIX, in the console's code page 936 on
+// Windows.
+std::string Shown(const std::string& strUtf8);
+
 void WriteFileBytes(const std::filesystem::path& path, const std::string& strBytes);
 std::string ReadFileBytes(const std::filesystem::path& path);
 
