@@ -3,13 +3,15 @@
 //
 //   paktool COMMAND [OPTIONS] ARGS...   (paktool COMMAND --help for each)
 //
-// Exit status: 0 success, 1 failure, 2 usage error.
+// Exit status: 0 success, 1 failure, 2 usage error. paktool --version
+// prints the project's version.
 #include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/args.h"
 #include "platform/terminal.h"
+#include "tools/filepacktools_lib/patchloomversion.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/output.h"
 
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.footer(kFooter);
+  app.set_version_flag("--version", std::string("paktool ") + PatchloomVersion(), "print paktool's version and exit");
   const std::vector<paktool::CCommand> vecCommands = {
       paktool::AddBuildCommand(app),   paktool::AddListCommand(app),   paktool::AddInfoCommand(app),
       paktool::AddExtractCommand(app), paktool::AddCatCommand(app),    paktool::AddDiffCommand(app),
