@@ -51,3 +51,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/PatchloomConfigVersion.cm
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/PatchloomConfig.cmake ${PROJECT_BINARY_DIR}/PatchloomConfigVersion.cmake
   cmake/PatchloomDeps.cmake DESTINATION ${_patchloom_cmake_dir})
+
+# paktool's manual page and bash completion, generated at build time
+# (tools/paktool/docs.h); not for Windows.
+if(NOT WIN32)
+  install(FILES ${PROJECT_BINARY_DIR}/tools/paktool/paktool.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/tools/paktool/paktool.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME paktool)
+endif()

@@ -11,16 +11,10 @@
 
 #include "platform/args.h"
 #include "platform/terminal.h"
-#include "tools/filepacktools_lib/patchloomversion.h"
-#include "tools/paktool/commands.h"
+#include "tools/paktool/app.h"
 #include "tools/paktool/output.h"
 
 namespace {
-
-const char kFooter[] =
-    "Names inside a pack are shown with '/' between components and may be given\n"
-    "with '/' or '\\', with or without the root name (res/ui/a.txt or ui/a.txt).\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.";
 
 // --help (also of a command) prints help and succeeds; every other parse
 // error is a usage error.
@@ -55,17 +49,8 @@ int main(int argc, char** argv) {
   // they are: no "\n" to "\r\n" on Windows.
   SetStdoutBinary();
 
-  CLI::App app("paktool: build, list, extract, diff, merge, verify and sign packs (.pak).", "paktool");
-  // Set before the commands are added, which inherit it: "/tmp/x" is a path.
-  app.allow_windows_style_options(false);
-  app.require_subcommand(1);
-  app.footer(kFooter);
-  app.set_version_flag("--version", std::string("paktool ") + PatchloomVersion(), "print paktool's version and exit");
-  const std::vector<paktool::CCommand> vecCommands = {
-      paktool::AddBuildCommand(app),   paktool::AddListCommand(app),   paktool::AddInfoCommand(app),
-      paktool::AddExtractCommand(app), paktool::AddCatCommand(app),    paktool::AddDiffCommand(app),
-      paktool::AddMergeCommand(app),   paktool::AddVerifyCommand(app), paktool::AddKeygenCommand(app),
-      paktool::AddSignCommand(app)};
+  CLI::App app;
+  const std::vector<paktool::CCommand> vecCommands = paktool::SetUpApp(app);
 
   if (IsUnknownCommand(app, vecArgs)) {
     paktool::PrintErrorLine("paktool: unknown command '" + vecArgs[1] + "'");
