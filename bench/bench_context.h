@@ -31,12 +31,23 @@ struct CContext {
 inline const char* XzFilterX86() { return "--x86"; }
 inline const char* XzFilterLzma() { return "--lzma1=preset=5,dict=8MiB,lc=3,lp=0,pb=2"; }
 
+// The packs of the merge benchmark, below work/merge, built on first use.
+struct CMergeFiles {
+  std::filesystem::path pristine;  // the client pack as built (plain, tags), copied before each run
+  std::filesystem::path client;    // the pack each run changes
+  std::filesystem::path update;    // compressed, tags
+  std::filesystem::path copy;      // the reference's rewrite
+};
+CMergeFiles PrepareMerge(const CContext& context);
+
 // The benchmarks; each adds its rows.
 void RunBuildBench(const CContext& context, CTable& table);
 void RunMergeBench(const CContext& context, CTable& table);
 void RunExtractBench(const CContext& context, CTable& table);
 void RunOpenBench(const CContext& context, CTable& table);
 void RunDiffBench(const CContext& context, CTable& table);
+void RunCompactBench(const CContext& context, CTable& table);
+void RunChurnBench(const CContext& context, CTable& table);
 
 // The merge's floor, run as a child: decodes every entry of the update and
 // writes its bytes into the client pack where the merge would, flushed as

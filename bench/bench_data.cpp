@@ -211,6 +211,31 @@ CTree PlanUpdate(const CTree& client) {
   return update;
 }
 
+CTree PlanChurnClient() { return PlanTree(3, 400, 1024, kMiB, 60 * kMiB); }
+
+CTree PlanChurnUpdate(const CTree& current, unsigned nRound) {
+  CRandom random(1000003ull * nRound);
+  CTree update;
+  for (const CFilePlan& file : current.vecFiles) {
+    if (random.Unit() >= 0.07) continue;
+    CFilePlan plan = file;
+    const double dChange = 0.1 + 0.4 * random.Unit();
+    switch (update.vecFiles.size() % 3) {
+      case 0:
+        plan.qwSize = static_cast<uint64_t>(static_cast<double>(plan.qwSize) * (1 + dChange));
+        break;
+      case 1:
+        plan.qwSize = std::max<uint64_t>(1, static_cast<uint64_t>(static_cast<double>(plan.qwSize) * (1 - dChange)));
+        break;
+      default:
+        break;
+    }
+    plan.qwSeed = random.Next();
+    update.vecFiles.push_back(plan);
+  }
+  return update;
+}
+
 void WriteTree(const CTree& tree, const fs::path& root, const CCodePool& pool, uint64_t qwCodeFrom) {
   uint64_t qwCodePos = qwCodeFrom;
   for (const CFilePlan& plan : tree.vecFiles) {

@@ -50,6 +50,13 @@ CTree PlanBuildTree();
 // some larger.
 CTree PlanUpdate(const CTree& client);
 
+// The client of the churn: about 60 MiB in files of 1 KiB to 1 MiB.
+CTree PlanChurnClient();
+// Update nRound of the churn: about 7% of the current client's files, chosen
+// afresh each round, with new content; a third of them grow (by 10 to
+// 50%), a third shrink (by 10 to 50%), a third keep their size.
+CTree PlanChurnUpdate(const CTree& current, unsigned nRound);
+
 // Writes the tree's files below root; code slices start at qwCodeFrom.
 void WriteTree(const CTree& tree, const std::filesystem::path& root, const CCodePool& pool, uint64_t qwCodeFrom);
 // Every file's bytes, in the tree's order, into one file.

@@ -1,6 +1,6 @@
 // patchloom_bench: generates its data below a work directory, then times
-// building, merging, extracting, streaming and opening packs against
-// reference programs on the same bytes, and prints one table.
+// building, merging, extracting, streaming, opening and compacting packs
+// against reference programs on the same bytes, and prints one table.
 //
 //   patchloom_bench [--work DIR] [--paktool PATH]
 //   patchloom_bench floor UPDATE CLIENT     (the merge's floor, as a child)
@@ -97,7 +97,7 @@ int Run(int argc, char** argv) {
   context.strPaktool = PAKTOOL_EXE;
   context.strSelf = SelfPath();
   const char* const pszUsage =
-      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--only build|merge|extract|open|diff]";
+      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--only build|merge|extract|open|diff|compact|churn]";
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << pszUsage << "\n";
     return 0;
@@ -117,8 +117,8 @@ int Run(int argc, char** argv) {
     }
   }
   const std::pair<const char*, void (*)(const CContext&, CTable&)> benches[] = {
-      {"build", RunBuildBench}, {"merge", RunMergeBench}, {"extract", RunExtractBench}, {"open", RunOpenBench},
-      {"diff", RunDiffBench}};
+      {"build", RunBuildBench}, {"merge", RunMergeBench},     {"extract", RunExtractBench}, {"open", RunOpenBench},
+      {"diff", RunDiffBench},   {"compact", RunCompactBench}, {"churn", RunChurnBench}};
   if (!strOnly.empty() &&
       std::none_of(std::begin(benches), std::end(benches), [&](const auto& bench) { return strOnly == bench.first; })) {
     throw std::invalid_argument(pszUsage);

@@ -26,13 +26,6 @@ constexpr bool kMergeFlushesThePack = true;
 // Peak memory of the merge, in multiples of the largest entry.
 constexpr double kMemoryTarget = 4.0;
 
-struct CMergeFiles {
-  fs::path pristine;  // the client pack as built, copied before each run
-  fs::path client;    // the pack each run changes
-  fs::path update;
-  fs::path copy;      // the reference's rewrite
-};
-
 // Puts the client pack back as built, flushed, so that no run pays for the
 // writes of the one before.
 void RestoreClient(const CMergeFiles& files) {
@@ -40,6 +33,8 @@ void RestoreClient(const CMergeFiles& files) {
   FlushFile(files.client);
   SyncAll();
 }
+
+}  // namespace
 
 CMergeFiles PrepareMerge(const CContext& context) {
   CMergeFiles files{context.work / "merge/client.pristine.pak", context.work / "merge/client.pak",
@@ -54,8 +49,6 @@ CMergeFiles PrepareMerge(const CContext& context) {
   }
   return files;
 }
-
-}  // namespace
 
 void RunMergeBench(const CContext& context, CTable& table) {
   const CMergeFiles files = PrepareMerge(context);

@@ -1,6 +1,7 @@
 // Patchloom: applies an update pack to the game client in the tool's own
-// directory. Stops the client, merges the update into clientres.pak, records
-// the new version and starts the client again. Exits with 0 in every case:
+// directory. Stops the client, merges the update into clientres.pak
+// (compacting it when merges left much of it in holes), records the new
+// version and starts the client again. Exits with 0 in every case:
 // the callers that start it rely on that.
 //
 //   Patchloom update.pak [version]
@@ -109,6 +110,8 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
     ReportMergeFailure(GetLastError());
     return;
   }
+  // A failed compaction leaves the merged pack as it is: the update went through.
+  CompactClientPack(paths.szClientPack);
   WriteVersionFile(pszVersion);  // failure leaves the old version.ver; the client starts anyway
   StartClient(paths.szToolDir);
   ConsolePrintf("%s", kMsgStarted);

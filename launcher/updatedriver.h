@@ -27,6 +27,11 @@ struct CUpdatePaths {
 // ERROR_FILENAME_EXCED_RANGE when a path would not fit MAX_PATH.
 bool ResolveUpdatePaths(const char* pszUpdateArg, CUpdatePaths& paths);
 
+// After a merge: compacts the client pack (CRealizePack::CompactPack) when
+// more than a quarter of it is holes. Returns true when it was compacted;
+// false when it was not needed or failed, the pack then left as it is.
+bool CompactClientPack(const char* pszClientPack);
+
 // Greys out the console window's Close command, so the user cannot close the
 // console while a merge runs.
 void DisableConsoleClose();

@@ -170,6 +170,46 @@ TEST_F(LauncherRunTest, RejectedUpdateReportsTheErrorAndChangesNothing) {
   EXPECT_TRUE(ClientStayedDown());
 }
 
+// After the merge the updater compacts the client when more than a quarter
+// of it is holes, saying nothing about it; a compaction that fails leaves
+// the merged pack and the update goes on.
+TEST_F(LauncherRunTest, ClientWithOverAQuarterInHolesIsCompacted) {
+  const std::string strOutput = CommandLine("update.pak") + VersionLine("1.02") + Spinner() + Checking() + Started();
+  struct CCase {
+    const char* pszWhat;
+    size_t nOldSize;  // of a.txt, which the update makes one byte larger, moving it to the end
+    bool bBlockTemp;  // a directory where the compaction writes the new pack
+    bool bCompacted;
+  };
+  const CCase cases[] = {{"holes over a quarter", 6000, false, true},
+                         {"holes under a quarter", 600, false, false},
+                         {"a compaction that fails", 6000, true, false}};
+  for (const CCase& test : cases) {
+    SCOPED_TRACE(test.pszWhat);
+    fs::remove_all(m_tool.Path() / "clientres.pak.compact.new");
+    fs::remove(m_tool.Path() / "version.ver");
+    CTestPack client("res");
+    client.AddEntry("res\\ui\\a.txt", std::string(test.nOldSize, 'a'), "tag-1");
+    client.AddEntry("res\\ui\\b.txt", std::string(3000, 'b'), "tag-b");
+    client.AddTreeForEntries();
+    client.WriteTo(m_tool.Path() / "clientres.pak");
+    CTestPack update("res");
+    update.AddEntry("res\\ui\\a.txt", std::string(test.nOldSize + 1, 'A'), "tag-2");
+    update.WriteTo(m_tool.Path() / "update.pak");
+    if (test.bBlockTemp) fs::create_directory(m_tool.Path() / "clientres.pak.compact.new");
+
+    EXPECT_EQ(strOutput, Run({"update.pak", "1.02"}, m_tool.Path()));
+    EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+    EXPECT_EQ(std::string(test.nOldSize + 1, 'A'), ClientEntry("res\\ui\\a.txt"));
+    EXPECT_EQ(std::string(3000, 'b'), ClientEntry("res\\ui\\b.txt"));
+    const CTestPack merged = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+    EXPECT_EQ(test.bCompacted ? 0u : 1u, merged.vecFree.size());
+    EXPECT_EQ(test.bCompacted ? 3000 + test.nOldSize + 1 : 3000 + 2 * test.nOldSize + 1, merged.strData.size());
+    EXPECT_EQ(test.bBlockTemp, fs::exists(m_tool.Path() / "clientres.pak.compact.new"));
+  }
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 3));
+}
+
 // An update shipped read-only is only read; a client pack that may not be
 // written is reported (access denied) and left as it is.
 TEST_F(LauncherRunTest, ReadOnlyUpdateIsMergedAndReadOnlyClientIsReported) {

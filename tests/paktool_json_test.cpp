@@ -3,6 +3,7 @@
 // and held against the plain output of the same command on the same pack.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <cstring>
 #include <map>
@@ -151,6 +152,12 @@ TEST_F(JsonToolTest, InfoCarriesTheFieldsInfoShows) {
   EXPECT_EQ(mapPlain["free blocks"], Number(info["free_blocks"]));
   EXPECT_EQ("100 bytes", mapPlain["free bytes"]);
   EXPECT_EQ(mapPlain["free bytes"], Number(info["free_bytes"]) + " bytes");
+  const nlohmann::json& holes = info["holes"];
+  EXPECT_EQ("100", Number(holes["bytes"]));
+  char szShare[32];
+  std::snprintf(szShare, sizeof(szShare), "%.1f", holes["share"].get<double>() * 100);
+  EXPECT_EQ(mapPlain["holes"], Number(holes["bytes"]) + " bytes (" + szShare + "% of the file)");
+  EXPECT_NEAR(100.0 / fs::file_size(Path("p.pak")), holes["share"].get<double>(), 1e-9);
   const nlohmann::json& area = info["data_area"];
   EXPECT_EQ(mapPlain["data area"],
             Number(area["bytes"]) + " bytes (offsets " + Number(area["start"]) + " to " + Number(area["end"]) + ")");

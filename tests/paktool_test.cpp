@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -174,6 +175,46 @@ TEST_F(PaktoolTest, MergeThenVerify) {
   const CChildResult into = Run({"merge", "update.pak", "client.pak"});
   EXPECT_EQ(1, into.nExitCode) << into.strOutput;
   fs::permissions(Path("client.pak"), readOnly | fs::perms::owner_write);
+}
+
+TEST_F(PaktoolTest, CompactOnlyAboveTheHoleShareGiven) {
+  WriteSourceTree();
+  Ok({"build", "src/资源", "--tags", "-o", "client.pak"});
+  WriteTestFile("src/资源/地图/城镇/街道.map", Pattern(70001, 5));  // moves to the end, a 70000-byte hole behind
+  Ok({"build", "src/资源/地图", "--name", "资源", "--tags", "-z", "-o", "update.pak"});
+  Ok({"merge", "update.pak", "client.pak"});
+  const std::string strMerged = ReadFileBytes(Path("client.pak"));
+  const std::string strSize = std::to_string(strMerged.size());
+  const double dShare = 70000.0 / static_cast<double>(strMerged.size());
+  char szShare[16];
+  std::snprintf(szShare, sizeof(szShare), "%.1f%%", dShare * 100);
+  EXPECT_NE(std::string::npos, Ok({"info", "client.pak"}).find("holes:        70000 bytes (" + std::string(szShare) +
+                                                                " of the file)\n"));
+
+  EXPECT_EQ("client.pak: " + std::string(szShare) + " of " + strSize + " bytes in holes, not over 60.0%: left as it is\n",
+            Ok({"compact", "client.pak", "--if-holes", "60"}));
+  EXPECT_EQ(strMerged, ReadFileBytes(Path("client.pak")));
+  const std::string strCompacted = std::to_string(strMerged.size() - 70000 - kPackFreeBlockSize);
+  EXPECT_EQ("client.pak: compacted from " + strSize + " to " + strCompacted + " bytes (" + szShare + " in holes)\n",
+            Ok({"compact", "client.pak", "--if-holes", "40"}));
+  EXPECT_EQ("client.pak: OK\n", Ok({"verify", "client.pak"}));
+  EXPECT_EQ(Pattern(70001, 5), Ok({"cat", "client.pak", "地图/城镇/街道.map"}));
+  EXPECT_NE(std::string::npos, Ok({"info", "client.pak"}).find("holes:        0 bytes (0.0% of the file)\n"));
+  // Without --if-holes, whatever the holes.
+  EXPECT_EQ("client.pak: compacted from " + strCompacted + " to " + strCompacted + " bytes (0.0% in holes)\n",
+            Ok({"compact", "client.pak"}));
+  EXPECT_NE(std::string::npos, Ok({"compact", "--help"}).find("paktool compact"));
+
+  EXPECT_EQ(2, Run({"compact", "client.pak", "--if-holes", "101"}).nExitCode);
+  CTestPack damaged("res");
+  damaged.AddEntry("res\\a.txt", "aaaa");
+  damaged.AddHole(100);
+  damaged.WriteTo(Path("bad.pak"));
+  const CChildResult refused = Run({"compact", "bad.pak"});
+  EXPECT_EQ(1, refused.nExitCode);
+  EXPECT_EQ("", refused.strOutput);
+  EXPECT_EQ(damaged.Bytes(), ReadFileBytes(Path("bad.pak")));
+  EXPECT_EQ(1, Run({"compact", "missing.pak"}).nExitCode);
 }
 
 TEST_F(PaktoolTest, VerifyReportsDamageAndFails) {

@@ -33,6 +33,8 @@ BOOL WINAPI Cp936CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                                 LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                                 LPPROCESS_INFORMATION lpProcessInformation);
 UINT WINAPI Cp936WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+BOOL WINAPI Cp936GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                     PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 
 #define CreateFileA Cp936CreateFileA
 #define DeleteFileA Cp936DeleteFileA
@@ -47,3 +49,4 @@ UINT WINAPI Cp936WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 #define GetModuleFileNameA Cp936GetModuleFileNameA
 #define CreateProcessA Cp936CreateProcessA
 #define WinExec Cp936WinExec
+#define GetDiskFreeSpaceExA Cp936GetDiskFreeSpaceExA

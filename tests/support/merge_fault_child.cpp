@@ -1,9 +1,10 @@
-// A merge, an open, a build or a version.ver write with fault injection
-// armed: the child process of the crash tests, so that a stop at any point
-// ends a process of its own.
+// A merge, an open, a compaction, a build or a version.ver write with
+// fault injection armed: the child process of the crash tests, so that a
+// stop at any point ends a process of its own.
 //
 //   merge_fault_child MODE POINT UPDATE CLIENT   merge UPDATE into CLIENT
 //   merge_fault_child MODE POINT --open CLIENT   open CLIENT (restoring it)
+//   merge_fault_child MODE POINT --compact PACK  compact PACK
 //   merge_fault_child MODE POINT --build ROOT OUT
 //       build OUT\<root name>.pak from the files below ROOT, deleting them
 //   merge_fault_child MODE POINT --version DIR TEXT
@@ -70,6 +71,7 @@ int Run(const std::vector<std::string>& vecArgs) {
     if (realize.MergePack(vecArgs[4].c_str(), vecArgs[5].c_str()) == 0) return 0;
     return SetExeDir(vecArgs[6]) && WriteVersionFile(vecArgs[7].c_str()) ? 1 : 0;
   }
+  if (strOp == "--compact") return realize.CompactPack(vecArgs[4].c_str()) ? 1 : 0;
   return realize.MergePack(vecArgs[3].c_str(), vecArgs[4].c_str());
 }
 

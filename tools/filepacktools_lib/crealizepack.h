@@ -380,6 +380,20 @@ class CPackFile {
   bool CreateUpdatePack(const CPackFile& newer, const CReleaseDiff& diff, const char* chDesFilePath, bool bCompress,
                         char* pszOutPath, const char* pszPackName);
 
+  // ---- Holes (packcompact.cpp) -------------------------------------------
+
+  // The bytes of the data area that no entry of the loaded index covers:
+  // slots that merges freed and no later entry took, and the tails of
+  // entries that shrank in place, listed in the free list or not. 0 for a
+  // freshly built or compacted pack and when nothing is open.
+  uint64_t GetHoleBytes() const;
+
+  // GetHoleBytes() as a share of the pack's size, from 0 to 1; the size is
+  // where the loaded regions end (header, data area, index, directory table
+  // and free list), which is the file's size for a sound pack. 0 when
+  // nothing is open.
+  double GetHoleShare() const;
+
   // ---- Accessors ---------------------------------------------------------
 
   PackEntryMap* GetEntryMap();
@@ -487,21 +501,22 @@ class CRealizePack {
   // (a killed process, a power cut), the next Open of the client gives back
   // the old pack; otherwise the pack is the merged one, and stays so
   // through a power cut after MergePack returned 1. Loose files are each
-  // absent, as they were, or complete.
+  // absent, as they were, or complete. A compacted pack that an interrupted
+  // CompactPack left beside the client (<client>.compact.new) is removed.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
   // not open (an update that may only be read is fine); when the client
-  // does not open completely, or a check fails
-  // (an update blob outside its data area, an unsafe name, a loose file
-  // that would land on either pack or its journal or need a path of
-  // MAX_PATH or more, a client whose blobs overlap, a new entry below a
-  // file or named like a directory of the tree); when the client would
-  // reach 4 GiB or its journal cannot be written; when another merge of
-  // the client runs (ERROR_SHARING_VIOLATION: one merge of a pack at a
-  // time, whatever process runs it); or when an entry cannot be decoded or
-  // a write fails (the merge is rolled back; loose files written before
-  // stay). Only when the directory cannot be synced after
-  // the journal's removal does 0 come with the merged pack.
+  // does not open completely, or a check fails (an update blob outside its
+  // data area, an unsafe name, a loose file that would land on either pack,
+  // its journal or its compacted pack, or need a path of MAX_PATH or more,
+  // a client whose blobs overlap, a new entry below a file or named like a
+  // directory of the tree); when the client would reach 4 GiB or its
+  // journal cannot be written; when another merge or a compaction of the
+  // client runs (ERROR_SHARING_VIOLATION: one writer of a pack at a time,
+  // whatever process runs it); or when an entry cannot be decoded or a
+  // write fails (the merge is rolled back; loose files written before
+  // stay). Only when the directory cannot be synced after the journal's
+  // removal does 0 come with the merged pack.
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
   // Why the last MergePack failed, in words, when the update or the client
@@ -552,6 +567,45 @@ class CRealizePack {
   // compressed client.
   int PreviewMerge(const char* pszSrcPack, const char* pszTarPack, CMergePreview& preview);
 
+  // ---- Compaction (packcompact.cpp) --------------------------------------
+
+  // Rewrites a pack without holes: every entry's stored bytes copied as they
+  // are (no decoding or encoding; sizes, tags, the compression flag and the
+  // root name kept), in the order they lie in the data area, back to back
+  // from offset 60; behind them the index in name order, the directory tree
+  // as loaded and an empty free list, where the file ends. A freshly built
+  // pack comes out byte for byte as it was. The rewrite is done whenever it
+  // is asked for: callers that want it only for a pack with holes ask
+  // CPackFile::GetHoleShare first (paktool compact --if-holes, the updater).
+  //   pszPack  the pack; non-null and non-empty (asserted).
+  // Safe against interruption: a journal that an interrupted merge left is
+  // restored first, as Open does; the compacted pack is written beside the
+  // pack as <pack>.compact.new, flushed and moved over the pack with
+  // write-through (platform/durable_replace.h), so at any moment the pack
+  // is the old one or the compacted one. A <pack>.compact.new that an
+  // interrupted compaction left is removed by the next compaction or merge.
+  // While it runs the pack is open for reading and shared with readers
+  // only: a merge cannot open it, and a pack that a merge or another writer
+  // holds open is not compacted (ERROR_SHARING_VIOLATION). Memory: the
+  // index, a copy buffer of 4 MiB where the system cannot copy between
+  // files by itself (CopyFileBytes), and VerifyPack's decoding of one entry
+  // at a time for a compressed pack.
+  // Returns true when the compacted pack replaced the pack. Returns false,
+  // with the last error set and the pack as it was, when the pack does not
+  // open; when VerifyPack finds a problem (ERROR_INVALID_DATA) or the index
+  // does not load completely; when the free space of its volume is less
+  // than the compacted pack's size (ERROR_DISK_FULL; nothing is written);
+  // or when a read, a write, the flush or the move fails (the new file is
+  // removed).
+  bool CompactPack(const char* pszPack);
+
+  // Why the last CompactPack failed, in words, when the pack or the disk was
+  // at fault: the pack's first problem as VerifyPack words it (names in code
+  // page 936), or the free space the compacted pack needs. Empty after a
+  // compaction that worked or that failed for another reason of the system
+  // (the last error tells it then).
+  const std::string& GetCompactRefusal() const;
+
  private:
   bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
   // Takes the client's merge lock, opens the client (an interrupted
@@ -564,6 +618,7 @@ class CRealizePack {
   std::unique_ptr<CPackFile> m_pTarPack;
   std::string m_strRefusal;
   std::string m_strHeldUpdate;  // the held update's path; "" when none is held
+  std::string m_strCompactRefusal;
 };
 
 // The program's one facade, alive from before main to normal exit.

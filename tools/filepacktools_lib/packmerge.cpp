@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packmergecheck.h"
@@ -128,6 +129,7 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   CMergePlan plan;
   CPackLock lock;
   bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan);
+  if (bOk) RemoveCompactLeftover(pszTarPack);
   bOk = bOk && WriteJournal(pszTarPack, target.m_hPackFile.Get(),
                             HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions())),
                             JournalRanges(plan));

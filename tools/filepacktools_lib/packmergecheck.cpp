@@ -5,6 +5,7 @@
 
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/packcheck.h"
+#include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packmergewrite.h"
 #include "tools/filepacktools_lib/packnames.h"
@@ -20,11 +21,13 @@ bool Refuse(std::string& strRefusal, const std::string& strReason, DWORD dwError
 }
 
 // The files of a pack that a loose file must never land on: the pack, its
-// journal and the journal being written.
+// journal, the journal being written and the compacted pack being written
+// (which the next compaction or merge removes).
 void AddPackKeys(const std::string& strPack, const std::string& strCurrentDir, std::vector<std::string>& vecKeys) {
   vecKeys.push_back(ComparablePath(strPack, strCurrentDir));
   vecKeys.push_back(ComparablePath(JournalPath(strPack), strCurrentDir));
   vecKeys.push_back(ComparablePath(JournalTempPath(strPack), strCurrentDir));
+  vecKeys.push_back(ComparablePath(CompactTempPath(strPack), strCurrentDir));
 }
 
 bool CheckLooseFile(const CMergeCheckInput& input, const std::string& strName,

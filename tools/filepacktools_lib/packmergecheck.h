@@ -22,8 +22,9 @@ struct CMergeCheckInput {
 // Refuses: a client whose blobs and free blocks overlap or leave its data
 // area; an update entry outside the update's data area, or plain with
 // differing sizes, or with a name that is not safe on disk; a loose file
-// whose path would reach MAX_PATH or that would land on either pack or
-// its journal (a forged journal would be applied by the next open); a new
+// whose path would reach MAX_PATH or that would land on either pack, its
+// journal (a forged journal would be applied by the next open) or the
+// compacted pack a compaction writes beside it; a new
 // entry below a file, or named like a directory, of the client or the
 // update (the saved tree would hold one path as both).
 // Returns true when the merge may go ahead. Otherwise false, with the last

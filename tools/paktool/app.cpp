@@ -17,15 +17,15 @@ const char kFooter[] =
 
 std::vector<CCommand> SetUpApp(CLI::App& app) {
   app.name("paktool");
-  app.description("paktool: build, list, extract, diff, merge, verify and sign packs (.pak).");
+  app.description("paktool: build, list, extract, diff, merge, compact, verify and sign packs (.pak).");
   // Set before the commands are added, which inherit it: "/tmp/x" is a path.
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("paktool ") + PatchloomVersion(), "print paktool's version and exit");
-  return {AddBuildCommand(app),   AddListCommand(app),  AddInfoCommand(app),   AddExtractCommand(app),
-          AddCatCommand(app),     AddDiffCommand(app),  AddMergeCommand(app),  AddVerifyCommand(app),
-          AddKeygenCommand(app),  AddSignCommand(app)};
+  return {AddBuildCommand(app),  AddListCommand(app),   AddInfoCommand(app),    AddExtractCommand(app),
+          AddCatCommand(app),    AddDiffCommand(app),   AddMergeCommand(app),   AddCompactCommand(app),
+          AddVerifyCommand(app), AddKeygenCommand(app), AddSignCommand(app)};
 }
 
 }  // namespace paktool

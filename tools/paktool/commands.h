@@ -20,6 +20,7 @@ CCommand AddExtractCommand(CLI::App& app);
 CCommand AddCatCommand(CLI::App& app);
 CCommand AddMergeCommand(CLI::App& app);
 CCommand AddDiffCommand(CLI::App& app);
+CCommand AddCompactCommand(CLI::App& app);
 CCommand AddVerifyCommand(CLI::App& app);
 CCommand AddKeygenCommand(CLI::App& app);
 CCommand AddSignCommand(CLI::App& app);

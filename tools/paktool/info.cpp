@@ -41,6 +41,8 @@ struct CInfoFacts {
   uint64_t qwRecords = 0;
   uint64_t qwDirectories = 0;
   uint64_t qwFreeBytes = 0;
+  uint64_t qwHoleBytes = 0;
+  double dHoleShare = 0;  // of the file, 0 to 1
   uint64_t qwPlain = 0;
   uint64_t qwStored = 0;
   bool bHaveFileSize = false;
@@ -54,6 +56,8 @@ CInfoFacts GatherInfo(CPackFile& pack, const CPackArg& packArg) {
   // The root is a key of the tree but not a directory of its own.
   facts.qwDirectories = pack.GetDirMap().empty() ? 0 : pack.GetDirMap().size() - 1;
   for (const PackFreeBlock& block : pack.GetFreeBlocks()) facts.qwFreeBytes += block.dwSize;
+  facts.qwHoleBytes = pack.GetHoleBytes();
+  facts.dHoleShare = pack.GetHoleShare();
   for (const auto& item : *pack.GetEntryMap()) {
     facts.qwPlain += item.second->dwOrigSize;
     facts.qwStored += item.second->dwStoredSize;
@@ -76,6 +80,9 @@ void PrintInfo(const PackHeader& header, const CPackArg& packArg, const CInfoFac
   PrintLine(Field("tree records:", std::to_string(facts.qwRecords)));
   PrintLine(Field("free blocks:", std::to_string(header.nFreeBlockCount)));
   PrintLine(Field("free bytes:", Bytes(facts.qwFreeBytes)));
+  char szShare[32];
+  std::snprintf(szShare, sizeof(szShare), " (%.1f%% of the file)", facts.dHoleShare * 100);
+  PrintLine(Field("holes:", Bytes(facts.qwHoleBytes) + szShare));
   PrintLine(Field("data area:", Bytes(header.dwIndexOffset - kPackHeaderSize) + " (offsets 60 to " +
                                     std::to_string(header.dwIndexOffset) + ")"));
   PrintLine(Field("content:", Bytes(facts.qwPlain) + ", " + Bytes(facts.qwStored) + " stored"));
@@ -95,6 +102,7 @@ void PrintInfoJson(const PackHeader& header, const CPackArg& packArg, const CInf
       {"tree_records", facts.qwRecords},
       {"free_blocks", header.nFreeBlockCount},
       {"free_bytes", facts.qwFreeBytes},
+      {"holes", {{"bytes", facts.qwHoleBytes}, {"share", facts.dHoleShare}}},
       {"data_area", {{"bytes", header.dwIndexOffset - kPackHeaderSize}, {"start", kPackHeaderSize},
                      {"end", header.dwIndexOffset}}},
       {"content", {{"bytes", facts.qwPlain}, {"stored_bytes", facts.qwStored}}},
@@ -125,10 +133,12 @@ CCommand AddInfoCommand(CLI::App& app) {
   pSub->footer(
       "Shows the header fields (magic, version, root name, compression flag), the\n"
       "number of entries, directories, directory-table records and free blocks, the\n"
-      "free bytes, the data area, the entries' plain and stored sizes and the file size.\n"
-      "With --json the same fields, sizes as numbers of bytes: pack, magic, version,\n"
-      "root, compressed, entries, directories, tree_records, free_blocks, free_bytes,\n"
-      "data_area (bytes, start, end), content (bytes, stored_bytes), file_size.");
+      "free bytes, the holes (bytes of the data area no entry covers; 'paktool\n"
+      "compact' removes them), the data area, the entries' plain and stored sizes\n"
+      "and the file size. With --json the same fields, sizes as numbers of bytes:\n"
+      "pack, magic, version, root, compressed, entries, directories, tree_records,\n"
+      "free_blocks, free_bytes, holes (bytes, share: of the file, 0 to 1), data_area\n"
+      "(bytes, start, end), content (bytes, stored_bytes), file_size.");
   return {pSub, [pOptions] { return RunInfo(*pOptions); }};
 }
 

@@ -1,5 +1,5 @@
-// paktool: builds, lists, extracts, diffs, merges, verifies and signs packs
-// (.pak) for the people who prepare client packs and update packs.
+// paktool: builds, lists, extracts, diffs, merges, compacts, verifies and
+// signs packs (.pak) for the people who prepare client packs and update packs.
 //
 //   paktool COMMAND [OPTIONS] ARGS...   (paktool COMMAND --help for each)
 //
