@@ -26,7 +26,8 @@ std::vector<std::string> Lines(const std::string& strText) {
 
 // The manual page's text with roff's escapes undone, so help text compares.
 std::string Unroffed(std::string strText) {
-  for (const auto& [strEscape, strPlain] : {std::pair<std::string, std::string>{"\\&", ""}, {"\\-", "-"}, {"\\e", "\\"}}) {
+  for (const auto& [strEscape, strPlain] :
+       {std::pair<std::string, std::string>{"\\&", ""}, {"\\-", "-"}, {"\\e", "\\"}}) {
     for (size_t nAt = 0; (nAt = strText.find(strEscape, nAt)) != std::string::npos; nAt += strPlain.size()) {
       strText.replace(nAt, strEscape.size(), strPlain);
     }
@@ -56,9 +57,11 @@ class PaktoolDocsTest : public ::testing::Test {
     std::vector<std::string> vecNames;
     bool bInList = false;
     for (const std::string& strLine : Lines(Help({}))) {
-      if (strLine == "Subcommands:") bInList = true;
-      else if (strLine.empty()) bInList = false;
-      else if (bInList) vecNames.push_back(strLine.substr(2, strLine.find(' ', 2) - 2));
+      if (strLine == "Subcommands:" || strLine.empty()) {
+        bInList = !strLine.empty();
+      } else if (bInList) {
+        vecNames.push_back(strLine.substr(2, strLine.find(' ', 2) - 2));
+      }
     }
     std::vector<CCommandHelp> vecCommands;
     const std::regex option("(^|[ ,])(--?[A-Za-z][-A-Za-z]*)");
@@ -66,10 +69,13 @@ class PaktoolDocsTest : public ::testing::Test {
       CCommandHelp help{strName, {}, {}};
       int nSection = 0;  // 1 the option list, 2 the text after it
       for (const std::string& strLine : Lines(Help({strName}))) {
-        if (strLine == "Options:") nSection = 1;
-        else if (nSection == 1 && strLine.empty()) nSection = 2;
-        else if (nSection == 2) help.vecFooter.push_back(strLine);
-        else if (nSection == 1 && strLine.compare(0, 3, "  -") == 0) {
+        if (strLine == "Options:") {
+          nSection = 1;
+        } else if (nSection == 1 && strLine.empty()) {
+          nSection = 2;
+        } else if (nSection == 2) {
+          help.vecFooter.push_back(strLine);
+        } else if (nSection == 1 && strLine.compare(0, 3, "  -") == 0) {
           const std::string strNames = strLine.substr(0, strLine.find("  ", 2));
           for (std::sregex_iterator it(strNames.begin(), strNames.end(), option), end; it != end; ++it) {
             help.setOptions.insert((*it)[2]);
@@ -84,9 +90,14 @@ class PaktoolDocsTest : public ::testing::Test {
   // What bash's completion offers for the words typed so far (the last one
   // being completed).
   std::set<std::string> Complete(const std::string& strLine) {
-    const std::string strScript = "source '" PAKTOOL_DOCS_DIR "/paktool.bash'\n"
-                                  "COMP_WORDS=(" + strLine + ")\n"
-                                  "[[ '" + strLine + "' == *' ' ]] && COMP_WORDS+=('')\n"
+    const std::string strScript = "source '" PAKTOOL_DOCS_DIR
+                                  "/paktool.bash'\n"
+                                  "COMP_WORDS=(" +
+                                  strLine +
+                                  ")\n"
+                                  "[[ '" +
+                                  strLine +
+                                  "' == *' ' ]] && COMP_WORDS+=('')\n"
                                   "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
                                   "_paktool\n"
                                   "printf '%s\\n' \"${COMPREPLY[@]}\"\n";

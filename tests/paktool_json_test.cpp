@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -163,7 +163,8 @@ TEST_F(JsonToolTest, InfoCarriesTheFieldsInfoShows) {
             Number(area["bytes"]) + " bytes (offsets " + Number(area["start"]) + " to " + Number(area["end"]) + ")");
   const nlohmann::json& content = info["content"];
   EXPECT_EQ("20900", Number(content["bytes"]));
-  EXPECT_EQ(mapPlain["content"], Number(content["bytes"]) + " bytes, " + Number(content["stored_bytes"]) + " bytes stored");
+  EXPECT_EQ(mapPlain["content"],
+            Number(content["bytes"]) + " bytes, " + Number(content["stored_bytes"]) + " bytes stored");
   EXPECT_EQ(fs::file_size(Path("p.pak")), info["file_size"].get<uint64_t>());
   EXPECT_EQ(mapPlain["file size"], Number(info["file_size"]) + " bytes");
 }
@@ -184,7 +185,8 @@ TEST_F(JsonToolTest, VerifyReportsTheProblemsThePlainOutputNames) {
   EXPECT_EQ(false, report["ok"]);
   EXPECT_TRUE(report["signature"].is_null());
   std::vector<std::string> vecPlain;
-  for (const std::string& strLine : Lines(plain.strOutput)) vecPlain.push_back(strLine.substr(std::strlen("bad.pak: ")));
+  for (const std::string& strLine : Lines(plain.strOutput))
+    vecPlain.push_back(strLine.substr(std::strlen("bad.pak: ")));
   EXPECT_EQ(vecPlain, report["problems"].get<std::vector<std::string>>());
   EXPECT_LE(2u, vecPlain.size()) << plain.strOutput;
 
@@ -205,8 +207,9 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
   const nlohmann::json good = nlohmann::json::parse(Ok({"verify", "update.pak", "--key", "发布.pub", "--json"}));
   EXPECT_EQ(true, good["ok"]);
   EXPECT_EQ(nlohmann::json::array(), good["problems"]);
-  EXPECT_EQ((nlohmann::json{{"status", "good"}, {"code", 0}, {"version", "1.02"}, {"product", std::string(kPackProduct)}}),
-            good["signature"]);
+  EXPECT_EQ(
+      (nlohmann::json{{"status", "good"}, {"code", 0}, {"version", "1.02"}, {"product", std::string(kPackProduct)}}),
+      good["signature"]);
 
   std::string strChanged = ReadFileBytes(Path("update.pak"));
   strChanged[100] ^= 0x01;  // inside the entry: still a sound pack
@@ -218,7 +221,8 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
   EXPECT_EQ(false, refused["ok"]);
   EXPECT_EQ("refused", refused["signature"]["status"]);
   EXPECT_EQ(0x20000007u, refused["signature"]["code"]);
-  EXPECT_EQ(plain.strOutput, "update.pak: signature refused: " + refused["signature"]["reason"].get<std::string>() + "\n");
+  EXPECT_EQ(plain.strOutput,
+            "update.pak: signature refused: " + refused["signature"]["reason"].get<std::string>() + "\n");
 }
 
 TEST(PaktoolVersionTest, ToolAndLibraryCarryTheProjectVersion) {

@@ -94,8 +94,10 @@ std::string ValueOptionPattern(const CLI::App& app) {
   std::string strPattern;
   for (const CLI::Option* pOption : Options(app, false)) {
     if (!TakesValue(*pOption)) continue;
-    for (const std::string& strShort : pOption->get_snames()) strPattern += (strPattern.empty() ? "-" : "|-") + strShort;
-    for (const std::string& strLong : pOption->get_lnames()) strPattern += (strPattern.empty() ? "--" : "|--") + strLong;
+    for (const std::string& strShort : pOption->get_snames())
+      strPattern += (strPattern.empty() ? "-" : "|-") + strShort;
+    for (const std::string& strLong : pOption->get_lnames())
+      strPattern += (strPattern.empty() ? "--" : "|--") + strLong;
   }
   return strPattern;
 }
@@ -109,7 +111,8 @@ std::string ManPage(const CLI::App& app, const std::string& strVersion) {
       << ".SH NAME\npaktool \\- " << Roff(app.get_description().substr(app.get_description().find(": ") + 2)) << '\n'
       << ".SH SYNOPSIS\n.B paktool\n\\fICOMMAND\\fR [\\fIOPTIONS\\fR] [\\fIARGUMENTS\\fR]\n"
       << ".br\n.B paktool\n\\fICOMMAND\\fR \\fB\\-\\-help\\fR\n"
-      << ".SH DESCRIPTION\n" << Roff(app.get_description()) << "\nThe commands:\n";
+      << ".SH DESCRIPTION\n"
+      << Roff(app.get_description()) << "\nThe commands:\n";
   for (const CLI::App* pCommand : vecCommands) {
     out << ".TP\n.B " << pCommand->get_name() << '\n' << Roff(pCommand->get_description()) << '\n';
   }

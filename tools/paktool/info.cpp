@@ -103,8 +103,8 @@ void PrintInfoJson(const PackHeader& header, const CPackArg& packArg, const CInf
       {"free_blocks", header.nFreeBlockCount},
       {"free_bytes", facts.qwFreeBytes},
       {"holes", {{"bytes", facts.qwHoleBytes}, {"share", facts.dHoleShare}}},
-      {"data_area", {{"bytes", header.dwIndexOffset - kPackHeaderSize}, {"start", kPackHeaderSize},
-                     {"end", header.dwIndexOffset}}},
+      {"data_area",
+       {{"bytes", header.dwIndexOffset - kPackHeaderSize}, {"start", kPackHeaderSize}, {"end", header.dwIndexOffset}}},
       {"content", {{"bytes", facts.qwPlain}, {"stored_bytes", facts.qwStored}}},
       {"file_size", facts.bHaveFileSize ? nlohmann::json(facts.qwFileSize) : nlohmann::json(nullptr)}};
   PrintJson(document);

@@ -53,8 +53,8 @@ int RunVerify(const CVerifyOptions& options) {
   if (bSigned && !LoadPublicKey(options.strKey, key)) return kExitFailure;
   std::vector<std::string> vecProblems;
   if (!CheckPackFormat(packArg, vecProblems)) return kExitFailure;
-  nlohmann::json document = {{"pack", JsonText(packArg.strShown)}, {"problems", nlohmann::json::array()},
-                             {"signature", nullptr}};
+  nlohmann::json document = {
+      {"pack", JsonText(packArg.strShown)}, {"problems", nlohmann::json::array()}, {"signature", nullptr}};
   if (options.bJson) {
     for (const std::string& strProblem : vecProblems) document["problems"].push_back(JsonText(strProblem));
   } else {
