@@ -33,10 +33,14 @@ inline const char* XzFilterLzma() { return "--lzma1=preset=5,dict=8MiB,lc=3,lp=0
 
 // The packs of the merge benchmark, below work/merge, built on first use.
 struct CMergeFiles {
-  std::filesystem::path pristine;  // the client pack as built (plain, tags), copied before each run
-  std::filesystem::path client;    // the pack each run changes
-  std::filesystem::path update;    // compressed, tags
-  std::filesystem::path copy;      // the reference's rewrite
+  std::filesystem::path pristine;       // the client pack as built
+  std::filesystem::path client;         // a copy each run changes, put back after it
+  std::filesystem::path large;          // the larger client as made
+  std::filesystem::path largeClient;    // its copy each run changes
+  std::filesystem::path update;
+  std::filesystem::path treePristine;   // the build tree as a plain pack without tags
+  std::filesystem::path treeClient;
+  std::filesystem::path treeUpdate;     // the build tree compressed, with tags
 };
 CMergeFiles PrepareMerge(const CContext& context);
 
@@ -49,9 +53,10 @@ void RunDiffBench(const CContext& context, CTable& table);
 void RunCompactBench(const CContext& context, CTable& table);
 void RunChurnBench(const CContext& context, CTable& table);
 
-// The merge's floor, run as a child: decodes every entry of the update and
-// writes its bytes into the client pack where the merge would, flushed as
-// the merge flushes the pack. Returns the exit status.
+// The merge's floor, run as a child: decodes every entry of the update on
+// every core and writes its bytes into the client pack where the merge
+// would, between the two flushes a journaled merge needs. Returns the exit
+// status.
 int RunMergeFloor(const std::string& strUpdate, const std::string& strClient);
 
 // The diff's reference, run as a child: the MD5 of every entry of a plain

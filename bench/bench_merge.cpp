@@ -1,18 +1,21 @@
 // The merge: an update changing 1% of a client pack of over 1 GiB (plain
-// client, compressed update, content tags), against its physical floor and
-// against rewriting the whole pack; and the merge's peak memory.
+// client, compressed update, content tags) against its floor, the same
+// update into a client about 3.5 times larger, and the merge's peak
+// memory; then the merge's workers on a compressed update of many entries.
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
-#include <memory>
-#include <unordered_map>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 #include "bench/bench_context.h"
+#include "bench/bench_mergeclient.h"
 #include "bench/bench_packfile.h"
 #include "bench/bench_process.h"
-#include "platform/file_io.h"
-#include "platform/scoped_handle.h"
-#include "platform/win32.h"
-#include "tools/filepacktools_lib/packcodec.h"
+#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packmergewrite.h"
 
 namespace fs = std::filesystem;
 
@@ -21,115 +24,141 @@ namespace bench {
 namespace {
 
 constexpr int kReps = 5;
-// The merge flushes the pack once its bytes are written; so does the floor.
-constexpr bool kMergeFlushesThePack = true;
-// Peak memory of the merge, in multiples of the largest entry.
+constexpr int kWorkerReps = 3;
+// Peak memory of the merge: at most this many times its largest entry plus
+// the pipeline's window.
 constexpr double kMemoryTarget = 4.0;
 
-// Puts the client pack back as built, flushed, so that no run pays for the
-// writes of the one before.
-void RestoreClient(const CMergeFiles& files) {
-  fs::copy_file(files.pristine, files.client, fs::copy_options::overwrite_existing);
-  FlushFile(files.client);
+std::string FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void CopyFlushed(const fs::path& from, const fs::path& to, bool bSparse) {
+  RunChecked({"cp", bSparse ? "--sparse=always" : "--sparse=auto", from.string(), to.string()});
+  FlushFile(to);
+}
+
+CRun MergeChild(const CContext& context, const fs::path& update, const fs::path& client) {
+  return RunChecked({context.strPaktool, "merge", update.string(), client.string()});
+}
+
+// The merge of the 1% update, its floor and the merge into the larger
+// client, each on a client put back as built before it.
+void RunUpdateMerge(const CContext& context, const CMergeFiles& files, CTable& table) {
+  const double dPackBytes = static_cast<double>(fs::file_size(files.pristine));
+  const double dLargeBytes = static_cast<double>(fs::file_size(files.large));
+  const double dChanged = static_cast<double>(context.update.Bytes());
+  Say("merge: " + std::to_string(context.update.vecFiles.size()) + " entries, " + Mebibytes(dChanged) + " into " +
+      Mebibytes(dPackBytes) + " and into " + Mebibytes(dLargeBytes));
+  auto restored = [&](const fs::path& pristine, const fs::path& client, const std::function<CRun()>& fnRun) {
+    const CRun run = fnRun();
+    RestoreTouched(pristine, client, files.update);
+    SyncAll();
+    return run;
+  };
+  // The first merge is checked, and so is the restore after it.
+  RunChecked({context.strPaktool, "merge", files.update.string(), files.client.string()});
+  RunChecked({context.strPaktool, "verify", files.client.string()});
+  RestoreTouched(files.pristine, files.client, files.update);
+  if (FileBytes(files.client) != FileBytes(files.pristine)) throw std::runtime_error("the client was not put back");
   SyncAll();
+  const std::vector<CRun> vecBest = BestOf(
+      kReps, {[&] { return restored(files.pristine, files.client, [&] { return MergeChild(context, files.update, files.client); }); },
+              [&] {
+                return restored(files.pristine, files.client, [&] {
+                  return RunChecked({context.strSelf, "floor", files.update.string(), files.client.string()});
+                });
+              },
+              [&] { return restored(files.large, files.largeClient, [&] { return MergeChild(context, files.update, files.largeClient); }); }});
+  const CRun& merge = vecBest[0];
+  const std::string strWhat = std::to_string(context.update.vecFiles.size()) + " entries, " + Mebibytes(dChanged);
+  table.Add({"merge 1% (" + strWhat + ") vs floor", Seconds(merge.dSeconds), "floor " + Seconds(vecBest[1].dSeconds),
+             merge.dSeconds / vecBest[1].dSeconds, Goal::kAtMost, 1.2,
+             "merge time / time to decode the update's entries on every core and write their bytes into the pack, "
+             "with a flush before and after"});
+  table.Add({"merge 1% into a " + Mebibytes(dLargeBytes) + " client", Seconds(vecBest[2].dSeconds),
+             "into " + Mebibytes(dPackBytes) + " " + Seconds(merge.dSeconds), vecBest[2].dSeconds / merge.dSeconds,
+             Goal::kAtMost, 1.15,
+             "merge time into the larger client (the same entries and " +
+                 Mebibytes(dLargeBytes - dPackBytes) + " more in three sparse entries) / merge time into the client"});
+  const double dLargest = static_cast<double>(context.client.Largest());
+  const double dWindow = static_cast<double>(CMergeWriter::kWindowBytes);
+  const double dAllowed = kMemoryTarget * dLargest + dWindow;
+  table.Add({"merge peak memory (window " + Mebibytes(dWindow) + ")", Mebibytes(merge.nMaxRssKiB * 1024.0) + " RSS",
+             "4 x " + Mebibytes(dLargest) + " + window " + Mebibytes(dAllowed), merge.nMaxRssKiB * 1024.0 / dAllowed,
+             Goal::kAtMost, 1.0,
+             "paktool merge's peak RSS / (4 x the largest entry + the pipeline's window of decoded entries)"});
+}
+
+// The merge in this process with one worker per core and with one: every
+// entry of a compressed update of the build tree replaces its untagged
+// entry in a plain client; both merges must give the same pack.
+void RunMergeWorkers(const CContext& context, const CMergeFiles& files, CTable& table) {
+  const size_t nEntries = context.buildTree.vecFiles.size();
+  Say("merge: " + std::to_string(nEntries) + " compressed entries, one worker against one per core");
+  std::string strMerged[2];
+  auto merge = [&](int nWorkers) {
+    CopyFlushed(files.treePristine, files.treeClient, false);
+    SyncAll();
+    CRealizePack realize;
+    realize.SetMergeWorkers(nWorkers);
+    CRun run = TimeHere([&] {
+      if (realize.MergePack(ProgramPath(files.treeUpdate).c_str(), ProgramPath(files.treeClient).c_str()) != 1) {
+        throw std::runtime_error("the merge with " + std::to_string(nWorkers) + " workers failed");
+      }
+    });
+    if (strMerged[nWorkers].empty()) strMerged[nWorkers] = FileBytes(files.treeClient);
+    return run;
+  };
+  const std::vector<CRun> vecBest = BestOf(kWorkerReps, {[&] { return merge(0); }, [&] { return merge(1); }});
+  if (strMerged[0] != strMerged[1]) throw std::runtime_error("the merges with one worker and with one per core differ");
+  const long nCores = sysconf(_SC_NPROCESSORS_ONLN);
+  table.Add({"merge, " + std::to_string(nEntries) + " compressed entries, " + std::to_string(nCores) + " workers vs 1",
+             Seconds(vecBest[0].dSeconds), "1 worker " + Seconds(vecBest[1].dSeconds),
+             vecBest[1].dSeconds / vecBest[0].dSeconds, Goal::kNone, 0,
+             "time with one worker / time with one per core (MergePack in process; the packs are identical)"});
 }
 
 }  // namespace
 
 CMergeFiles PrepareMerge(const CContext& context) {
-  CMergeFiles files{context.work / "merge/client.pristine.pak", context.work / "merge/client.pak",
-                    context.work / "merge/update.pak", context.work / "merge/copy.pak"};
-  fs::create_directories(context.work / "merge");
-  if (!fs::exists(files.pristine)) {
+  const fs::path dir = context.work / "merge";
+  CMergeFiles files{dir / "client.pristine.pak", dir / "client.pak",     dir / "large.pristine.pak",
+                    dir / "large.pak",           dir / "update.pak",     dir / "tree.pristine.pak",
+                    dir / "tree.pak",            dir / "tree-update.pak"};
+  fs::create_directories(dir);
+  if (!fs::exists(files.pristine) || !fs::exists(files.update)) {
     Say("merge: building the client pack (plain, tags) and the update (compressed, tags)");
-    RunChecked({context.strPaktool, "build", context.Root("client").string(), "--tags", "-o",
-                files.pristine.string()});
+    RunChecked({context.strPaktool, "build", context.Root("client").string(), "--tags", "-o", files.pristine.string()});
     RunChecked({context.strPaktool, "build", context.Root("update").string(), "-z", "--tags", "-o",
                 files.update.string()});
+    fs::remove(files.client);
+    fs::remove(files.large);
   }
+  if (!fs::exists(files.client)) CopyFlushed(files.pristine, files.client, false);
+  if (!fs::exists(files.large)) {
+    Say("merge: making the larger client (sparse)");
+    MakeLargeClient(files.pristine, files.large);
+    RunChecked({context.strPaktool, "verify", files.large.string()});
+    fs::remove(files.largeClient);
+  }
+  if (!fs::exists(files.largeClient)) CopyFlushed(files.large, files.largeClient, true);
+  if (!fs::exists(files.treePristine) || !fs::exists(files.treeUpdate)) {
+    Say("merge: building the tree of " + std::to_string(context.buildTree.vecFiles.size()) + " files as a client " +
+        "and as a compressed update");
+    RunChecked({context.strPaktool, "build", context.Root("buildtree").string(), "-o", files.treePristine.string()});
+    RunChecked({context.strPaktool, "build", context.Root("buildtree").string(), "-z", "--tags", "-o",
+                files.treeUpdate.string()});
+  }
+  SyncAll();
   return files;
 }
 
 void RunMergeBench(const CContext& context, CTable& table) {
   const CMergeFiles files = PrepareMerge(context);
-  const double dPackBytes = static_cast<double>(fs::file_size(files.pristine));
-  const double dChanged = static_cast<double>(context.update.Bytes());
-  Say("merge: " + std::to_string(context.update.vecFiles.size()) + " entries, " + Mebibytes(dChanged) + " into " +
-      Mebibytes(dPackBytes));
-  bool bVerified = false;
-  const std::vector<CRun> vecBest = BestOf(
-      kReps, {[&] {
-                RestoreClient(files);
-                CRun run = RunChecked({context.strPaktool, "merge", files.update.string(), files.client.string()});
-                if (!bVerified) RunChecked({context.strPaktool, "verify", files.client.string()});
-                bVerified = true;
-                return run;
-              },
-              [&] {
-                RestoreClient(files);
-                return RunChecked({context.strSelf, "floor", files.update.string(), files.client.string()});
-              },
-              [&] {
-                fs::remove(files.copy);
-                SyncAll();
-                const char* pszCopy = kMergeFlushesThePack ? "cp \"$0\" \"$1\" && sync \"$1\"" : "cp \"$0\" \"$1\"";
-                return RunChecked({"sh", "-c", pszCopy, files.pristine.string(), files.copy.string()});
-              }});
-  fs::remove(files.copy);
-  const CRun& merge = vecBest[0];
-  const std::string strWhat = std::to_string(context.update.vecFiles.size()) + " entries, " + Mebibytes(dChanged);
-  table.Add({"merge 1% (" + strWhat + ") vs floor", Seconds(merge.dSeconds),
-             "floor " + Seconds(vecBest[1].dSeconds), merge.dSeconds / vecBest[1].dSeconds, Goal::kAtMost, 1.2,
-             "merge time / time to decode the update's entries and write their bytes into the pack, flushed"});
-  table.Add({"merge 1% vs rewriting the " + Mebibytes(dPackBytes) + " pack", Seconds(merge.dSeconds),
-             "cp " + Seconds(vecBest[2].dSeconds), vecBest[2].dSeconds / merge.dSeconds, Goal::kAtLeast, 50,
-             "copy time (cp of the pack, flushed) / merge time"});
-  const double dLargest = static_cast<double>(context.client.Largest());
-  table.Add({"merge peak memory", Mebibytes(merge.nMaxRssKiB * 1024.0) + " RSS",
-             "largest entry " + Mebibytes(dLargest), merge.nMaxRssKiB * 1024.0 / dLargest, Goal::kAtMost,
-             kMemoryTarget,
-             "paktool merge's peak RSS / the largest entry's size (the pack is " + Mebibytes(dPackBytes) + ")"});
-}
-
-// Where the merge would put each entry: over the client's entry when it
-// fits, else at the end of the data area.
-int RunMergeFloor(const std::string& strUpdate, const std::string& strClient) {
-  const CPackIndex update = ReadPackIndex(strUpdate);
-  const CPackIndex client = ReadPackIndex(strClient);
-  std::unordered_map<std::string, const PackEntry*> mapClient;
-  for (const PackEntry& entry : client.vecEntries) mapClient[FieldString(entry.szName, kPackNameSize)] = &entry;
-
-  CScopedHandle hUpdate(CreateFileA(ProgramPath(strUpdate).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-  CScopedHandle hMapping(hUpdate ? CreateFileMappingA(hUpdate.Get(), nullptr, PAGE_READWRITE, 0, 0, nullptr) : nullptr);
-  CScopedHandle hClient(CreateFileA(ProgramPath(strClient).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-  if (!hMapping || !hClient) return 1;
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  LARGE_INTEGER liPos;
-  uint32_t dwEnd = client.header.dwIndexOffset;
-  for (const PackEntry& entry : update.vecEntries) {
-    auto it = mapClient.find(FieldString(entry.szName, kPackNameSize));
-    uint32_t dwOffset = dwEnd;
-    if (it != mapClient.end() && entry.dwOrigSize <= it->second->dwOrigSize) {
-      dwOffset = it->second->dwOffset;
-    } else {
-      dwEnd += entry.dwOrigSize;
-    }
-    CMappedView view;
-    const unsigned char* pbyStored = view.Map(hMapping.Get(), entry.dwOffset, entry.dwStoredSize,
-                                              info.dwAllocationGranularity);
-    std::unique_ptr<unsigned char[]> pbyPlain(new unsigned char[uint64_t{entry.dwOrigSize} + kLzma86DecodeSlack]);
-    uint32_t dwLen = entry.dwOrigSize;
-    if (!pbyStored || LzmaUncompress(pbyStored, entry.dwStoredSize, pbyPlain.get(), &dwLen) != kLzmaOk ||
-        !SeekFile(hClient.Get(), liPos, dwOffset) || !WriteAll(hClient.Get(), pbyPlain.get(), dwLen)) {
-      return 1;
-    }
-  }
-  return kMergeFlushesThePack && !FlushFileBuffers(hClient.Get()) ? 1 : 0;
+  RunUpdateMerge(context, files, table);
+  RunMergeWorkers(context, files, table);
 }
 
 }  // namespace bench

@@ -124,7 +124,8 @@ else
   echo "the old client was stopped"
 fi
 
-for _ in 1 2 3 4 5 6 7 8 9 10; do [ -f game/client.log ] && break; sleep 0.2; done
+# A loaded machine may take a while to start it.
+for _ in $(seq 50); do [ -f game/client.log ] && break; sleep 0.2; done
 echo
 echo "== after the update =="
 echo "version.ver: $(cat game/version.ver)"

@@ -2,7 +2,7 @@
 # Builds everything and runs the whole test suite three times: an optimised
 # build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and the
 # Windows build (mingw-w64) under Wine; between the last two, every fuzz
-# target runs for about a minute (scripts/fuzz.sh). After the first, the
+# target runs for half a minute (scripts/fuzz.sh). After the first, the
 # README's main job (scripts/demo.sh) runs from a copy of the checkout in an
 # unusual path. The optimised and the Windows build are each installed into
 # a prefix that examples/consumer is built against (scripts/consumer-test.sh),
@@ -65,8 +65,8 @@ run_windows_suite() {
   scripts/consumer-test.sh "$dir"
 }
 
-echo "== fuzzing, about a minute per target =="
-scripts/fuzz.sh 60 build/fuzz
+echo "== fuzzing, half a minute per target =="
+scripts/fuzz.sh 30 build/fuzz
 
 echo "== Windows build under Wine =="
 scripts/install-deps.sh "${WINE_PACKAGES[@]}"

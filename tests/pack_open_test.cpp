@@ -4,10 +4,13 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packtree.h"
 
 namespace fs = std::filesystem;
 
@@ -307,3 +310,95 @@ TEST_F(PackOpenTest, ChineseDirectoryAndPackNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A pack large enough that every record of its index lies in one block:
+// 20 000 entries in nested directories whose table is mostly in runs, plus
+// everything a table or an index may hold that a build never writes.
+CTestPack LargePack() {
+  CTestPack pack("res");
+  for (int i = 0; i < 20000; ++i) {
+    const std::string strDir = "res\\d" + std::to_string(i % 37) + (i % 3 ? "\\sub" + std::to_string(i % 5) : "");
+    pack.AddEntry(strDir + "\\f" + std::to_string(i) + ".dat", std::string(1 + i % 7, 'x'), "t" + std::to_string(i));
+    if (i % 4999 == 0) pack.AddHole(3 + i % 11);
+  }
+  pack.AddEntry("res\\d3\\f3.dat", "second record of a name", "dup");
+  pack.AddEntry("res\\" + std::string(kPackNameSize - 4, 'w'), "full width, no NUL");
+  pack.AddTreeForEntries();
+  pack.AddDir(kPackDirKindFile, "res\\d3\\late.dat");         // a run of d3 again, after other directories
+  pack.AddDir(kPackDirKindFile, "res\\d3\\later.dat");
+  pack.AddDir(kPackDirKindFile, "other\\x.dat");              // outside the root
+  pack.AddDir(kPackDirKindFile, "res\\nokey\\y.dat");         // its directory has no key
+  pack.AddDir(kPackDirKindFile, "res\\nokey\\z.dat");
+  pack.AddDir(kPackDirKindDir, "noseparator");
+  pack.AddDir(kPackDirKindFile, "res\\d3\\sub1\\deeper\\q.dat");  // creates its missing keys
+  return pack;
+}
+
+std::string RecordBytes(const void* pRecord, size_t nSize) { return std::string(static_cast<const char*>(pRecord), nSize); }
+
+}  // namespace
+
+// Open builds the index, the tree and the free list in bulk; a reference
+// made record by record, by the rules Open always followed, must agree.
+TEST_F(PackOpenTest, BulkLoadGivesWhatRecordByRecordLoadingGives) {
+  const CTestPack pack = LargePack();
+  const std::string strPath = Write(pack);
+  const CTestPack parsed = CTestPack::ReadFrom(m_dir.Path() / "test.pak");
+
+  std::map<std::string, std::string> mapIndex;  // the first record of each name
+  for (const PackEntry& entry : parsed.vecEntries) {
+    mapIndex.emplace(FieldString(entry.szName, kPackNameSize), RecordBytes(&entry, sizeof(entry)));
+  }
+  PackDirMap mapTree;
+  mapTree["res"];
+  for (const PackDirRecord& record : parsed.vecDirs) TreeAddRecord(mapTree, "res", record);
+
+  CPackFile file;
+  ASSERT_TRUE(file.Open(strPath));
+  std::map<std::string, std::string> mapLoaded;
+  for (const auto& item : *file.GetEntryMap()) mapLoaded[item.first] = RecordBytes(item.second.get(), sizeof(PackEntry));
+  EXPECT_EQ(20001u, mapIndex.size());
+  EXPECT_EQ("t3", FieldString(file.GetEntryMap()->at("res\\d3\\f3.dat")->szTag, kPackTagSize));
+  EXPECT_TRUE(mapIndex == mapLoaded) << "the entry map differs";
+  ASSERT_EQ(DirKeys(file), [&] {
+    std::vector<std::string> vecKeys;
+    for (const auto& item : mapTree) vecKeys.push_back(item.first);
+    return vecKeys;
+  }());
+  for (const auto& item : mapTree) {
+    const std::vector<PackDirRecord>& vecLoaded = file.GetDirMap().at(item.first);
+    EXPECT_EQ(RecordBytes(item.second.data(), item.second.size() * sizeof(PackDirRecord)),
+              RecordBytes(vecLoaded.data(), vecLoaded.size() * sizeof(PackDirRecord)))
+        << "the records of " << item.first;
+  }
+  EXPECT_EQ(RecordBytes(parsed.vecFree.data(), parsed.vecFree.size() * sizeof(PackFreeBlock)),
+            RecordBytes(file.GetFreeBlocks().data(), file.GetFreeBlocks().size() * sizeof(PackFreeBlock)));
+  EXPECT_EQ(5u, file.GetFreeBlocks().size());
+}
+
+// The loaded records share one block, yet each is owned by its pointer as
+// any other: one moved out of the map outlives the pack, one replaced or
+// erased is freed alone, and new records mix with loaded ones.
+TEST_F(PackOpenTest, LoadedRecordsAreOwnedOneByOne) {
+  const std::string strPath = Write(LargePack());
+  std::unique_ptr<PackEntry> pKept;
+  {
+    CPackFile file;
+    ASSERT_TRUE(file.Open(strPath));
+    PackEntryMap& mapEntry = *file.GetEntryMap();
+    pKept = std::move(mapEntry.at("res\\d6\\f6.dat"));
+    mapEntry.at("res\\d9\\f9.dat") = std::make_unique<PackEntry>();
+    EXPECT_EQ(1u, mapEntry.erase("res\\d12\\f12.dat"));
+    auto pNew = std::make_unique<PackEntry>();
+    SetField(pNew->szName, kPackNameSize, "res\\new.dat");
+    mapEntry.emplace("res\\new.dat", std::move(pNew));
+    EXPECT_EQ(0u, mapEntry.at("res\\d9\\f9.dat")->dwOrigSize);
+    file.Close();
+  }
+  ASSERT_TRUE(pKept);
+  EXPECT_EQ("res\\d6\\f6.dat", FieldString(pKept->szName, kPackNameSize));
+  EXPECT_EQ("t6", FieldString(pKept->szTag, kPackTagSize));
+  pKept.reset();  // the last record of its block: the block goes with it
+}

@@ -60,6 +60,11 @@ LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DW
                             DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
 BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
 
+// Memory regions of their own (virtual_memory.cpp): a new region reserved
+// and committed at once, PAGE_READWRITE; released whole.
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect);
+BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType);
+
 // Module and system (system_info.cpp).
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);

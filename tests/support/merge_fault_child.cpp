@@ -18,6 +18,7 @@
 // S" and exits with 0 when the call returned; a stop ends the process with
 // kFaultExitCode, and so does a power-cut mode whose point came after the
 // last: the power is cut once the call returned.
+// PATCHLOOM_MERGE_WORKERS, when set, is the merge's worker count.
 //
 // MODE "pause" runs a merge that holds still at POINT: it creates the file
 // "paused" in the current directory and waits until "resume" appears there.
@@ -67,6 +68,7 @@ int Run(const std::vector<std::string>& vecArgs) {
   }
   if (strOp == "--version") return SetExeDir(vecArgs[4]) && WriteVersionFile(vecArgs[5].c_str()) ? 1 : 0;
   CRealizePack realize;
+  if (const char* pszWorkers = std::getenv("PATCHLOOM_MERGE_WORKERS")) realize.SetMergeWorkers(std::atoi(pszWorkers));
   if (strOp == "--merge-version") {
     if (realize.MergePack(vecArgs[4].c_str(), vecArgs[5].c_str()) == 0) return 0;
     return SetExeDir(vecArgs[6]) && WriteVersionFile(vecArgs[7].c_str()) ? 1 : 0;

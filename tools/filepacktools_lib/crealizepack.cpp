@@ -135,40 +135,11 @@ bool CPackFile::LoadRegions(uint64_t qwFileSize) {
 }
 
 void CPackFile::LoadEntries(const unsigned char* pbyIndex, int32_t nCount) {
-  for (int32_t i = 0; i < nCount; ++i) {
-    auto pEntry = std::make_unique<PackEntry>();
-    std::memcpy(pEntry.get(), pbyIndex + static_cast<size_t>(i) * kPackEntrySize, sizeof(PackEntry));
-    std::string strName = FieldString(pEntry->szName, kPackNameSize);
-    // Every writer stores the index in name order, so the hint makes each
-    // insertion constant time; a name already present keeps its first record.
-    m_mapEntry.emplace_hint(m_mapEntry.end(), std::move(strName), std::move(pEntry));
-  }
+  LoadEntryIndex(pbyIndex, static_cast<size_t>(nCount), m_mapEntry);
 }
 
-// Places the records of the directory table, in file order. A table is
-// written directory by directory, so a record's directory is mostly that of
-// the record before it: then it is appended without walking the tree again.
 void CPackFile::LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount) {
-  std::string strLastDir;
-  std::vector<PackDirRecord>* pLastList = nullptr;
-  for (uint64_t i = 0; i < qwCount; ++i) {
-    PackDirRecord record;
-    std::memcpy(&record, pbyDirs + i * kPackDirRecordSize, sizeof(record));
-    const size_t nLength = strnlen(record.szFullPath, kPackNameSize);
-    size_t nSep = nLength;
-    while (nSep > 0 && record.szFullPath[nSep - 1] != '\\') --nSep;
-    const size_t nDirLength = nSep > 0 ? nSep - 1 : 0;
-    if (pLastList && nSep > 0 && nDirLength == strLastDir.size() &&
-        std::memcmp(record.szFullPath, strLastDir.data(), nDirLength) == 0) {
-      pLastList->push_back(record);
-      continue;
-    }
-    pLastList = nullptr;
-    if (TreeAddRecord(m_mapDir, m_strRootPath, record) == 0 && nSep > 0) {
-      strLastDir.assign(record.szFullPath, nDirLength);
-      pLastList = &m_mapDir[strLastDir];
-    }
-  }
+  TreeLoadTable(m_mapDir, m_strRootPath, pbyDirs, qwCount);
 }
 
 void CPackFile::Close() {

@@ -123,7 +123,8 @@ class CPackFile {
   //   pSrcPack  an opened source pack; its mapping is closed on return.
   // The placement is planned in memory first, then blobs and loose files
   // are written (loose files under a temporary name, renamed when
-  // complete). Returns false at the first entry that cannot be encoded,
+  // complete; entries are decoded ahead on one worker per processor, as
+  // in MergePack). Returns false at the first entry that cannot be encoded,
   // decoded or written, when the pack would reach 4 GiB, or (writing
   // nothing) when this pack is open for reading only; the file handle
   // is closed then, so no SaveIndex can follow. Not safe against
@@ -427,8 +428,9 @@ class CPackFile {
   CEntryReader Reader() const;
 
   // Plans a merge of source into this pack and takes the plan over into the
-  // index, tree, free list and header in memory; writes nothing.
-  bool PlanMergeFrom(const CPackFile& source, CMergePlan& plan);
+  // index, tree, free list and header in memory; writes nothing. Entries
+  // are encoded for their sizes on nWorkers threads (0: one per processor).
+  bool PlanMergeFrom(const CPackFile& source, CMergePlan& plan, int nWorkers);
   // The regions behind the data area as they are in memory.
   CIndexRegions Regions() const;
 
@@ -605,6 +607,17 @@ class CRealizePack {
   // compaction that worked or that failed for another reason of the system
   // (the last error tells it then).
   const std::string& GetCompactRefusal() const;
+  // ---- Merge workers ---------------------------------------------------------
+
+  // Worker threads of MergePack: they decode the update's entries (and, into
+  // a compressed client, encode them) ahead of the writer, which writes
+  // them strictly in the plan's order, so the client, the loose files, the
+  // journal and every write and flush are the same whatever the count. At
+  // most eight entries per worker and 64 MiB of their plain bytes are in
+  // flight (a larger entry still goes through, alone). 0, the default, or a
+  // negative count: one per processor. One worker, or a plain update into a
+  // plain client, runs on the caller's thread.
+  void SetMergeWorkers(int nWorkers);
 
  private:
   bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
@@ -619,6 +632,7 @@ class CRealizePack {
   std::string m_strRefusal;
   std::string m_strHeldUpdate;  // the held update's path; "" when none is held
   std::string m_strCompactRefusal;
+  int32_t m_nMergeWorkers = 0;  // 0: one per processor
 };
 
 // The program's one facade, alive from before main to normal exit.

@@ -2,8 +2,18 @@
 
 #include "platform/file_io.h"
 #include "platform/record_writer.h"
+#include "tools/filepacktools_lib/packentryblock.h"
 
 #include <cstring>
+
+void LoadEntryIndex(const unsigned char* pbyIndex, size_t nCount, PackEntryMap& mapEntry) {
+  CEntryBlock block(nCount);
+  for (size_t i = 0; i < nCount; ++i) {
+    const unsigned char* pbyRecord = pbyIndex + i * kPackEntrySize;
+    const char* pszName = reinterpret_cast<const char*>(pbyRecord + offsetof(PackEntry, szName));
+    mapEntry.emplace_hint(mapEntry.end(), FieldString(pszName, kPackNameSize), block.Copy(pbyRecord));
+  }
+}
 
 PackHeader DefaultPackHeader() {
   PackHeader header;

@@ -28,6 +28,12 @@ using PackDirMap = std::map<std::string, std::vector<PackDirRecord>>;
 
 using PackFreeList = std::vector<PackFreeBlock>;
 
+// Loads a stored entry index of nCount records into mapEntry, the records
+// in one block (packentryblock.h). Of two records with the same name the
+// first is kept. The index is stored in name order, so each record is
+// inserted at the end of the map in constant time; any order is accepted.
+void LoadEntryIndex(const unsigned char* pbyIndex, size_t nCount, PackEntryMap& mapEntry);
+
 // The header of a pack object before anything is loaded or built: "pack",
 // version 1.1, the data area ending at the header, nEntryCount 1 (a build
 // sets the real count), no root name, not compressed.

@@ -130,16 +130,22 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   CPackLock lock;
   bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan);
   if (bOk) RemoveCompactLeftover(pszTarPack);
-  bOk = bOk && WriteJournal(pszTarPack, target.m_hPackFile.Get(),
-                            HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions())),
-                            JournalRanges(plan));
-  const bool bJournaled = bOk;
+  bool bJournaled = false;
   DWORD dwError = bOk ? ERROR_SUCCESS : GetLastError();
   if (bOk) {
+    // The workers decode ahead while the journal is saved; the first byte
+    // of the pack is written only once the journal is safe on disk.
+    const PackHeader newHeader =
+        HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions()));
+    auto writeJournal = [&] {
+      bJournaled = WriteJournal(pszTarPack, target.m_hPackFile.Get(), newHeader, JournalRanges(plan));
+      return bJournaled;
+    };
     CMergeWriter writer(source.Reader(), target.m_byCompressed != 0, target.m_hPackFile.Get(),
                         FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)));
-    bOk = writer.Write(plan);
-    if (!bOk) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
+    writer.SetWorkers(m_nMergeWorkers);
+    bOk = writer.Write(plan, writeJournal);
+    if (!bOk && bJournaled) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
     bOk = bOk && target.SaveIndex(pszTarPack) && RemoveJournal(pszTarPack);
     if (!bOk) dwError = GetLastError();
   }
@@ -166,14 +172,14 @@ bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPac
   bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
                            target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
                           m_strRefusal);
-  bOk = bOk && target.PlanMergeFrom(source, plan);
+  bOk = bOk && target.PlanMergeFrom(source, plan, m_nMergeWorkers);
   if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), plan.strFailedName);
   return bOk;
 }
 
 bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
   CMergePlan plan;
-  bool bOk = RefuseReadOnly(*this) && PlanMergeFrom(*pSrcPack, plan);
+  bool bOk = RefuseReadOnly(*this) && PlanMergeFrom(*pSrcPack, plan, 0);
   if (bOk) {
     CMergeWriter writer(pSrcPack->Reader(), m_byCompressed != 0, m_hPackFile.Get(),
                         FieldString(m_szWorkDir, sizeof(m_szWorkDir)));
@@ -187,12 +193,30 @@ bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
 
 // The plan is taken over into this pack's index, tree, free list and header;
 // on a failure they are spoilt and the pack must be closed without saving.
-bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan) {
+bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan, int nWorkers) {
   SetField(m_szWorkDir, sizeof(m_szWorkDir), CurrentDirectory());
-  const CMergeWriter sizer(source.Reader(), m_byCompressed != 0, nullptr, std::string());
+  CMergeWriter sizer(source.Reader(), m_byCompressed != 0, nullptr, std::string());
+  sizer.SetWorkers(nWorkers);
   const CMergeInput input{source.m_mapEntry, m_mapEntry, m_mapDir, m_vecFreeBlock, m_header.dwIndexOffset,
                           m_byCompressed != 0,
                           [&sizer](const PackEntry& entry, uint32_t& dwSize) { return sizer.StoredSize(entry, dwSize); }};
+  if (m_byCompressed != 0 && source.m_byCompressed == 0) {
+    // The sizes are known only once encoded: the entries that will take
+    // blobs (a plan with every size 0 lists them) are encoded on every core
+    // first, and the real plan takes their sizes from there.
+    CMergeInput sizeless = input;
+    sizeless.fnStoredSize = [](const PackEntry&, uint32_t& dwSize) {
+      dwSize = 0;
+      return true;
+    };
+    CMergePlan draft;
+    std::vector<const PackEntry*> vecBlobs;
+    if (!PlanMerge(sizeless, draft)) return false;
+    for (const CMergeStep& step : draft.vecSteps) {
+      if (step.eAction != MergeAction::kLoose) vecBlobs.push_back(step.pSource);
+    }
+    if (!sizer.MeasureStoredSizes(vecBlobs)) return false;
+  }
   if (!PlanMerge(input, plan)) return false;
 
   for (const CMergeStep& step : plan.vecSteps) {
@@ -224,6 +248,8 @@ bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan) {
   }
   return true;
 }
+
+void CRealizePack::SetMergeWorkers(int nWorkers) { m_nMergeWorkers = nWorkers > 0 ? nWorkers : 0; }
 
 int CPackFile::AllocSpace(uint32_t dwSize, uint32_t* pdwOffset) {
   return TakeFreeSpace(m_vecFreeBlock, m_header.dwIndexOffset, dwSize, *pdwOffset);

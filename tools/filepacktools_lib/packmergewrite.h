@@ -2,13 +2,25 @@
 // each loose file by a durable replace (a temporary name, flushed and moved
 // into place with write-through), so that a loose file is always either
 // absent, as it was, or complete.
+//
+// Decoding (and, into a compressed client, encoding) is the slow part, and
+// the steps of a plan are independent of each other, so worker threads
+// prepare the bytes of the steps ahead through an ordered pipeline while the
+// caller's thread writes them strictly in plan order: the bytes written, the
+// order of every write and flush, and so the journal's guarantees are the
+// same for any number of workers.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packplan.h"
 #include "tools/filepacktools_lib/packread.h"
+
+struct CMergeItem;
 
 class CMergeWriter {
  public:
@@ -23,14 +35,34 @@ class CMergeWriter {
       : m_source(source), m_bTargetCompressed(bTargetCompressed), m_hTarget(hTarget),
         m_strWorkDir(std::move(strWorkDir)) {}
 
+  // Worker threads that prepare entries ahead: nWorkers, or one per
+  // processor for 0 or less (the default). With one, or when nothing needs
+  // decoding or encoding (a plain update into a plain client), everything
+  // runs on the caller's thread.
+  void SetWorkers(int nWorkers) { m_nWorkers = nWorkers > 0 ? nWorkers : 0; }
+
+  // The window of the pipeline: entries in flight per worker, and the plain
+  // bytes they may hold together (a larger entry still goes through, alone).
+  static constexpr size_t kStepsPerWorker = 8;
+  static constexpr uint64_t kWindowBytes = 64ull << 20;
+
   // The bytes an update entry takes in a compressed client (the planner's
   // MergeStoredSize): its stream, or the length of its encoding, which is
-  // deterministic, so Write gets the same bytes again.
+  // deterministic, so Write gets the same bytes again. A size measured by
+  // MeasureStoredSizes is not computed again.
   bool StoredSize(const PackEntry& source, uint32_t& dwSize) const;
 
-  // Writes the plan's blobs and loose files in its order. Stops at the first
+  // Encodes the given plain update entries on the workers, keeping only
+  // their sizes for StoredSize. False, with the last error set, at the first
+  // entry (in the given order) that does not encode.
+  bool MeasureStoredSizes(const std::vector<const PackEntry*>& vecEntries);
+
+  // Writes the plan's blobs and loose files in its order. fnBeforeWrites,
+  // when given, runs on this thread once the workers have started and
+  // before the first byte is written; when it returns false nothing is
+  // written and Write returns false with its error. Stops at the first
   // failure, with the last error set and FailedName() naming the entry.
-  bool Write(const CMergePlan& plan);
+  bool Write(const CMergePlan& plan, const std::function<bool()>& fnBeforeWrites = {});
 
   // The update's name of the entry whose write failed.
   const std::string& FailedName() const { return m_strFailed; }
@@ -39,13 +71,24 @@ class CMergeWriter {
   static std::string LooseTempPath(const std::string& strPath);
 
  private:
+  using Prepare = std::function<void(CMergeItem&)>;
+  using Consume = std::function<bool(CMergeItem&)>;
+
+  // Prepares one item per entry (fnPrepare, on the workers or here) and
+  // hands them to fnConsume strictly in order, after fnFirst; stops at the
+  // first false.
+  bool RunInOrder(const std::vector<const PackEntry*>& vecEntries, const Prepare& fnPrepare,
+                  const Consume& fnConsume, const std::function<bool()>& fnFirst) const;
+  size_t WorkerCount() const;
   bool ReadForTarget(const PackEntry& source, CEntryBytes& out) const;
-  bool WriteBlob(const CMergeStep& step);
-  bool WriteLooseFile(const CMergeStep& step);
+  bool WriteBlob(const CMergeStep& step, const CEntryBytes& bytes);
+  bool WriteLooseFile(const CMergeStep& step, const CEntryBytes& bytes);
 
   CEntryReader m_source;
   bool m_bTargetCompressed;
   HANDLE m_hTarget;
   std::string m_strWorkDir;
   std::string m_strFailed;
+  int m_nWorkers = 0;
+  std::map<const PackEntry*, uint32_t> m_mapStoredSize;
 };

@@ -63,6 +63,11 @@ struct PackEntry {
   uint32_t dwStoredSize;       // bytes in the data area
   uint32_t dwOffset;           // absolute offset of the stored bytes
   char szTag[kPackTagSize];    // content tag; equal tags mean equal content
+
+  // A record in memory is allocated alone or as one of many in a block (a
+  // loaded index); delete gives it back to either (packentryblock.h).
+  static void* operator new(size_t nSize);
+  static void operator delete(void* pRecord) noexcept;
 };
 
 struct PackDirRecord {

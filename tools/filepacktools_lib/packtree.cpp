@@ -1,5 +1,8 @@
 #include "tools/filepacktools_lib/packtree.h"
 
+#include <cstddef>
+#include <cstring>
+
 namespace {
 
 PackDirRecord MakeDirRecord(int32_t nKind, const std::string& strFullPath) {
@@ -20,7 +23,48 @@ bool TextBehindAnchor(const std::string& strPath, const std::string& strAnchor, 
   return true;
 }
 
+// The length of a record's directory part (the bytes before its last
+// backslash), or npos when it has none.
+size_t DirLength(const char* pszPath) {
+  for (size_t n = strnlen(pszPath, kPackNameSize); n > 0; --n) {
+    if (pszPath[n - 1] == '\\') return n - 1;
+  }
+  return std::string::npos;
+}
+
+// True when the path lies directly in the directory of nDir bytes at pszDir.
+bool IsInDir(const char* pszPath, const char* pszDir, size_t nDir) {
+  const size_t nLength = strnlen(pszPath, kPackNameSize);
+  return nLength > nDir && pszPath[nDir] == '\\' && std::memcmp(pszPath, pszDir, nDir) == 0 &&
+         !std::memchr(pszPath + nDir + 1, '\\', nLength - nDir - 1);
+}
+
+const char* PathOf(const unsigned char* pbyTable, uint64_t qwIndex) {
+  return reinterpret_cast<const char*>(pbyTable + qwIndex * kPackDirRecordSize + offsetof(PackDirRecord, szFullPath));
+}
+
 }  // namespace
+
+void TreeLoadTable(PackDirMap& mapDir, const std::string& strRootKey, const unsigned char* pbyTable, uint64_t qwCount) {
+  PackDirRecord record;
+  for (uint64_t i = 0; i < qwCount;) {
+    const char* pszPath = PathOf(pbyTable, i);
+    const size_t nDir = DirLength(pszPath);
+    uint64_t qwEnd = i + 1;
+    while (nDir != std::string::npos && qwEnd < qwCount && IsInDir(PathOf(pbyTable, qwEnd), pszPath, nDir)) ++qwEnd;
+    std::memcpy(&record, pbyTable + i * kPackDirRecordSize, sizeof(record));
+    if (TreeAddRecord(mapDir, strRootKey, record) != 0 || nDir == std::string::npos) {
+      ++i;  // the rest of the run is tried record by record
+      continue;
+    }
+    std::vector<PackDirRecord>& vecList = mapDir[std::string(pszPath, nDir)];
+    vecList.reserve(vecList.size() + static_cast<size_t>(qwEnd - i - 1));
+    for (++i; i < qwEnd; ++i) {
+      std::memcpy(&record, pbyTable + i * kPackDirRecordSize, sizeof(record));
+      vecList.push_back(record);
+    }
+  }
+}
 
 int TreeAddPath(PackDirMap& mapDir, const std::string& strRootKey, const std::string& strRootPath,
                 const std::string& strSrcRoot, const std::string& strPath) {

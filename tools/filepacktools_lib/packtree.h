@@ -6,6 +6,7 @@
 // own; a file has a kind-0 record in the list of its directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "tools/filepacktools_lib/packindex.h"
@@ -27,3 +28,10 @@ int TreeAddPath(PackDirMap& mapDir, const std::string& strRootKey, const std::st
 // table). Returns 0, or -2 when the record does not begin with the root key
 // and a backslash or a parent key is missing, -3 when its directory key is.
 int TreeAddRecord(PackDirMap& mapDir, const std::string& strRootKey, const PackDirRecord& record);
+
+// Places every record of a stored directory table (qwCount records at
+// pbyTable, in file order) below the root key, as TreeAddRecord would one
+// by one. A table lists the children of a directory together, so the tree
+// is walked once per such run: its first record is placed by TreeAddRecord,
+// the rest of the run is appended to the same list.
+void TreeLoadTable(PackDirMap& mapDir, const std::string& strRootKey, const unsigned char* pbyTable, uint64_t qwCount);
