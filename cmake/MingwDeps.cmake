@@ -2,9 +2,9 @@
 # and all from Debian: zlib and libgcrypt from the mingw-w64 packages
 # (libz-mingw-w64-dev, libgcrypt-mingw-w64-dev), liblzma and LZO cross-built
 # from Debian's source packages by scripts/build-mingw-deps.sh into the build
-# directory (once; later configure runs reuse them). Defines the targets the
-# native build gets from find_package and pkg-config: LibLZMA::LibLZMA,
-# ZLIB::ZLIB, PkgConfig::LZO2 and PkgConfig::GCRYPT.
+# directory (once; later configure runs reuse them), put where
+# cmake/PatchloomDeps.cmake then finds them: the find root and pkg-config's
+# search path.
 include_guard(GLOBAL)
 
 set(PATCHLOOM_MINGW_DEPS_DIR "${CMAKE_BINARY_DIR}/mingw-deps" CACHE PATH
@@ -21,23 +21,3 @@ list(APPEND CMAKE_FIND_ROOT_PATH "${_patchloom_deps_prefix}")
 set(ENV{PKG_CONFIG_LIBDIR}
     "${_patchloom_deps_prefix}/lib/pkgconfig:/usr/${PATCHLOOM_MINGW_HOST}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
-
-find_package(LibLZMA 5.4 REQUIRED)
-# Without it lzma.h declares the functions as imported from a DLL.
-set_property(TARGET LibLZMA::LibLZMA APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS LZMA_API_STATIC)
-find_package(ZLIB REQUIRED)
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(LZO2 REQUIRED IMPORTED_TARGET lzo2)
-
-# libgcrypt's static archive needs libgpg-error's and Winsock, which only
-# the static link line of its pkg-config file names.
-pkg_check_modules(GCRYPT REQUIRED libgcrypt)
-add_library(PkgConfig::GCRYPT INTERFACE IMPORTED)
-target_include_directories(PkgConfig::GCRYPT INTERFACE ${GCRYPT_STATIC_INCLUDE_DIRS})
-target_link_directories(PkgConfig::GCRYPT INTERFACE ${GCRYPT_STATIC_LIBRARY_DIRS})
-target_link_libraries(PkgConfig::GCRYPT INTERFACE ${GCRYPT_STATIC_LIBRARIES})
-
-# Global, so that tests calling a library themselves can link it too.
-foreach(_patchloom_target LibLZMA::LibLZMA ZLIB::ZLIB PkgConfig::LZO2 PkgConfig::GCRYPT)
-  set_property(TARGET ${_patchloom_target} PROPERTY IMPORTED_GLOBAL TRUE)
-endforeach()

@@ -1,6 +1,7 @@
-# Debian packages of the native build and its tests.
+# Debian packages of the native build and its tests; dpkg-dev and file make
+# the Debian package (cpack -G DEB finds its dependencies with them).
 BUILD_PACKAGES=(
-  cmake make g++ pkg-config ca-certificates
+  cmake make g++ pkg-config ca-certificates dpkg-dev file
   googletest libgtest-dev
   liblzma-dev zlib1g-dev liblzo2-dev libgcrypt20-dev
   lzma-alone

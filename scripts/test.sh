@@ -4,7 +4,9 @@
 # Windows build (mingw-w64) under Wine; between the last two, every fuzz
 # target runs for half a minute (scripts/fuzz.sh). After the first, the
 # README's main job (scripts/demo.sh) runs from a copy of the checkout in an
-# unusual path.
+# unusual path. The optimised and the Windows build are each installed into
+# a prefix that examples/consumer is built against (scripts/consumer-test.sh),
+# and the optimised one is made into a Debian package (scripts/deb-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -35,6 +37,9 @@ run_demo_elsewhere() {
   [ "$last" = "  identical" ] || { echo "the demo did not end with \"identical\""; return 1; }
 }
 
+echo "== the install: a consumer project, the Debian package =="
+scripts/consumer-test.sh build/release
+scripts/deb-test.sh build/release
 echo "== the demo, from a path holding the root name =="
 run_demo_elsewhere
 echo "== sanitizer build =="
@@ -57,6 +62,7 @@ run_windows_suite() {
   cmake --build "$dir" -j "$jobs"
   wait "$starter"
   ctest --test-dir "$dir" --output-on-failure --timeout 300 -j "$jobs" </dev/null
+  scripts/consumer-test.sh "$dir"
 }
 
 echo "== fuzzing, half a minute per target =="

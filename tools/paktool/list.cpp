@@ -1,12 +1,14 @@
 // paktool list PACK [DIR]: the files and directories of a pack directory,
 // in the order of the pack's directory table, as a directory search of the
-// pack returns them.
+// pack returns them. --json: the same records as one JSON document.
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
+#include "tools/paktool/json.h"
 #include "tools/paktool/output.h"
 #include "tools/paktool/packpath.h"
 
@@ -19,6 +21,7 @@ struct CListOptions {
   std::string strDir;
   bool bLong = false;
   bool bRecursive = false;
+  bool bJson = false;
 };
 
 class CLister {
@@ -28,12 +31,17 @@ class CLister {
   void ListDirectory(const std::string& strKey);
   void ListEntry(const std::string& strName);
 
+  // --json: the records listed so far.
+  const nlohmann::json& Items() const { return m_jsonItems; }
+
  private:
   void PrintRecord(const PackDirRecord& record);
+  const PackEntry* FindEntry(const std::string& strName) const;
 
   CPackFile& m_pack;
   const CListOptions& m_options;
   std::set<std::string> m_setListed;  // a table listing a directory twice is walked once
+  nlohmann::json m_jsonItems = nlohmann::json::array();
 };
 
 // A tag as text; bytes that are not printable ASCII are shown as '?'.
@@ -58,8 +66,32 @@ std::string LongLine(const PackEntry* pEntry, const std::string& strName) {
   return szColumns + strName;
 }
 
+// A record as JSON: a directory's name and kind; a file's also with its
+// entry's sizes, offset and tag (null for none), unless the index lacks it.
+nlohmann::json ItemJson(const PackDirRecord& record, const PackEntry* pEntry) {
+  const std::string strPath = FieldString(record.szFullPath, kPackNameSize);
+  const bool bDir = record.nKind == kPackDirKindDir;
+  nlohmann::json item = {{"name", JsonName(strPath)}, {"kind", bDir ? "directory" : "file"}};
+  if (bDir || !pEntry) return item;
+  const std::string strTag = TagText(*pEntry);
+  item["size"] = pEntry->dwOrigSize;
+  item["stored_size"] = pEntry->dwStoredSize;
+  item["offset"] = pEntry->dwOffset;
+  item["tag"] = strTag == "-" ? nlohmann::json(nullptr) : nlohmann::json(strTag);
+  return item;
+}
+
+const PackEntry* CLister::FindEntry(const std::string& strName) const {
+  auto itEntry = m_pack.GetEntryMap()->find(strName);
+  return itEntry == m_pack.GetEntryMap()->end() ? nullptr : itEntry->second.get();
+}
+
 void CLister::PrintRecord(const PackDirRecord& record) {
   const std::string strPath = FieldString(record.szFullPath, kPackNameSize);
+  if (m_options.bJson) {
+    m_jsonItems.push_back(ItemJson(record, record.nKind == kPackDirKindDir ? nullptr : FindEntry(strPath)));
+    return;
+  }
   if (record.nKind == kPackDirKindDir) {
     const std::string strShown = ShownName(strPath) + '/';
     PrintLine(m_options.bLong ? LongLine(nullptr, strShown) : strShown);
@@ -69,8 +101,7 @@ void CLister::PrintRecord(const PackDirRecord& record) {
     PrintLine(ShownName(strPath));
     return;
   }
-  auto itEntry = m_pack.GetEntryMap()->find(strPath);
-  PrintLine(LongLine(itEntry == m_pack.GetEntryMap()->end() ? nullptr : itEntry->second.get(), ShownName(strPath)));
+  PrintLine(LongLine(FindEntry(strPath), ShownName(strPath)));
 }
 
 void CLister::ListDirectory(const std::string& strKey) {
@@ -100,15 +131,21 @@ int RunList(const CListOptions& options) {
   switch (item.kind) {
     case PackItemKind::kDirectory:
       lister.ListDirectory(item.strName);
-      return kExitOk;
+      break;
     case PackItemKind::kEntry:
       lister.ListEntry(item.strName);
-      return kExitOk;
-    case PackItemKind::kNone:
       break;
+    case PackItemKind::kNone:
+      ReportFailure(packArg.strShown + ": " + ShownName(item.strName), "no such directory or entry in the pack");
+      return kExitFailure;
   }
-  ReportFailure(packArg.strShown + ": " + ShownName(item.strName), "no such directory or entry in the pack");
-  return kExitFailure;
+  if (options.bJson) {
+    PrintJson({{"pack", JsonText(packArg.strShown)},
+               {"listed", JsonName(item.strName)},
+               {"kind", item.kind == PackItemKind::kDirectory ? "directory" : "file"},
+               {"items", lister.Items()}});
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -121,10 +158,15 @@ CCommand AddListCommand(CLI::App& app) {
       ->type_name("NAME");
   pSub->add_flag("-l,--long", pOptions->bLong, "show size, stored size, offset and tag before each name");
   pSub->add_flag("-r,--recursive", pOptions->bRecursive, "list the directories below as well");
+  pSub->add_flag("--json", pOptions->bJson, "write the listing as one JSON document to standard output");
   pSub->footer(
       "Lists the directory's children in the order of the pack's directory table,\n"
       "one full name a line; directories end with '/'. With --long the columns are\n"
-      "size, stored size, offset, tag ('-' for none) and name.");
+      "size, stored size, offset, tag ('-' for none) and name. With --json, standard\n"
+      "output is one JSON document: pack, listed (the directory or entry), kind, and\n"
+      "items, each with name and kind ('directory' or 'file'); a file also with\n"
+      "size, stored_size, offset and tag (null for none) whether or not --long is\n"
+      "given, unless the index lacks it.");
   return {pSub, [pOptions] { return RunList(*pOptions); }};
 }
 

@@ -3,22 +3,18 @@
 //
 //   paktool COMMAND [OPTIONS] ARGS...   (paktool COMMAND --help for each)
 //
-// Exit status: 0 success, 1 failure, 2 usage error.
+// Exit status: 0 success, 1 failure, 2 usage error. paktool --version
+// prints the project's version.
 #include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/args.h"
 #include "platform/terminal.h"
-#include "tools/paktool/commands.h"
+#include "tools/paktool/app.h"
 #include "tools/paktool/output.h"
 
 namespace {
-
-const char kFooter[] =
-    "Names inside a pack are shown with '/' between components and may be given\n"
-    "with '/' or '\\', with or without the root name (res/ui/a.txt or ui/a.txt).\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.";
 
 // --help (also of a command) prints help and succeeds; every other parse
 // error is a usage error.
@@ -53,16 +49,8 @@ int main(int argc, char** argv) {
   // they are: no "\n" to "\r\n" on Windows.
   SetStdoutBinary();
 
-  CLI::App app("paktool: build, list, extract, diff, merge, compact, verify and sign packs (.pak).", "paktool");
-  // Set before the commands are added, which inherit it: "/tmp/x" is a path.
-  app.allow_windows_style_options(false);
-  app.require_subcommand(1);
-  app.footer(kFooter);
-  const std::vector<paktool::CCommand> vecCommands = {
-      paktool::AddBuildCommand(app),   paktool::AddListCommand(app),   paktool::AddInfoCommand(app),
-      paktool::AddExtractCommand(app), paktool::AddCatCommand(app),    paktool::AddDiffCommand(app),
-      paktool::AddMergeCommand(app),   paktool::AddCompactCommand(app), paktool::AddVerifyCommand(app),
-      paktool::AddKeygenCommand(app),  paktool::AddSignCommand(app)};
+  CLI::App app;
+  const std::vector<paktool::CCommand> vecCommands = paktool::SetUpApp(app);
 
   if (IsUnknownCommand(app, vecArgs)) {
     paktool::PrintErrorLine("paktool: unknown command '" + vecArgs[1] + "'");

@@ -1,5 +1,8 @@
 // paktool sign UPDATE --key PREFIX.key --version V: writes UPDATE.sig, the
 // signed statement of the update's product, size, digest and version.
+#include <string>
+#include <vector>
+
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
@@ -27,8 +30,11 @@ int RunSign(const CSignOptions& options) {
   if (!LoadSecretKey(options.strKey, key)) return kExitFailure;
   // Only a sound pack is signed: a signature makes the updater trust it.
   const CPackArg packArg = PackArg(options.strPack);
-  size_t nProblems = 0;
-  if (!CheckPackFormat(packArg, nProblems)) return kExitFailure;
+  std::vector<std::string> vecProblems;
+  const bool bRead = CheckPackFormat(packArg, vecProblems);
+  PrintProblems(packArg, vecProblems);
+  if (!bRead) return kExitFailure;
+  const size_t nProblems = vecProblems.size();
   if (nProblems > 0) {
     ReportFailure(packArg.strShown,
                   "not signed: " + std::to_string(nProblems) + (nProblems == 1 ? " problem found" : " problems found"));

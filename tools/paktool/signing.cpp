@@ -43,8 +43,7 @@ std::string SignatureText(const PackSigCheck& check) {
   return bFileFailure ? PackSigText(check) + ": " + ErrorText(check.dwError) : PackSigText(check);
 }
 
-bool CheckPackFormat(const CPackArg& packArg, size_t& nProblems) {
-  std::vector<std::string> vecProblems;
+bool CheckPackFormat(const CPackArg& packArg, std::vector<std::string>& vecProblems) {
   bool bRead = false;
   DWORD dwError = ERROR_SUCCESS;
   {
@@ -53,10 +52,13 @@ bool CheckPackFormat(const CPackArg& packArg, size_t& nProblems) {
                        [&progress](size_t nDone, size_t nTotal) { progress.Step(nDone, nTotal); });
     dwError = GetLastError();
   }
-  for (const std::string& strProblem : vecProblems) PrintLine(packArg.strShown + ": " + ShownName(strProblem));
-  nProblems = vecProblems.size();
+  for (std::string& strProblem : vecProblems) strProblem = ShownName(strProblem);
   if (!bRead) ReportError(packArg.strShown, dwError);
   return bRead;
+}
+
+void PrintProblems(const CPackArg& packArg, const std::vector<std::string>& vecProblems) {
+  for (const std::string& strProblem : vecProblems) PrintLine(packArg.strShown + ": " + strProblem);
 }
 
 }  // namespace paktool

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/paktool/packpath.h"
@@ -24,9 +25,12 @@ bool LoadSecretKey(const std::string& strArg, PackSecretKey& key);
 // file that cannot be read.
 std::string SignatureText(const PackSigCheck& check);
 
-// Checks every rule of the pack format (VerifyPack) with a progress line,
-// printing each problem as a line "PACK: problem". Returns false, reported,
-// when the pack cannot be read; nProblems receives the count of problems.
-bool CheckPackFormat(const CPackArg& packArg, size_t& nProblems);
+// Checks every rule of the pack format (VerifyPack) with a progress line.
+// vecProblems receives each problem found, names shown with '/'. Returns
+// false, reported, when the pack cannot be read.
+bool CheckPackFormat(const CPackArg& packArg, std::vector<std::string>& vecProblems);
+
+// Prints each problem as a line "PACK: problem".
+void PrintProblems(const CPackArg& packArg, const std::vector<std::string>& vecProblems);
 
 }  // namespace paktool

@@ -1,9 +1,15 @@
 // paktool verify PACK [--key PREFIX.pub]: every rule of the format checked
 // and every entry decoded by the library's VerifyPack, each problem one
 // line of output; with a public key, the pack's signature file too.
+// --json: the same as one JSON document.
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
+#include "tools/paktool/json.h"
 #include "tools/paktool/output.h"
 #include "tools/paktool/packpath.h"
 #include "tools/paktool/signing.h"
@@ -16,17 +22,28 @@ struct CVerifyOptions {
   std::string strPack;
   std::string strKey;
   std::string strProduct = kPackProduct;
+  bool bJson = false;
 };
 
-// Checks the signature file against the pack; a refusal is one problem.
-size_t CheckSignature(const CPackArg& packArg, const PackPublicKey& key, const std::string& strProduct) {
-  const PackSigCheck check = VerifyPackSignature(packArg.strPath, key, strProduct);
-  if (check.status == PackSigStatus::kGood) {
+// The signature file's verdict as a line, or with --json as the document's
+// "signature" object. Returns the number of problems: 1 for a refusal.
+size_t ReportSignature(const CPackArg& packArg, const PackSigCheck& check, bool bJson, nlohmann::json& document) {
+  const bool bGood = check.status == PackSigStatus::kGood;
+  if (bJson) {
+    nlohmann::json signature = {{"status", bGood ? "good" : "refused"}, {"code", static_cast<DWORD>(check.status)}};
+    if (bGood) {
+      signature["version"] = JsonText(check.strVersion);
+      signature["product"] = JsonText(check.strProduct);
+    } else {
+      signature["reason"] = JsonText(SignatureText(check));
+    }
+    document["signature"] = signature;
+  } else if (bGood) {
     PrintLine(packArg.strShown + ": signed version " + check.strVersion + " of " + check.strProduct);
-    return 0;
+  } else {
+    PrintLine(packArg.strShown + ": signature refused: " + SignatureText(check));
   }
-  PrintLine(packArg.strShown + ": signature refused: " + SignatureText(check));
-  return 1;
+  return bGood ? 0 : 1;
 }
 
 int RunVerify(const CVerifyOptions& options) {
@@ -34,15 +51,30 @@ int RunVerify(const CVerifyOptions& options) {
   PackPublicKey key;
   const bool bSigned = !options.strKey.empty();
   if (bSigned && !LoadPublicKey(options.strKey, key)) return kExitFailure;
-  size_t nProblems = 0;
-  if (!CheckPackFormat(packArg, nProblems)) return kExitFailure;
-  if (bSigned) nProblems += CheckSignature(packArg, key, options.strProduct);
+  std::vector<std::string> vecProblems;
+  if (!CheckPackFormat(packArg, vecProblems)) return kExitFailure;
+  nlohmann::json document = {
+      {"pack", JsonText(packArg.strShown)}, {"problems", nlohmann::json::array()}, {"signature", nullptr}};
+  if (options.bJson) {
+    for (const std::string& strProblem : vecProblems) document["problems"].push_back(JsonText(strProblem));
+  } else {
+    PrintProblems(packArg, vecProblems);
+  }
+  size_t nProblems = vecProblems.size();
+  if (bSigned) {
+    const PackSigCheck check = VerifyPackSignature(packArg.strPath, key, options.strProduct);
+    nProblems += ReportSignature(packArg, check, options.bJson, document);
+  }
+  if (options.bJson) {
+    document["ok"] = nProblems == 0;
+    PrintJson(document);
+  }
   if (nProblems > 0) {
     ReportFailure(packArg.strShown,
                   std::to_string(nProblems) + (nProblems == 1 ? " problem found" : " problems found"));
     return kExitFailure;
   }
-  PrintLine(packArg.strShown + ": OK");
+  if (!options.bJson) PrintLine(packArg.strShown + ": OK");
   return kExitOk;
 }
 
@@ -57,6 +89,7 @@ CCommand AddVerifyCommand(CLI::App& app) {
   pSub->add_option("--product", pOptions->strProduct, "the product PACK.sig must name")
       ->type_name("NAME")
       ->capture_default_str();
+  pSub->add_flag("--json", pOptions->bJson, "write the result as one JSON document to standard output");
   pSub->footer(
       "Checks that the header's regions lie inside the file and the file ends at the\n"
       "end of the free list; that every entry and free block lies inside the data\n"
@@ -67,7 +100,11 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "that key's secret key, name the product, and record the pack's size and\n"
       "SHA-512 digest; the line 'PACK: signed version V of PRODUCT' is printed.\n"
       "Each problem is printed as a line 'PACK: problem' on standard output; the\n"
-      "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.");
+      "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.\n"
+      "With --json, standard output is one JSON document instead: pack, ok (true\n"
+      "when no problem was found), problems (their texts) and signature (null\n"
+      "without --key; else status 'good' or 'refused', code, and version and\n"
+      "product, or the reason).");
   return {pSub, [pOptions] { return RunVerify(*pOptions); }};
 }
 

@@ -1,0 +1,3 @@
+#include "tools/filepacktools_lib/patchloomversion.h"
+
+const char* PatchloomVersion() { return kPatchloomVersion; }
