@@ -13,6 +13,8 @@
 
 namespace {
 
+bool g_bRecording = false;
+
 struct CUnit {
   uint64_t qwVolume = 0;
   uint64_t qwUnit = 0;
@@ -123,7 +125,7 @@ void SyncUnit(const CUnit& unit) {
 // record then.
 CFaultDirOp::CFaultDirOp(FaultDirOp eOp, const FaultPath& strPath, const FaultPath& strTarget,
                          const FaultPath& strReplaced) {
-  if (!FaultPowerCutArmed()) return;
+  if (!g_bRecording) return;
   CKeepLastError keepError;
   CDirRecord record;
   record.eOp = eOp;
@@ -160,7 +162,7 @@ void CFaultDirOp::Done() {
 
 void FaultHookDirSynced(const FaultPath& strDir) {
   ++g_dirState.nSyncs;
-  if (!FaultPowerCutArmed()) return;
+  if (!g_bRecording) return;
   CKeepLastError keepError;
   CUnit unit;
   if (!FaultOsDirUnit(strDir, unit.qwVolume, unit.qwUnit)) Fatal("cannot identify a synced directory");
@@ -168,6 +170,8 @@ void FaultHookDirSynced(const FaultPath& strDir) {
 }
 
 uint32_t FaultInjectDirSyncs() { return g_dirState.nSyncs; }
+
+void FaultDirOpsRecord(bool bRecord) { g_bRecording = bRecord; }
 
 void FaultDirOpsPowerCut(bool bLandLast) {
   std::vector<CDirRecord>& vecPending = g_dirState.vecPending;

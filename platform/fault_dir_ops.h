@@ -3,9 +3,9 @@
 // power cut can lose (see fault_inject.h).
 #pragma once
 
-// True while a power-cut mode is armed and the program has not stopped:
-// directory operations are then recorded.
-bool FaultPowerCutArmed();
+// Whether directory operations are recorded: while a power-cut mode is
+// armed and the program has not stopped. The injector tells every change.
+void FaultDirOpsRecord(bool bRecord);
 
 // Undoes every directory operation not yet durable, newest first; with
 // bLandLast the newest lands first, with its unit. Call after the writes

@@ -61,13 +61,19 @@ bool IsTorn() {
   return g_faultState.eMode == FaultMode::kStopTorn || g_faultState.eMode == FaultMode::kPowerCutTorn;
 }
 
+// Directory operations are recorded while a power cut is armed and the
+// program runs.
+void TellDirOps() { FaultDirOpsRecord(g_bFaultArmed && IsPowerCut() && !g_faultState.bStopped); }
+
 Verdict NextPoint() {
   if (g_faultState.bStopped) return Verdict::kFail;  // the program is gone
   const uint32_t nAt = ++g_faultState.nSeen;
   if (nAt == g_faultState.nPausePoint && g_faultState.pfnPause != nullptr) {
     g_bFaultArmed = false;  // what the pause does is not the program's
+    TellDirOps();
     g_faultState.pfnPause();
     g_bFaultArmed = true;
+    TellDirOps();
   }
   switch (g_faultState.eMode) {
     case FaultMode::kCount:
@@ -89,6 +95,7 @@ bool Answer(Verdict verdict) {
   }
   if (verdict == Verdict::kStop) {
     g_faultState.bStopped = true;
+    TellDirOps();
     throw CFaultStop();
   }
   return true;
@@ -148,6 +155,7 @@ void FaultInjectArm(FaultMode eMode, uint32_t nPoint) {
   g_faultState.eMode = eMode;
   g_faultState.nPoint = nPoint;
   g_bFaultArmed = true;
+  TellDirOps();
 }
 
 void FaultInjectPauseAt(uint32_t nPoint, void (*pfnPause)()) {
@@ -160,13 +168,12 @@ void FaultInjectDisarm() {
   CloseAll();
   FaultDirOpsForget();
   g_faultState = CFaultState();
+  TellDirOps();
 }
 
 uint32_t FaultInjectPoints() { return g_faultState.nSeen; }
 
 uint32_t FaultInjectFlushes() { return g_faultState.nFlushes; }
-
-bool FaultPowerCutArmed() { return g_bFaultArmed && IsPowerCut() && !g_faultState.bStopped; }
 
 void FaultInjectStop() {
   if (IsPowerCut()) {
