@@ -158,9 +158,9 @@ TEST_F(DiffToolTest, TheReportOnStandardErrorNamesLooseAndRemovedEntries) {
   EXPECT_TRUE(Contains(strOut, "1 changed (7 bytes), 1 added (5 bytes), 0 unchanged (0 bytes), 1 removed (4 bytes)"))
       << strOut;
   EXPECT_TRUE(Contains(strOut, "loose files")) << strOut;
-  EXPECT_TRUE(Contains(strOut, Shown("  res/声音/new.wav\n"))) << strOut;
+  EXPECT_TRUE(Contains(strOut, Shown("  res/声音/new.wav"))) << strOut;
   EXPECT_TRUE(Contains(strOut, "cannot delete")) << strOut;
-  EXPECT_TRUE(Contains(strOut, Shown("  res/地图/gone.map\n"))) << strOut;
+  EXPECT_TRUE(Contains(strOut, Shown("  res/地图/gone.map"))) << strOut;
   EXPECT_TRUE(Contains(strOut, "wrote update.pak: 2 entries, plain")) << strOut;
 }
 
