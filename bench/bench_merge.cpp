@@ -62,6 +62,9 @@ void RunUpdateMerge(const CContext& context, const CMergeFiles& files, CTable& t
   RunChecked({context.strPaktool, "verify", files.client.string()});
   RestoreTouched(files.pristine, files.client, files.update);
   if (FileBytes(files.client) != FileBytes(files.pristine)) throw std::runtime_error("the client was not put back");
+  // A run stopped part way may have left the larger client merged, and a
+  // merge into it would then change nothing.
+  RestoreTouched(files.large, files.largeClient, files.update);
   SyncAll();
   const std::vector<CRun> vecBest = BestOf(
       kReps, {[&] { return restored(files.pristine, files.client, [&] { return MergeChild(context, files.update, files.client); }); },
