@@ -23,14 +23,14 @@ rm -rf "$demo"
 mkdir -p "$demo/v1/res/ui" "$demo/v1/res/地图" "$demo/v1/res/bin" "$demo/game" "$demo/keys"
 
 echo "== building paktool, making the publisher's keys, building Patchloom with the public key =="
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_UPDATE_KEY= >/dev/null
-cmake --build build/release -j "$(nproc)" --target paktool >/dev/null
-paktool=$PWD/build/release/tools/paktool/paktool
-"$paktool" keygen "$demo/keys/publisher" >/dev/null
 # A build directory of its own: the key stays out of build/release, whose
-# updater the tests expect without one.
-cmake -S . -B build/keyed -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_TESTS=OFF \
-  -DPATCHLOOM_UPDATE_KEY="$demo/keys/publisher.pub" >/dev/null
+# updater the tests expect without one. paktool is built there first, with
+# no key, to make the keys; the key then changes one file of the updater.
+cmake -S . -B build/keyed -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHLOOM_TESTS=OFF -DPATCHLOOM_UPDATE_KEY= >/dev/null
+cmake --build build/keyed -j "$(nproc)" --target paktool >/dev/null
+paktool=$PWD/build/keyed/tools/paktool/paktool
+"$paktool" keygen "$demo/keys/publisher" >/dev/null
+cmake -S . -B build/keyed -DPATCHLOOM_UPDATE_KEY="$demo/keys/publisher.pub" >/dev/null
 cmake --build build/keyed -j "$(nproc)" --target Patchloom >/dev/null
 patchloom=$PWD/build/keyed/launcher/Patchloom
 cd "$demo"
