@@ -11,7 +11,7 @@
 
 namespace {
 
-struct EntrySpec {
+struct CEntryRow {
   std::string strName;
   uint32_t dwOffset;  // target entries only
   uint32_t dwOrigSize;
@@ -19,7 +19,7 @@ struct EntrySpec {
   std::string strTag;
 };
 
-struct StepSpec {
+struct CStepRow {
   std::string strName;
   MergeAction eAction;
   MergePlace ePlace;
@@ -29,27 +29,27 @@ struct StepSpec {
 
 struct PlanCase {
   const char* pszWhat;
-  std::vector<EntrySpec> vecTarget;
+  std::vector<CEntryRow> vecTarget;
   std::vector<PackFreeBlock> vecFree;
   uint32_t dwIndexOffset;
-  std::vector<EntrySpec> vecSource;
-  std::vector<StepSpec> vecSteps;
+  std::vector<CEntryRow> vecSource;
+  std::vector<CStepRow> vecSteps;
   std::vector<PackFreeBlock> vecFreeAfter;
   uint32_t dwIndexOffsetAfter;
   bool bCompressed = false;
 };
 
-PackEntryMap MapOf(const std::vector<EntrySpec>& vecSpecs) {
+PackEntryMap MapOf(const std::vector<CEntryRow>& vecRows) {
   PackEntryMap map;
-  for (const EntrySpec& spec : vecSpecs) {
+  for (const CEntryRow& row : vecRows) {
     auto pEntry = std::make_unique<PackEntry>();
     std::memset(pEntry.get(), 0, sizeof(PackEntry));
-    SetField(pEntry->szName, kPackNameSize, spec.strName);
-    SetField(pEntry->szTag, kPackTagSize, spec.strTag);
-    pEntry->dwOffset = spec.dwOffset;
-    pEntry->dwOrigSize = spec.dwOrigSize;
-    pEntry->dwStoredSize = spec.dwStoredSize;
-    map.emplace(spec.strName, std::move(pEntry));
+    SetField(pEntry->szName, kPackNameSize, row.strName);
+    SetField(pEntry->szTag, kPackTagSize, row.strTag);
+    pEntry->dwOffset = row.dwOffset;
+    pEntry->dwOrigSize = row.dwOrigSize;
+    pEntry->dwStoredSize = row.dwStoredSize;
+    map.emplace(row.strName, std::move(pEntry));
   }
   return map;
 }
@@ -139,7 +139,7 @@ TEST(PlanMergeTest, PlacementRules) {
     ASSERT_EQ(planCase.vecSteps.size(), plan.vecSteps.size());
     for (size_t i = 0; i < plan.vecSteps.size(); ++i) {
       const CMergeStep& step = plan.vecSteps[i];
-      const StepSpec& expected = planCase.vecSteps[i];
+      const CStepRow& expected = planCase.vecSteps[i];
       EXPECT_EQ(expected.strName, *step.pstrName);
       EXPECT_EQ(expected.eAction, step.eAction) << expected.strName;
       EXPECT_EQ(expected.ePlace, step.ePlace) << expected.strName;
