@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/file_identity.h"
+
 namespace {
 
 // The first byte no pack can reach: its offsets and sizes are 32 bits.
@@ -30,6 +32,13 @@ bool CPackLock::Take(const std::string& strPackPath) {
   m_bBusy = GetLastError() == ERROR_LOCK_VIOLATION;
   if (m_bBusy) SetLastError(ERROR_SHARING_VIOLATION);
   m_hPack.Reset();
+  return false;
+}
+
+bool CPackLock::Guards(HANDLE hPack) const {
+  bool bSame = false;
+  if (m_bHeld && SameFile(m_hPack.Get(), hPack, bSame) && bSame) return true;
+  SetLastError(ERROR_SHARING_VIOLATION);
   return false;
 }
 

@@ -25,6 +25,12 @@ class CPackLock {
 
   bool Busy() const { return m_bBusy; }
 
+  // Whether the held lock is on the file hPack is an open of. A pack moved
+  // over by a compaction between Take and the pack's own open is another
+  // file, which the lock does not keep other merges off: false then, with
+  // ERROR_SHARING_VIOLATION set (try again), as when hPack cannot be asked.
+  bool Guards(HANDLE hPack) const;
+
  private:
   CScopedHandle m_hPack;
   bool m_bHeld = false;

@@ -169,6 +169,10 @@ bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPac
   bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock);
   bOk = bOk && target.Open(pszTarPack);
   if (!bOk) m_strRefusal = lock.Busy() ? "another merge of the client pack runs" : "the client pack does not open";
+  if (bOk && !lock.Guards(target.m_hPackFile.Get())) {
+    bOk = false;
+    m_strRefusal = "the client pack was replaced as the merge began";
+  }
   bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
                            target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
                           m_strRefusal);
