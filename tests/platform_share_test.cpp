@@ -93,6 +93,10 @@ TEST_F(PlatformShareTest, DeleteAndRenameNeedDeleteSharing) {
   EXPECT_TRUE(fs::exists(m_dir.Path() / "f.txt"));
   {
     CHandlePtr spHolder = Open(m_strPath, GENERIC_READ, kShareAll);
+    // Shared for deletion, it still cannot be replaced: its name stays
+    // taken until its last handle is closed.
+    EXPECT_FALSE(MoveFileExA(m_dir.ProgramPath("new.txt").c_str(), m_strPath.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(MoveFileExA(m_strPath.c_str(), m_dir.ProgramPath("g.txt").c_str(), 0));
     EXPECT_TRUE(DeleteFileA(m_dir.ProgramPath("g.txt").c_str()));
   }

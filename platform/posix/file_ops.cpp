@@ -42,8 +42,11 @@ DWORD CheckReplaceTarget(const std::string& strTarget, const struct stat& stSour
   if (lstat(strTarget.c_str(), &st) != 0) return Win32ErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode) || S_ISDIR(stSource.st_mode) || (S_ISREG(st.st_mode) && IsReadOnlyMode(st.st_mode)))
     return ERROR_ACCESS_DENIED;
-  // A target still open without delete sharing is "in use": access denied.
+  // A target still open is "in use": access denied. Delete sharing does not
+  // help here: a move cannot take the name of a file that lingers until its
+  // last handle is closed.
   if (AcquireDeleteAccess(strTarget, fdHold) != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+  if (fdHold.IsValid() && IsOpenElsewhere(fdHold.Get())) return ERROR_ACCESS_DENIED;
   return ERROR_SUCCESS;
 }
 

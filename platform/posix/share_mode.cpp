@@ -108,3 +108,10 @@ DWORD AcquireDeleteAccess(const std::string& strPath, CUniqueFd& fdHold) {
   if (dwError == ERROR_SUCCESS) fdHold = std::move(fd);
   return dwError;
 }
+
+bool IsOpenElsewhere(int nFd) {
+  for (int nBit = 0; nBit < 3; ++nBit) {
+    if (SlotHeldByOthers(nFd, AccessSlot(nBit)) == 1) return true;
+  }
+  return false;
+}

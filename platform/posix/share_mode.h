@@ -36,3 +36,7 @@ DWORD AcquireShareMode(int nFd, DWORD dwAccess, DWORD dwShare);
 // ERROR_SHARING_VIOLATION when an open does not share delete. A file that
 // cannot be opened for the check passes unchecked.
 DWORD AcquireDeleteAccess(const std::string& strPath, CUniqueFd& fdHold);
+
+// Whether an open other than the one on nFd holds data access to nFd's
+// file. False where the locks cannot tell.
+bool IsOpenElsewhere(int nFd);
