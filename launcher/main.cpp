@@ -40,10 +40,11 @@ void ReportMergeFailure(DWORD dwError) {
 }
 
 // With a key built in, an update is merged only when it is signed with it,
-// for the version the command line names, newer than the installed one. It
-// stays held from the check to the merge, so what was checked is merged.
+// for the version the command line names, for the installed version and
+// release (updatetrust.h). It stays held from the check to the merge, so
+// what was checked is merged; statement keeps what was signed.
 // Returns 0 to go ahead, else the code to report.
-DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld) {
+DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld, PackStatement& statement) {
   PackPublicKey key;
   switch (GetUpdateKey(key)) {
     case UpdateKeyState::kNone:
@@ -55,7 +56,19 @@ DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld
       break;
   }
   bHeld = true;
-  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, pszVersion, InstalledVersion(), key);
+  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, pszVersion, InstalledVersion(), key, paths.szClientPack,
+                           paths.szToolDir, statement);
+}
+
+// Merges the update: a checked one as its statement says (removals
+// included) and only when the client then holds the release it promises.
+// Returns 0, or the code to report.
+DWORD Merge(const CUpdatePaths& paths, bool bHeld, const PackStatement& statement) {
+  if (!bHeld) {
+    return g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack) != 0 ? ERROR_SUCCESS : GetLastError();
+  }
+  if (g_realizePack.MergeHeldUpdate(paths.szClientPack, StatementRemovals(statement)) == 0) return GetLastError();
+  return CheckMergedRelease(g_realizePack, statement, paths.szClientPack, paths.szToolDir);
 }
 
 // Stops the client in each of 40 passes of 100 ms, not once: a client that
@@ -94,7 +107,8 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
     return;
   }
   bool bHeld = false;
-  const DWORD dwRefusal = CheckUpdate(paths, pszVersion, bHeld);
+  PackStatement statement;
+  const DWORD dwRefusal = CheckUpdate(paths, pszVersion, bHeld, statement);
   if (dwRefusal != ERROR_SUCCESS) {
     ReportMergeFailure(dwRefusal);  // before any process is stopped or anything written
     return;
@@ -104,15 +118,18 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
   // Loose files of the update belong to the client installation: they go
   // below the tool's directory wherever the player started the tool from.
   SetCurrentDirectoryA(paths.szToolDir);
-  const int nMerged = bHeld ? g_realizePack.MergeHeldUpdate(paths.szClientPack)
-                            : g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack);
-  if (nMerged == 0) {
-    ReportMergeFailure(GetLastError());
+  const DWORD dwMerge = Merge(paths, bHeld, statement);
+  if (dwMerge != ERROR_SUCCESS) {
+    ReportMergeFailure(dwMerge);
     return;
   }
   // A failed compaction leaves the merged pack as it is: the update went through.
   CompactClientPack(paths.szClientPack);
-  WriteVersionFile(pszVersion);  // failure leaves the old version.ver; the client starts anyway
+  // An unrecorded version would have the same update merged again next time.
+  if (pszVersion != nullptr && pszVersion[0] != '\0' && !WriteVersionFile(pszVersion)) {
+    ReportMergeFailure(GetLastError());
+    return;
+  }
   StartClient(paths.szToolDir);
   ConsolePrintf("%s", kMsgStarted);
 }

@@ -2,6 +2,7 @@
 
 #include "launcher/updatedriver.h"
 #include "platform/file_io.h"
+#include "tools/filepacktools_lib/packclient.h"
 #include "tools/filepacktools_lib/packversion.h"
 
 namespace {
@@ -11,6 +12,12 @@ constexpr uint64_t kMaxVersionFile = 4096;
 
 DWORD Code(PackSigStatus status) { return static_cast<DWORD>(status); }
 DWORD Code(UpdateRefusal refusal) { return static_cast<DWORD>(refusal); }
+
+// The system's error, never 0: a failure must not read as success.
+DWORD SystemError() {
+  const DWORD dwError = GetLastError();
+  return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_INVALID_DATA);
+}
 
 // The digest of exactly the bytes the merge will read.
 bool DigestHeld(CRealizePack& realize, PackDigest& digest) {
@@ -22,23 +29,65 @@ bool DigestHeld(CRealizePack& realize, PackDigest& digest) {
   return bRead && digester.Finish(digest);
 }
 
+// The versions: the command line's, the installed one, the base.
+DWORD CheckVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled) {
+  if (statement.nFormat < 2) return Code(UpdateRefusal::kOldStatement);
+  if (pszVersion == nullptr || pszVersion[0] == '\0') return Code(UpdateRefusal::kNoVersionArgument);
+  if (statement.strVersion != pszVersion) return Code(UpdateRefusal::kVersionDiffers);
+  if (statement.strBase == kAnyBase) {
+    const VersionOrder order = CompareVersions(statement.strVersion, strInstalled);
+    const bool bNotNewer = order == VersionOrder::kSame || order == VersionOrder::kOlder;
+    return bNotNewer ? Code(UpdateRefusal::kNotNewer) : ERROR_SUCCESS;
+  }
+  if (!IsDottedVersion(strInstalled)) return Code(UpdateRefusal::kNoInstalledVersion);
+  if (CompareVersions(strInstalled, statement.strBase) != VersionOrder::kSame) return Code(UpdateRefusal::kWrongBase);
+  if (CompareVersions(statement.strVersion, statement.strBase) != VersionOrder::kNewer) {
+    return Code(UpdateRefusal::kNotNewer);
+  }
+  return ERROR_SUCCESS;
+}
+
+// Whether the client holds the release strDigest: 0, eWrong's code, or the
+// system's error.
+DWORD CheckRelease(const char* pszClientPack, const char* pszLooseDir, const std::string& strDigest,
+                   const std::set<std::string>& setRehash, UpdateRefusal eWrong) {
+  bool bHolds = false;
+  std::string strFailed;
+  if (!CheckClientRelease(pszClientPack, pszLooseDir, strDigest, setRehash, bHolds, strFailed)) return SystemError();
+  return bHolds ? ERROR_SUCCESS : Code(eWrong);
+}
+
 }  // namespace
 
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
-                        const std::string& strInstalled, const PackPublicKey& key) {
+                        const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
+                        const char* pszLooseDir, PackStatement& statement) {
   std::string strSigText;
   const PackSigCheck read = ReadPackSignature(pszUpdatePack, strSigText);
   if (read.status != PackSigStatus::kGood) return Code(read.status);
-  if (!realize.HoldUpdate(pszUpdatePack)) return GetLastError();
+  if (!realize.HoldUpdate(pszUpdatePack)) return SystemError();
   PackDigest digest;
   if (!DigestHeld(realize, digest)) return Code(PackSigStatus::kUnreadablePack);
   const PackSigCheck check = CheckPackSignature(strSigText, digest, key);
   if (check.status != PackSigStatus::kGood) return Code(check.status);
-  if (pszVersion == nullptr || pszVersion[0] == '\0') return Code(UpdateRefusal::kNoVersionArgument);
-  if (check.strVersion != pszVersion) return Code(UpdateRefusal::kVersionDiffers);
-  const VersionOrder order = CompareVersions(check.strVersion, strInstalled);
-  if (order == VersionOrder::kSame || order == VersionOrder::kOlder) return Code(UpdateRefusal::kNotNewer);
-  return ERROR_SUCCESS;
+  statement = check.statement;
+  const DWORD dwVersions = CheckVersions(statement, pszVersion, strInstalled);
+  if (dwVersions != ERROR_SUCCESS || statement.strBaseRelease.empty()) return dwVersions;
+  return CheckRelease(pszClientPack, pszLooseDir, statement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
+}
+
+CUpdateRemovals StatementRemovals(const PackStatement& statement) {
+  CUpdateRemovals removals;
+  removals.vecNames = statement.vecRemove;
+  removals.bAllOthers = statement.IsWholeRelease();
+  return removals;
+}
+
+DWORD CheckMergedRelease(const CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
+                         const char* pszLooseDir) {
+  if (statement.strRelease.empty()) return ERROR_SUCCESS;
+  return CheckRelease(pszClientPack, pszLooseDir, statement.strRelease, realize.GetMergedNames(),
+                      UpdateRefusal::kWrongResult);
 }
 
 std::string InstalledVersion() {

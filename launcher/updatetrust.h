@@ -1,8 +1,11 @@
 // The checks an updater built with a key makes before it stops the client or
-// writes anything: the update pack is signed with that key for this product,
-// unchanged since, brings the version the command line names, and that
-// version is newer than the installed one.
+// writes anything, and after its merge: the update pack is signed with that
+// key for this product, unchanged since, brings the version the command line
+// names, applies to the installed version and the release the client holds,
+// and leaves the client holding the release it promises.
 #pragma once
+
+#include <string>
 
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -12,22 +15,47 @@
 // the signature's own codes (PackSigStatus, 0x20000001 and up). Bit 29 marks
 // them as the application's: no system error code has it.
 enum class UpdateRefusal : DWORD {
-  kNoVersionArgument = 0x20000010,  // no version on the command line to hold the signed one against
-  kVersionDiffers = 0x20000011,     // the command line names another version than the signed one
-  kNotNewer = 0x20000012,           // the signed version is not newer than version.ver (a replay or a downgrade)
-  kDamagedKey = 0x20000013,         // the key built into the updater does not parse
+  kNoVersionArgument = 0x20000010,   // no version on the command line to hold the signed one against
+  kVersionDiffers = 0x20000011,      // the command line names another version than the signed one
+  kNotNewer = 0x20000012,            // the signed version is not newer than the installed one or the base
+  kDamagedKey = 0x20000013,          // the key built into the updater does not parse
+  kOldStatement = 0x20000014,        // a statement of format 1, which names no base
+  kNoInstalledVersion = 0x20000015,  // an update for one base, and version.ver is missing, empty or not dotted
+  kWrongBase = 0x20000016,           // version.ver is not the version the update applies to
+  kClientNotBase = 0x20000017,       // the client does not hold the release the update applies to
+  kWrongResult = 0x20000018,         // after the merge the client does not hold the release the update makes
 };
 
 // Holds the update pack in realize (CRealizePack::HoldUpdate), digests the
-// held bytes, and checks them against PACK.sig, the key, pszVersion (the
-// command line's version, or null) and strInstalled (version.ver's text, ""
-// when there is none). A version.ver that is not a dotted version lets any
-// signed version through.
+// held bytes, and checks them against PACK.sig and the key; then the
+// statement against pszVersion (the command line's version, or null),
+// strInstalled (version.ver's text, "" when there is none) and the release
+// the client pack pszClientPack holds with its loose files below
+// pszLooseDir:
+//   - a base-bound update needs version.ver to be its base (as dotted
+//     decimal numbers) and, when the statement names the base release, the
+//     client to hold exactly it;
+//   - a full update ("base any") needs a version newer than a dotted
+//     version.ver; a missing or garbled one lets it through, as the way back
+//     for such a client.
 // Returns 0 when the update may be merged (it stays held for
-// MergeHeldUpdate); otherwise the code to report: a PackSigStatus, an
-// UpdateRefusal, or the system's error when the pack cannot be held or read.
+// MergeHeldUpdate, and statement holds what was signed); otherwise the code
+// to report: a PackSigStatus, an UpdateRefusal, or the system's error when
+// the pack cannot be held or read or the client's release cannot be read.
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
-                        const std::string& strInstalled, const PackPublicKey& key);
+                        const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
+                        const char* pszLooseDir, PackStatement& statement);
+
+// What a signed statement removes from the client when merged.
+CUpdateRemovals StatementRemovals(const PackStatement& statement);
+
+// After the merge of a checked update: 0 when the client pack (with its
+// loose files below pszLooseDir) holds the release the statement promises,
+// or the statement promises none; the entries the merge wrote
+// (realize.GetMergedNames()) are read, not taken by their tags. Otherwise
+// kWrongResult, or the system's error when the release cannot be read.
+DWORD CheckMergedRelease(const CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
+                         const char* pszLooseDir);
 
 // The installed version: version.ver in g_szExeDir without a final line end
 // or spaces, "" when it cannot be read.

@@ -14,11 +14,11 @@
 #include <sys/stat.h>
 #endif
 
+#include "platform/scoped_handle.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/filepacktools_lib/packversion.h"
-#include "platform/scoped_handle.h"
 
 namespace fs = std::filesystem;
 
@@ -173,8 +173,8 @@ TEST_F(PackSignTest, MalformedSignatureFilesAreNamed) {
       {strStatement + "Size 5\n" + strSignature, SigFileFault::kBadLine, ""},
       {ReadFileBytes(m_dir.Path() / "k.pub"), SigFileFault::kNotAStatement, ""},
       {"just text\n", SigFileFault::kNotAStatement, ""},
-      {"patchloom-update-statement 2\n" + strSig.substr(strSig.find('\n') + 1), SigFileFault::kUnsupportedFormat, ""},
-      {strSig + std::string(5000, '#'), SigFileFault::kTooLong, ""},
+      {"patchloom-update-statement 3\n" + strSig.substr(strSig.find('\n') + 1), SigFileFault::kUnsupportedFormat, ""},
+      {strSig + std::string(1 << 20, '#'), SigFileFault::kTooLong, ""},
   };
   for (const CCase& test : vecCases) {
     WriteFileBytes(SigPath(), test.strText);

@@ -207,9 +207,16 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
   const nlohmann::json good = nlohmann::json::parse(Ok({"verify", "update.pak", "--key", "发布.pub", "--json"}));
   EXPECT_EQ(true, good["ok"]);
   EXPECT_EQ(nlohmann::json::array(), good["problems"]);
-  EXPECT_EQ(
-      (nlohmann::json{{"status", "good"}, {"code", 0}, {"version", "1.02"}, {"product", std::string(kPackProduct)}}),
-      good["signature"]);
+  EXPECT_EQ((nlohmann::json{{"status", "good"},
+                            {"code", 0},
+                            {"version", "1.02"},
+                            {"product", std::string(kPackProduct)},
+                            {"format", 2},
+                            {"base", "any"},
+                            {"base_release", nullptr},
+                            {"release", nullptr},
+                            {"remove", nlohmann::json::array()}}),
+            good["signature"]);
 
   std::string strChanged = ReadFileBytes(Path("update.pak"));
   strChanged[100] ^= 0x01;  // inside the entry: still a sound pack

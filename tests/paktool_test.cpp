@@ -178,11 +178,12 @@ TEST_F(PaktoolTest, CompactOnlyAboveTheHoleShareGiven) {
   const double dShare = 70000.0 / static_cast<double>(strMerged.size());
   char szShare[16];
   std::snprintf(szShare, sizeof(szShare), "%.1f%%", dShare * 100);
-  EXPECT_NE(std::string::npos, Ok({"info", "client.pak"}).find("holes:        70000 bytes (" + std::string(szShare) +
-                                                                " of the file)\n"));
+  EXPECT_NE(std::string::npos,
+            Ok({"info", "client.pak"}).find("holes:        70000 bytes (" + std::string(szShare) + " of the file)\n"));
 
-  EXPECT_EQ("client.pak: " + std::string(szShare) + " of " + strSize + " bytes in holes, not over 60.0%: left as it is\n",
-            Ok({"compact", "client.pak", "--if-holes", "60"}));
+  EXPECT_EQ(
+      "client.pak: " + std::string(szShare) + " of " + strSize + " bytes in holes, not over 60.0%: left as it is\n",
+      Ok({"compact", "client.pak", "--if-holes", "60"}));
   EXPECT_EQ(strMerged, ReadFileBytes(Path("client.pak")));
   const std::string strCompacted = std::to_string(strMerged.size() - 70000 - kPackFreeBlockSize);
   EXPECT_EQ("client.pak: compacted from " + strSize + " to " + strCompacted + " bytes (" + szShare + " in holes)\n",
@@ -370,9 +371,10 @@ TEST_F(PaktoolTest, KeygenSignAndVerifyWithTheKey) {
   EXPECT_EQ(strSecret, ReadFileBytes(Path("发布.key")));
   Ok({"keygen", "other"});
 
-  EXPECT_EQ(std::string("update.pak.sig: signed version 1.02 of ") + kPackProduct + "\n",
+  EXPECT_EQ(std::string("update.pak.sig: signed version 1.02 of ") + kPackProduct + " for clients of any version\n",
             Ok({"sign", "update.pak", "--key", "发布.key", "--version", "1.02"}));
-  const std::string strGood = std::string("update.pak: signed version 1.02 of ") + kPackProduct + "\nupdate.pak: OK\n";
+  const std::string strGood = std::string("update.pak: signed version 1.02 of ") + kPackProduct +
+                              "\nupdate.pak: for clients of any version\nupdate.pak: OK\n";
   EXPECT_EQ(strGood, Ok({"verify", "update.pak", "--key", "发布.pub"}));
   EXPECT_EQ("update.pak: OK\n", Ok({"verify", "update.pak"}));
 

@@ -11,12 +11,7 @@
 
 CRealizePack g_realizePack;
 
-CPackFile::CPackFile()
-    : m_nFindMode(0),
-      m_nAddedCount(0),
-      m_nMode(0),
-      m_byCompressed(0),
-      m_dwAllocGranularity(0) {
+CPackFile::CPackFile() : m_nFindMode(0), m_nAddedCount(0), m_nMode(0), m_byCompressed(0), m_dwAllocGranularity(0) {
   m_header = DefaultPackHeader();
   ResetFindState();
   std::memset(m_szWorkDir, 0, sizeof(m_szWorkDir));
@@ -26,7 +21,6 @@ CPackFile::CPackFile()
 
 // Handles, mapping and entry records are owned by their members.
 CPackFile::~CPackFile() = default;
-
 
 bool CPackFile::Open(std::string strPath) { return OpenPack(strPath, OpenMode::kReadWrite); }
 
@@ -82,8 +76,7 @@ bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
 // negative counts read nothing.
 bool CPackFile::LoadRegions(uint64_t qwFileSize) {
   const uint64_t qwEntries = m_header.nEntryCount > 0 ? static_cast<uint64_t>(m_header.nEntryCount) : 0;
-  const uint64_t qwFreeBlocks =
-      m_header.nFreeBlockCount > 0 ? static_cast<uint64_t>(m_header.nFreeBlockCount) : 0;
+  const uint64_t qwFreeBlocks = m_header.nFreeBlockCount > 0 ? static_cast<uint64_t>(m_header.nFreeBlockCount) : 0;
   const uint64_t qwIndex = m_header.dwIndexOffset;
   const uint64_t qwDirStart = qwIndex + qwEntries * kPackEntrySize;
   const uint64_t qwFreeBytes = qwFreeBlocks * kPackFreeBlockSize;
@@ -204,8 +197,9 @@ CIndexRegions CPackFile::Regions() const { return {m_mapEntry, m_vecNewEntry, m_
 
 const std::string& CRealizePack::GetMergeRefusal() const { return m_strRefusal; }
 
-CRealizePack::CRealizePack()
-    : m_pSrcPack(std::make_unique<CPackFile>()), m_pTarPack(std::make_unique<CPackFile>()) {}
+const std::set<std::string>& CRealizePack::GetMergedNames() const { return m_setMerged; }
+
+CRealizePack::CRealizePack() : m_pSrcPack(std::make_unique<CPackFile>()), m_pTarPack(std::make_unique<CPackFile>()) {}
 
 CRealizePack::~CRealizePack() {
   m_pSrcPack.reset();  // the source goes first, then the target

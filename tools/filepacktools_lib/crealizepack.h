@@ -12,17 +12,20 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
+#include "tools/filepacktools_lib/packcontent.h"
 #include "tools/filepacktools_lib/packdiff.h"
 #include "tools/filepacktools_lib/packindex.h"
 #include "tools/filepacktools_lib/packpreview.h"
 #include "tools/filepacktools_lib/packread.h"
 #include "tools/filepacktools_lib/packrecords.h"
+#include "tools/filepacktools_lib/packremove.h"
 #include "tools/filepacktools_lib/packrequest.h"
 
 class CPackBuilder;
@@ -31,6 +34,7 @@ struct CBuildSettings;
 struct CExtractSource;
 struct CFindState;
 struct CMergePlan;
+struct CReleaseSide;
 class CPackLock;
 struct PackStream;
 
@@ -352,6 +356,25 @@ class CPackFile {
   // The directory a build set up by CollectConfigDirs works in (lower case).
   std::string WorkDirectory() const;
 
+  // The root name of the release this object holds: the open pack's, or
+  // the one the next build of the file list writes.
+  std::string ReleaseRoot() const;
+
+  // The release this object holds (packmanifest.h): every entry's name,
+  // plain size and MD5 (decoded from a compressed pack), or those of every
+  // file a build of the file list would take, hashed on SetBuildWorkers
+  // threads.
+  //   bTrustTags  take an entry's stored tag, when it has the form of a
+  //               content tag, as its MD5 instead of reading the entry (the
+  //               index alone then tells a pack built or updated with tags).
+  //   setRehash   entries read and hashed even when bTrustTags.
+  //   mapRelease  receives the manifest.
+  //   strFailed   receives the name of the entry or file that failed.
+  // Returns false, with the last error set, when an entry or file cannot
+  // be read or decoded, or is 4 GiB or larger. Reads only.
+  bool ReleaseManifest(bool bTrustTags, ContentTagMap& mapRelease, std::string& strFailed,
+                       const std::set<std::string>& setRehash = {}) const;
+
   // Compares this release (the old one) with newer by content: the MD5 of
   // every entry's plain bytes (decoded from a compressed pack) and of every
   // file a build would take, hashed on SetBuildWorkers threads.
@@ -375,9 +398,11 @@ class CPackFile {
   // update. Call it on an object that holds no open pack and no build;
   // afterwards it is reset as after CreatePack.
   //   newer  the release diff was made with, as it was then.
+  // A diff that only removes entries gives a pack without entries (its
+  // statement carries the removals).
   // Returns false, with the last error set, as CreatePack does, and with
-  // ERROR_INVALID_PARAMETER, writing nothing, when the diff has nothing to
-  // update or names an entry newer lacks.
+  // ERROR_INVALID_PARAMETER, writing nothing, when the releases do not
+  // differ or the diff names an entry newer lacks.
   bool CreateUpdatePack(const CPackFile& newer, const CReleaseDiff& diff, const char* chDesFilePath, bool bCompress,
                         char* pszOutPath, const char* pszPackName);
 
@@ -438,8 +463,9 @@ class CPackFile {
   // the root name of the release it holds, and the build of a source into
   // chDesFilePath as CreatePack does it.
   CBuildSettings BuildSettings(bool bCompress) const;
-  std::string ReleaseRoot() const;
   bool IsOpenPack() const;
+  bool TagRelease(bool bTrustTags, const std::set<std::string>& setRehash, CReleaseSide& side,
+                  std::string& strFailed) const;
   bool BuildInto(CPackBuilder& builder, const CBuildSource& source, const std::string& strPackName,
                  const char* chDesFilePath, char* pszOutPath, const char* pszPackName, bool bDeleteSrc);
 
@@ -462,7 +488,7 @@ class CPackFile {
   char m_szSrcRoot[MAX_PATH];
   std::vector<std::string> m_vecConfigDir;
   bool m_bContentTags = false;
-  int32_t m_nBuildWorkers = 0;  // 0: one per processor
+  int32_t m_nBuildWorkers = 0;    // 0: one per processor
   int32_t m_nExtractWorkers = 0;  // 0: one per processor
 
   // Opened pack.
@@ -521,6 +547,28 @@ class CRealizePack {
   // removal does 0 come with the merged pack.
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
+  // Merges a release update: as MergePack, and besides it removes the
+  // entries removals names (or, for a full update, every entry the update
+  // lacks), in the same all-or-nothing step: their slots become free
+  // blocks, their directory records go with every directory left empty,
+  // and the journal covers it. It keeps the client's record of loose files
+  // (packloose.h): a removed entry held as a loose file is deleted once the
+  // merge is committed, and the record then names every loose file the
+  // client holds, those this merge wrote included. MergePack neither
+  // removes nor records.
+  // Returns what MergePack returns; 0 also, writing nothing, when the
+  // client's record of loose files is damaged or an entry is both brought
+  // and removed (ERROR_INVALID_DATA, GetMergeRefusal() says which), and 0
+  // with the pack merged when the record cannot be written (the last error
+  // says why; the client's release can then not be told).
+  int MergeUpdate(const char* pszSrcPack, const char* pszTarPack, const CUpdateRemovals& removals);
+
+  // The names of the entries the last merge wrote into the client pack or
+  // as loose files (changed and new ones), once it returned 1; empty
+  // otherwise. A check of the client's release afterwards reads these
+  // instead of trusting their tags.
+  const std::set<std::string>& GetMergedNames() const;
+
   // Why the last MergePack failed, in words, when the update or the client
   // was at fault: the rule and the entry that broke it (an unsafe name, a
   // blob outside the update's data area, a loose file that would land on a
@@ -554,6 +602,8 @@ class CRealizePack {
   // Returns what MergePack returns; 0 with ERROR_INVALID_HANDLE when no
   // update is held.
   int MergeHeldUpdate(const char* pszTarPack);
+  // The same for a release update, as MergeUpdate merges it.
+  int MergeHeldUpdate(const char* pszTarPack, const CUpdateRemovals& removals);
 
   // ---- Dry run (packpreview.cpp) -------------------------------------------
 
@@ -567,7 +617,9 @@ class CRealizePack {
   // first write: the update or the client does not open, a check refuses,
   // the client would reach 4 GiB, an entry cannot be encoded for a
   // compressed client.
-  int PreviewMerge(const char* pszSrcPack, const char* pszTarPack, CMergePreview& preview);
+  // With removals, what MergeUpdate would do, the removals included.
+  int PreviewMerge(const char* pszSrcPack, const char* pszTarPack, CMergePreview& preview,
+                   const CUpdateRemovals* pRemovals = nullptr);
 
   // ---- Compaction (packcompact.cpp) --------------------------------------
 
@@ -625,11 +677,19 @@ class CRealizePack {
   // merge's journal applied first), checks both packs and plans the merge
   // of the open update into the client's index in memory: a merge's steps
   // before its journal.
-  bool PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPackLock& lock, CMergePlan& plan);
+  bool PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPackLock& lock, CMergePlan& plan,
+                CRemovalPlan* pRemoval = nullptr, const CUpdateRemovals* pRemovals = nullptr);
+  int MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemovals);
+  // A release update's removals (packupdate.cpp): taken out of the open
+  // client's index before the plan, and the loose files once committed.
+  bool TakeRemovals(const char* pszTarPack, const CUpdateRemovals& removals, CRemovalPlan& removal);
+  bool FinishRemovals(const char* pszTarPack, const std::string& strLooseDir, const CMergePlan& plan,
+                      const CRemovalPlan& removal);
 
   std::unique_ptr<CPackFile> m_pSrcPack;
   std::unique_ptr<CPackFile> m_pTarPack;
   std::string m_strRefusal;
+  std::set<std::string> m_setMerged;
   std::string m_strHeldUpdate;  // the held update's path; "" when none is held
   std::string m_strCompactRefusal;
   int32_t m_nMergeWorkers = 0;  // 0: one per processor

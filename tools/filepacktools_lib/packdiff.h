@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/filepacktools_lib/packcontent.h"
+
 enum class ReleaseChange {
   kUnchanged,  // the same plain bytes in both releases
   kChanged,    // in both, with other plain bytes in the new one
   kAdded,      // only in the new release
-  kRemoved,    // only in the old release: an update pack cannot delete it
+  kRemoved,    // only in the old release: a release update removes it (its statement lists it)
 };
 
 struct CReleaseEntry {
@@ -29,10 +31,15 @@ struct CReleaseEntry {
 
 struct CReleaseDiff {
   std::vector<CReleaseEntry> vecEntries;  // every name of either release, in name order
+  ContentTagMap mapOld;                   // the two releases' manifests (packmanifest.h)
+  ContentTagMap mapNew;
 
   size_t Count(ReleaseChange eChange) const;
   // Plain bytes: the old release's for removed entries, else the new one's.
   uint64_t Bytes(ReleaseChange eChange) const;
   // True when an update would carry anything (changed or added entries).
   bool HasUpdate() const;
+  // True when the releases differ at all: HasUpdate(), or removed entries,
+  // which only a release update's statement can carry.
+  bool HasChanges() const;
 };

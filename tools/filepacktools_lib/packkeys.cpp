@@ -45,8 +45,9 @@ PackKeyStatus ParseKeyText(const std::string& strText, const char* pszKind, cons
       return PackKeyStatus::kNotAKeyFile;
   }
   std::string strField;
-  return ReadSignFields(strText, vecNames, nullptr, fields, strField) == SigFileFault::kNone ? PackKeyStatus::kOk
-                                                                                             : PackKeyStatus::kDamaged;
+  return ReadSignFields(strText, {vecNames, {}, nullptr}, nullptr, fields, strField) == SigFileFault::kNone
+             ? PackKeyStatus::kOk
+             : PackKeyStatus::kDamaged;
 }
 
 PackKeyStatus ReadKeyFile(const std::string& strPath, std::string& strText) {

@@ -22,6 +22,7 @@
 #include "tools/filepacktools_lib/packmergecheck.h"
 #include "tools/filepacktools_lib/packmergewrite.h"
 #include "tools/filepacktools_lib/packplan.h"
+#include "tools/filepacktools_lib/packremove.h"
 
 namespace {
 
@@ -113,9 +114,12 @@ bool CRealizePack::ReadHeldUpdate(const std::function<bool(const unsigned char*,
   }
 }
 
-int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
+int CRealizePack::MergeHeldUpdate(const char* pszTarPack) { return MergeHeld(pszTarPack, nullptr); }
+
+int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemovals) {
   assert(NULL != pszTarPack);
   assert('\0' != pszTarPack[0]);
+  m_setMerged.clear();
   if (m_strHeldUpdate.empty()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
@@ -128,7 +132,8 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
   CPackFile& target = *m_pTarPack;
   CMergePlan plan;
   CPackLock lock;
-  bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan);
+  CRemovalPlan removal;
+  bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
   if (bOk) RemoveCompactLeftover(pszTarPack);
   bool bJournaled = false;
   DWORD dwError = bOk ? ERROR_SUCCESS : GetLastError();
@@ -148,6 +153,18 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
     if (!bOk && bJournaled) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
     bOk = bOk && target.SaveIndex(pszTarPack) && RemoveJournal(pszTarPack);
     if (!bOk) dwError = GetLastError();
+    // Committed: the loose files of removed entries go, and the record
+    // names the loose files the client holds now.
+    if (bOk && pRemovals) {
+      bOk = FinishRemovals(pszTarPack, FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)), plan, removal);
+      if (!bOk) {
+        dwError = GetLastError();
+        bJournaled = false;  // nothing to undo: the pack is merged
+      }
+    }
+  }
+  if (bOk) {
+    for (const CMergeStep& step : plan.vecSteps) m_setMerged.insert(*step.pstrName);
   }
   source.Close();
   target.Close();
@@ -163,7 +180,8 @@ int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
 // that does not open completely is never written: saving it would drop what
 // did not load. Nothing is written before the journal is safe on disk;
 // after that any failure puts the old pack back.
-bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPackLock& lock, CMergePlan& plan) {
+bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPackLock& lock, CMergePlan& plan,
+                            CRemovalPlan* pRemoval, const CUpdateRemovals* pRemovals) {
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
   bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock);
@@ -176,6 +194,7 @@ bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPac
   bOk = bOk && CheckMerge({source.m_header, source.m_mapEntry, target.m_header, target.m_mapEntry, target.m_mapDir,
                            target.m_vecFreeBlock, pszSrcPack, pszTarPack, CurrentDirectory()},
                           m_strRefusal);
+  bOk = bOk && (!pRemovals || TakeRemovals(pszTarPack, *pRemovals, *pRemoval));
   bOk = bOk && target.PlanMergeFrom(source, plan, m_nMergeWorkers);
   if (!bOk && m_strRefusal.empty()) m_strRefusal = FailureReason(GetLastError(), plan.strFailedName);
   return bOk;
@@ -201,9 +220,14 @@ bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan, int nWo
   SetField(m_szWorkDir, sizeof(m_szWorkDir), CurrentDirectory());
   CMergeWriter sizer(source.Reader(), m_byCompressed != 0, nullptr, std::string());
   sizer.SetWorkers(nWorkers);
-  const CMergeInput input{source.m_mapEntry, m_mapEntry, m_mapDir, m_vecFreeBlock, m_header.dwIndexOffset,
-                          m_byCompressed != 0,
-                          [&sizer](const PackEntry& entry, uint32_t& dwSize) { return sizer.StoredSize(entry, dwSize); }};
+  const CMergeInput input{
+      source.m_mapEntry,
+      m_mapEntry,
+      m_mapDir,
+      m_vecFreeBlock,
+      m_header.dwIndexOffset,
+      m_byCompressed != 0,
+      [&sizer](const PackEntry& entry, uint32_t& dwSize) { return sizer.StoredSize(entry, dwSize); }};
   if (m_byCompressed != 0 && source.m_byCompressed == 0) {
     // The sizes are known only once encoded: the entries that will take
     // blobs (a plan with every size 0 lists them) are encoded on every core

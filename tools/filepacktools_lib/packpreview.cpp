@@ -22,7 +22,8 @@ CMergePreviewStep PreviewStep(const CMergeStep& step) {
 
 }  // namespace
 
-int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, CMergePreview& preview) {
+int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, CMergePreview& preview,
+                               const CUpdateRemovals* pRemovals) {
   assert(NULL != pszSrcPack);
   assert(NULL != pszTarPack);
   m_strRefusal.clear();
@@ -33,8 +34,9 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
   }
   CMergePlan plan;
   CPackLock lock;
+  CRemovalPlan removal;
   const bool bOk = OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead) &&
-                   PlanHeld(pszSrcPack, pszTarPack, lock, plan);
+                   PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
   const DWORD dwError = GetLastError();
   if (bOk) {
     CPackFile& target = *m_pTarPack;
@@ -47,6 +49,8 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
     for (const PackFreeBlock& block : plan.vecFree) preview.dwFreeBytesAfter += block.dwSize;
     preview.nUpdateEntries = m_pSrcPack->m_mapEntry.size();
     for (const CMergeStep& step : plan.vecSteps) preview.vecSteps.push_back(PreviewStep(step));
+    preview.vecRemoved = removal.vecFromPack;
+    preview.vecLooseRemoved = removal.vecLoose;
   }
   m_strHeldUpdate.clear();
   m_pSrcPack->Close();

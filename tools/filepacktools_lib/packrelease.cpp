@@ -10,8 +10,6 @@
 #include "tools/filepacktools_lib/packplan.h"
 #include "tools/filepacktools_lib/packtree.h"
 
-namespace {
-
 // What a comparison knows of one release: the tag of every name, the tree
 // a merge into a client of it would see, and where a tree's files lie.
 struct CReleaseSide {
@@ -20,6 +18,8 @@ struct CReleaseSide {
   PackDirMap mapBuiltTree;
   std::map<std::string, std::string> mapFiles;  // name -> file, for a tree
 };
+
+namespace {
 
 CReleaseEntry MakeEntry(const std::string& strName, ReleaseChange eChange) {
   CReleaseEntry entry;
@@ -33,8 +33,8 @@ void Compare(const CReleaseSide& oldSide, const CReleaseSide& newSide, CReleaseD
   auto itOld = oldSide.mapTags.begin();
   auto itNew = newSide.mapTags.begin();
   while (itOld != oldSide.mapTags.end() || itNew != newSide.mapTags.end()) {
-    const bool bOnlyOld = itNew == newSide.mapTags.end() ||
-                          (itOld != oldSide.mapTags.end() && itOld->first < itNew->first);
+    const bool bOnlyOld =
+        itNew == newSide.mapTags.end() || (itOld != oldSide.mapTags.end() && itOld->first < itNew->first);
     const bool bOnlyNew = !bOnlyOld && (itOld == oldSide.mapTags.end() || itNew->first < itOld->first);
     if (bOnlyOld) {
       CReleaseEntry entry = MakeEntry(itOld->first, ReleaseChange::kRemoved);
@@ -77,9 +77,9 @@ uint64_t CReleaseDiff::Bytes(ReleaseChange eChange) const {
   return qwBytes;
 }
 
-bool CReleaseDiff::HasUpdate() const {
-  return Count(ReleaseChange::kChanged) + Count(ReleaseChange::kAdded) > 0;
-}
+bool CReleaseDiff::HasUpdate() const { return Count(ReleaseChange::kChanged) + Count(ReleaseChange::kAdded) > 0; }
+
+bool CReleaseDiff::HasChanges() const { return HasUpdate() || Count(ReleaseChange::kRemoved) > 0; }
 
 bool CPackFile::IsOpenPack() const { return m_nMode == 2 && static_cast<bool>(m_hFileMapping); }
 
@@ -93,8 +93,56 @@ std::vector<CBuildFileName> CPackFile::NameBuildFiles() const {
 
 std::string CPackFile::WorkDirectory() const { return FieldString(m_szWorkDir, sizeof(m_szWorkDir)); }
 
-bool CPackFile::DiffRelease(const CPackFile& newer, bool bTrustTags, CReleaseDiff& diff,
-                            std::string& strFailed) const {
+bool CPackFile::TagRelease(bool bTrustTags, const std::set<std::string>& setRehash, CReleaseSide& side,
+                           std::string& strFailed) const {
+  std::vector<CContentSource> vecSources;
+  if (IsOpenPack()) {
+    for (const auto& item : m_mapEntry) {
+      const PackEntry& entry = *item.second;
+      if (bTrustTags && IsContentTag(entry.szTag) && setRehash.count(item.first) == 0) {
+        CContentTag& tag = side.mapTags[item.first];
+        std::memcpy(tag.szTag, entry.szTag, kPackTagSize);
+        tag.dwSize = entry.dwOrigSize;
+      } else {
+        vecSources.push_back({item.first, &entry, std::string()});
+      }
+    }
+    side.pTree = &m_mapDir;
+  } else {
+    const std::string strRoot = ReleaseRoot();
+    side.pTree = &side.mapBuiltTree;
+    side.mapBuiltTree[strRoot];
+    for (const CBuildFileName& name : NameBuildFiles()) {
+      if (name.eFate != BuildFileFate::kTaken) continue;
+      vecSources.push_back({name.strName, nullptr, name.strFile});
+      side.mapFiles[name.strName] = name.strFile;
+      TreeAddBelowRoot(side.mapBuiltTree, strRoot, LooseRelative(name.strName));
+    }
+  }
+  const CEntryReader reader = Reader();
+  CContentPack pack;
+  pack.pReader = &reader;
+  CMappedView whole;
+  if (IsOpenPack() && !m_byCompressed) {
+    DWORD dwSizeHigh = 0;
+    const DWORD dwSizeLow = GetFileSize(m_hPackFile.Get(), &dwSizeHigh);
+    pack.qwWholeSize = (static_cast<uint64_t>(dwSizeHigh) << 32) | dwSizeLow;
+    // Without the address space for it, entry by entry.
+    pack.pbyWhole = whole.Map(m_hFileMapping.Get(), 0, pack.qwWholeSize, m_dwAllocGranularity);
+  }
+  return TagContent(vecSources, pack, m_nBuildWorkers, side.mapTags, strFailed);
+}
+
+bool CPackFile::ReleaseManifest(bool bTrustTags, ContentTagMap& mapRelease, std::string& strFailed,
+                                const std::set<std::string>& setRehash) const {
+  strFailed.clear();
+  CReleaseSide side;
+  const bool bOk = TagRelease(bTrustTags, setRehash, side, strFailed);
+  mapRelease = std::move(side.mapTags);
+  return bOk;
+}
+
+bool CPackFile::DiffRelease(const CPackFile& newer, bool bTrustTags, CReleaseDiff& diff, std::string& strFailed) const {
   diff = CReleaseDiff();
   strFailed.clear();
   if (ReleaseRoot() != newer.ReleaseRoot()) {
@@ -103,46 +151,12 @@ bool CPackFile::DiffRelease(const CPackFile& newer, bool bTrustTags, CReleaseDif
   }
   CReleaseSide oldSide;
   CReleaseSide newSide;
-  const auto fnSide = [this, &strFailed](const CPackFile& release, bool bTrust, CReleaseSide& side) {
-    std::vector<CContentSource> vecSources;
-    if (release.IsOpenPack()) {
-      for (const auto& item : release.m_mapEntry) {
-        const PackEntry& entry = *item.second;
-        if (bTrust && IsContentTag(entry.szTag)) {
-          CContentTag& tag = side.mapTags[item.first];
-          std::memcpy(tag.szTag, entry.szTag, kPackTagSize);
-          tag.dwSize = entry.dwOrigSize;
-        } else {
-          vecSources.push_back({item.first, &entry, std::string()});
-        }
-      }
-      side.pTree = &release.m_mapDir;
-    } else {
-      const std::string strRoot = release.ReleaseRoot();
-      side.pTree = &side.mapBuiltTree;
-      side.mapBuiltTree[strRoot];
-      for (const CBuildFileName& name : release.NameBuildFiles()) {
-        if (name.eFate != BuildFileFate::kTaken) continue;
-        vecSources.push_back({name.strName, nullptr, name.strFile});
-        side.mapFiles[name.strName] = name.strFile;
-        TreeAddBelowRoot(side.mapBuiltTree, strRoot, LooseRelative(name.strName));
-      }
-    }
-    const CEntryReader reader = release.Reader();
-    CContentPack pack;
-    pack.pReader = &reader;
-    CMappedView whole;
-    if (release.IsOpenPack() && !release.m_byCompressed) {
-      DWORD dwSizeHigh = 0;
-      const DWORD dwSizeLow = GetFileSize(release.m_hPackFile.Get(), &dwSizeHigh);
-      pack.qwWholeSize = (static_cast<uint64_t>(dwSizeHigh) << 32) | dwSizeLow;
-      // Without the address space for it, entry by entry.
-      pack.pbyWhole = whole.Map(release.m_hFileMapping.Get(), 0, pack.qwWholeSize, release.m_dwAllocGranularity);
-    }
-    return TagContent(vecSources, pack, m_nBuildWorkers, side.mapTags, strFailed);
-  };
-  if (!fnSide(*this, bTrustTags, oldSide) || !fnSide(newer, false, newSide)) return false;
+  if (!TagRelease(bTrustTags, {}, oldSide, strFailed) || !newer.TagRelease(false, {}, newSide, strFailed)) {
+    return false;
+  }
   Compare(oldSide, newSide, diff);
+  diff.mapOld = std::move(oldSide.mapTags);
+  diff.mapNew = std::move(newSide.mapTags);
   return true;
 }
 
@@ -153,7 +167,7 @@ bool CPackFile::CreateUpdatePack(const CPackFile& newer, const CReleaseDiff& dif
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  if (!diff.HasUpdate()) {
+  if (!diff.HasChanges()) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }

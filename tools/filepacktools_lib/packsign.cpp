@@ -13,6 +13,8 @@ const char kPackProduct[] = "Veshmarkland";
 const char kSecretKeySuffix[] = ".key";
 const char kPublicKeySuffix[] = ".pub";
 const char kSignatureSuffix[] = ".sig";
+const char kStatementSuffix[] = ".statement";
+const char kAnyBase[] = "any";
 
 namespace {
 
@@ -65,13 +67,47 @@ bool ReplaceFile(const std::string& strPath, const std::string& strText) {
 
 std::string PackSignaturePath(const std::string& strPackPath) { return strPackPath + kSignatureSuffix; }
 
-bool MakePackSignature(const PackDigest& digest, const PackSecretKey& key, const std::string& strVersion,
-                       const std::string& strProduct, std::string& strSigText) {
-  if (!IsStatementText(strVersion) || !IsStatementText(strProduct)) {
+std::string PackStatementPath(const std::string& strPackPath) { return strPackPath + kStatementSuffix; }
+
+std::string SigFaultText(SigFileFault fault, const std::string& strField) {
+  return strField.empty() ? std::string(FaultText(fault)) : std::string(FaultText(fault)) + ": " + strField;
+}
+
+bool WritePackStatement(const std::string& strPackPath, const PackStatement& statement) {
+  std::string strField;
+  if (CheckStatement(statement, strField) != SigFileFault::kNone) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  const std::string strStatement = StatementText({strProduct, digest, strVersion});
+  return ReplaceFile(PackStatementPath(strPackPath), StatementText(statement));
+}
+
+bool ReadPackStatement(const std::string& strPackPath, PackStatement& statement, std::string& strWhy) {
+  return ReadStatementFile(PackStatementPath(strPackPath), statement, strWhy);
+}
+
+bool ReadStatementFile(const std::string& strPath, PackStatement& statement, std::string& strWhy) {
+  strWhy.clear();
+  std::string strText;
+  if (!ReadWholeFile(strPath.c_str(), strText, kMaxStatementFileSize)) {
+    if (GetLastError() == ERROR_FILE_TOO_LARGE) strWhy = SigFaultText(SigFileFault::kTooLong, "");
+    return false;
+  }
+  std::string strField;
+  const SigFileFault fault = ParseStatementText(strText, statement, strField);
+  if (fault == SigFileFault::kNone) return true;
+  strWhy = SigFaultText(fault, strField);
+  SetLastError(ERROR_INVALID_DATA);
+  return false;
+}
+
+bool MakePackSignature(const PackStatement& statement, const PackSecretKey& key, std::string& strSigText) {
+  std::string strField;
+  if (CheckStatement(statement, strField) != SigFileFault::kNone) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const std::string strStatement = StatementText(statement);
   unsigned char bySignature[kEd25519SignatureSize];
   if (!Ed25519Sign(key.bySeed, strStatement, bySignature)) {
     SetLastError(ERROR_NOT_SUPPORTED);
@@ -81,11 +117,26 @@ bool MakePackSignature(const PackDigest& digest, const PackSecretKey& key, const
   return true;
 }
 
-bool SignPack(const std::string& strPackPath, const PackSecretKey& key, const std::string& strVersion,
-              const std::string& strProduct) {
+bool SignPackStatement(const std::string& strPackPath, const PackSecretKey& key, const PackStatement& statement) {
   PackDigest digest;
+  if (!DigestPackFile(strPackPath, digest)) return false;
+  if (digest.qwSize != statement.digest.qwSize ||
+      std::memcmp(digest.byHash, statement.digest.byHash, kPackDigestSize) != 0) {
+    SetLastError(ERROR_INVALID_DATA);
+    return false;
+  }
   std::string strSigText;
-  return DigestPackFile(strPackPath, digest) && MakePackSignature(digest, key, strVersion, strProduct, strSigText) &&
+  return MakePackSignature(statement, key, strSigText) && ReplaceFile(PackSignaturePath(strPackPath), strSigText);
+}
+
+bool SignPack(const std::string& strPackPath, const PackSecretKey& key, const std::string& strVersion,
+              const std::string& strProduct, const std::string& strBase) {
+  PackStatement statement;
+  statement.strProduct = strProduct;
+  statement.strVersion = strVersion;
+  statement.strBase = strBase;
+  std::string strSigText;
+  return DigestPackFile(strPackPath, statement.digest) && MakePackSignature(statement, key, strSigText) &&
          ReplaceFile(PackSignaturePath(strPackPath), strSigText);
 }
 
@@ -118,8 +169,7 @@ const char* PackSigReason(PackSigStatus status) {
 std::string PackSigText(const PackSigCheck& check) {
   std::string strText = PackSigReason(check.status);
   if (check.status == PackSigStatus::kMalformedSignature) {
-    strText += std::string(": ") + FaultText(check.fault);
-    if (!check.strField.empty()) strText += ": " + check.strField;
+    strText += ": " + SigFaultText(check.fault, check.strField);
   } else if (check.status == PackSigStatus::kWrongProduct) {
     strText += ": " + check.strProduct;
   }
@@ -127,7 +177,9 @@ std::string PackSigText(const PackSigCheck& check) {
 }
 
 PackSigCheck ReadPackSignature(const std::string& strPackPath, std::string& strSigText) {
-  if (ReadWholeFile(PackSignaturePath(strPackPath).c_str(), strSigText, kMaxSignFileSize)) return Refusal(PackSigStatus::kGood);
+  if (ReadWholeFile(PackSignaturePath(strPackPath).c_str(), strSigText, kMaxStatementFileSize)) {
+    return Refusal(PackSigStatus::kGood);
+  }
   const DWORD dwError = GetLastError();
   if (dwError == ERROR_FILE_NOT_FOUND) return Refusal(PackSigStatus::kNoSignature, dwError);
   PackSigCheck check = Refusal(PackSigStatus::kMalformedSignature, dwError);
@@ -151,6 +203,7 @@ PackSigCheck CheckPackSignature(const std::string& strSigText, const PackDigest&
   const PackStatement& statement = parsed.statement;
   check.strVersion = statement.strVersion;
   check.strProduct = statement.strProduct;
+  check.statement = statement;
   if (statement.strProduct != strProduct) {
     check.status = PackSigStatus::kWrongProduct;
   } else if (statement.digest.qwSize != digest.qwSize) {

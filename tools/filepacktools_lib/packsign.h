@@ -2,9 +2,11 @@
 // secret key; the signature lives in a small text file beside the pack
 // (<pack>.sig), so the pack format stays as it is. What is signed is a
 // statement: the product the update is for, the pack's size and SHA-512
-// digest, and the version the update brings. Whoever holds the matching
-// public key (the updater has it built in) can tell that the pack is the
-// one the publisher signed, for this product, and which version it is.
+// digest, the version the update brings, the release it applies to and the
+// release a client holds after it (packmanifest.h), and the entries it
+// removes. Whoever holds the matching public key (the updater has it built
+// in) can tell that the pack is the one the publisher signed, for this
+// product, and what it does to which client.
 //
 // Files, all small text files of lines ending in LF, the first line naming
 // the kind of file and its format version:
@@ -14,12 +16,31 @@
 //                public <64 hex digits: its public key, a check on the seed>
 //   PREFIX.pub   patchloom-ed25519-public-key 1
 //                public <64 hex digits>
-//   PACK.sig     patchloom-update-statement 1
+//   PACK.sig     patchloom-update-statement 2
 //                product <name>
 //                size <the pack's size in bytes, decimal>
 //                sha512 <128 hex digits: SHA-512 of the whole pack file>
-//                version <the version text>
+//                version <the version the update brings>
+//                base <the version it applies to, or "any">
+//                baserelease <64 hex digits>   (optional) the digest of the
+//                              release a client must hold to take it
+//                release <64 hex digits>       (optional) the digest of the
+//                              release a client holds after it
+//                remove <entry name>           (any number) an entry the
+//                              update removes, in name text
+//                              (packmanifest.h), in ascending name order
 //                signature <128 hex digits>
+//   PACK.statement  the statement alone, unsigned, as 'paktool diff' writes
+//                it for 'paktool sign'
+//
+// The fields come in that order when written and in any order when read;
+// each once, "remove" as often as needed. Versions are release versions
+// (packversion.h: IsReleaseVersion). A "base any" update is a full update:
+// it applies to a client of any release; with "release" it brings the whole
+// release, so every entry it lacks is removed, and it has no "baserelease"
+// and no "remove" lines. Statements of format 1 (product, size, sha512,
+// version, signature) are still read and verified, but say nothing of the
+// base: an updater refuses them.
 //
 // Hex digits are lower case. The signature is Ed25519 (pure, RFC 8032) over
 // the exact bytes of the statement: from the first byte of the file up to
@@ -32,6 +53,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -42,13 +64,20 @@
 // update of one into the other, since each checks its own name.
 extern const char kPackProduct[];
 
-// File name suffixes: PREFIX.key, PREFIX.pub, and the pack's path + ".sig".
+// File name suffixes: PREFIX.key, PREFIX.pub, and the pack's path + ".sig"
+// or ".statement".
 extern const char kSecretKeySuffix[];
 extern const char kPublicKeySuffix[];
 extern const char kSignatureSuffix[];
+extern const char kStatementSuffix[];
 
-// The signature file of a pack: its path with ".sig" appended.
+// The signature file of a pack: its path with ".sig" appended; its unsigned
+// statement: with ".statement" appended.
 std::string PackSignaturePath(const std::string& strPackPath);
+std::string PackStatementPath(const std::string& strPackPath);
+
+// The base of a full update, which applies to a client of any release.
+extern const char kAnyBase[];
 
 // True when strText may be a product name or a version text in a
 // statement: 1 to 64 bytes, each a printable ASCII character other than
@@ -158,25 +187,82 @@ bool DigestPackBytes(const void* pData, uint64_t qwSize, PackDigest& digest);
 // Returns false with the last error set.
 bool DigestPackFile(const std::string& strPath, PackDigest& digest);
 
+// ---- Statements ----------------------------------------------------------
+
+// What is wrong with a statement or a signature file.
+enum class SigFileFault {
+  kNone,
+  kTooLong,            // larger than any statement can be (1 MiB)
+  kNotAStatement,      // its first line names another kind of file
+  kUnsupportedFormat,  // a statement in a format version we do not know
+  kTruncated,          // it ends inside a line or before the signature
+  kBadLine,            // a line that is not "name value" (empty, CR, control bytes)
+  kUnknownField,       // a field name no statement has
+  kDuplicateField,     // a field given twice
+  kMissingField,       // the signature comes before a field the statement needs
+  kBadValue,           // a field's value is not in its form
+  kTrailingData,       // bytes after the signature line
+};
+
+// What a statement says.
+struct PackStatement {
+  int nFormat = 2;  // 1: product, digest and version only (read, never written)
+  std::string strProduct;
+  PackDigest digest;
+  std::string strVersion;              // the version the update brings
+  std::string strBase;                 // the version it applies to, or kAnyBase
+  std::string strBaseRelease;          // the base release's digest, or ""
+  std::string strRelease;              // the release's digest after the update, or ""
+  std::vector<std::string> vecRemove;  // entry names (code page 936), ascending
+
+  // A full update that brings the whole release: "base any" with a release.
+  bool IsWholeRelease() const;
+};
+
+// Whether a statement may be written as it is: texts in their forms, the
+// base's rules kept, the whole within 1 MiB. Returns kNone or the fault,
+// strField naming the field.
+SigFileFault CheckStatement(const PackStatement& statement, std::string& strField);
+
+// Writes the unsigned statement beside the pack (PackStatementPath), by
+// the durable replace. Returns false with ERROR_INVALID_PARAMETER for a
+// statement CheckStatement refuses, or the system's error.
+bool WritePackStatement(const std::string& strPackPath, const PackStatement& statement);
+
+// Reads the unsigned statement beside the pack (format 2, no signature).
+// Returns false with the last error set: the system's when the file cannot
+// be read (ERROR_FILE_NOT_FOUND when there is none), ERROR_INVALID_DATA
+// when it is not a statement in its form, strWhy then saying what is wrong
+// ("field missing: base").
+bool ReadPackStatement(const std::string& strPackPath, PackStatement& statement, std::string& strWhy);
+// The same for a statement file of any name.
+bool ReadStatementFile(const std::string& strPath, PackStatement& statement, std::string& strWhy);
+
+// A fault in words, with the field it is about ("field given twice: size").
+std::string SigFaultText(SigFileFault fault, const std::string& strField);
+
 // ---- Signing -------------------------------------------------------------
 
-// The text of a signature file: the statement of digest, strVersion and
-// strProduct, signed with key.
-//   strVersion, strProduct  must pass IsStatementText.
-// Returns false with ERROR_INVALID_PARAMETER for a text that does not, or
-// ERROR_NOT_SUPPORTED when libgcrypt refuses to sign.
-bool MakePackSignature(const PackDigest& digest, const PackSecretKey& key, const std::string& strVersion,
-                       const std::string& strProduct, std::string& strSigText);
+// The text of a signature file: the statement, signed with key.
+// Returns false with ERROR_INVALID_PARAMETER for a statement CheckStatement
+// refuses, or ERROR_NOT_SUPPORTED when libgcrypt refuses to sign.
+bool MakePackSignature(const PackStatement& statement, const PackSecretKey& key, std::string& strSigText);
 
-// Signs the pack file strPackPath: writes PackSignaturePath(strPackPath),
-// replacing an older one (written to <sig>.tmp first, then moved over it,
-// so a failed signing leaves the older file as it was). The pack is only
-// read.
+// Signs the pack file strPackPath with a statement: writes
+// PackSignaturePath(strPackPath), replacing an older one (written to
+// <sig>.tmp first, then moved over it, so a failed signing leaves the older
+// file as it was). The pack is only read; its size and digest must be the
+// statement's (ERROR_INVALID_DATA: the pack changed since the statement was
+// made).
 // Returns false with the last error set: the pack cannot be read, the
-// texts are not statement texts (ERROR_INVALID_PARAMETER), libgcrypt
-// refuses (ERROR_NOT_SUPPORTED), or the file cannot be written.
+// statement is refused (ERROR_INVALID_PARAMETER), libgcrypt refuses
+// (ERROR_NOT_SUPPORTED), or the file cannot be written.
+bool SignPackStatement(const std::string& strPackPath, const PackSecretKey& key, const PackStatement& statement);
+
+// Signs a hand-made update: the statement of the pack's digest, strVersion,
+// strProduct and strBase, without release digests or removals.
 bool SignPack(const std::string& strPackPath, const PackSecretKey& key, const std::string& strVersion,
-              const std::string& strProduct = kPackProduct);
+              const std::string& strProduct = kPackProduct, const std::string& strBase = kAnyBase);
 
 // ---- Verification --------------------------------------------------------
 
@@ -198,27 +284,13 @@ enum class PackSigStatus : DWORD {
   kNoCrypto = 0x20000009,             // libgcrypt refuses SHA-512 or Ed25519
 };
 
-// What is wrong with a malformed signature file.
-enum class SigFileFault {
-  kNone,
-  kTooLong,            // larger than any statement can be (4 KiB)
-  kNotAStatement,      // its first line names another kind of file
-  kUnsupportedFormat,  // a statement in a format version we do not know
-  kTruncated,          // it ends inside a line or before the signature
-  kBadLine,            // a line that is not "name value" (empty, CR, control bytes)
-  kUnknownField,       // a field name no statement has
-  kDuplicateField,     // a field given twice
-  kMissingField,       // the signature comes before a field the statement needs
-  kBadValue,           // a field's value is not in its form
-  kTrailingData,       // bytes after the signature line
-};
-
 struct PackSigCheck {
   PackSigStatus status = PackSigStatus::kNoSignature;
   SigFileFault fault = SigFileFault::kNone;  // kMalformedSignature: what is wrong
   std::string strField;                      // the field a fault is about, if any
   std::string strVersion;                    // the signed version, once the signature is good
   std::string strProduct;                    // the signed product, once the signature is good
+  PackStatement statement;                   // the whole statement, once the signature is good
   DWORD dwError = ERROR_SUCCESS;             // kUnreadable*: the system's error
 };
 
@@ -232,7 +304,7 @@ std::string PackSigText(const PackSigCheck& check);
 // Reads the signature file of a pack into strSigText.
 // Returns kGood; kNoSignature when the file does not exist; kUnreadable-
 // Signature with dwError when it cannot be opened or read; kMalformed-
-// Signature (kTooLong) when it is larger than 4 KiB.
+// Signature (kTooLong) when it is larger than 1 MiB.
 PackSigCheck ReadPackSignature(const std::string& strPackPath, std::string& strSigText);
 
 // Checks a signature file's text against the digest of a pack, in this
@@ -240,7 +312,7 @@ PackSigCheck ReadPackSignature(const std::string& strPackPath, std::string& strS
 // signature verifies with key (kBadSignature), it names strProduct
 // (kWrongProduct), the pack's size (kSizeMismatch) and digest
 // (kDigestMismatch) are the signed ones. Returns kGood with the signed
-// version, or the first failure.
+// statement, or the first failure.
 PackSigCheck CheckPackSignature(const std::string& strSigText, const PackDigest& digest, const PackPublicKey& key,
                                 const std::string& strProduct = kPackProduct);
 

@@ -42,6 +42,21 @@ bool IsDottedVersion(const std::string& strText) {
   return bDigitBefore;
 }
 
+bool IsReleaseVersion(const std::string& strText) {
+  if (!IsDottedVersion(strText)) return false;
+  size_t nComponents = 1;
+  size_t nDigits = 0;
+  for (char ch : strText) {
+    if (ch == '.') {
+      ++nComponents;
+      nDigits = 0;
+    } else if (++nDigits > kMaxVersionDigits) {
+      return false;
+    }
+  }
+  return nComponents <= kMaxVersionComponents;
+}
+
 VersionOrder CompareVersions(const std::string& strVersion, const std::string& strBase) {
   if (!IsDottedVersion(strVersion) || !IsDottedVersion(strBase)) return VersionOrder::kNotDotted;
   const std::vector<std::string> vecVersion = Components(strVersion);

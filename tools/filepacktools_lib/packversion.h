@@ -2,12 +2,21 @@
 // tell a newer update from a replayed or older one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // True when strText is a dotted decimal version: one or more runs of ASCII
 // digits separated by single dots ("7", "1.02", "2.10.3"); nothing else, no
 // spaces, signs, empty components or dots at either end.
 bool IsDottedVersion(const std::string& strText);
+
+// True when strText may name a release in a signed statement: a dotted
+// decimal version of at most kMaxVersionComponents components of at most
+// kMaxVersionDigits digits each ("1", "1.02", "2.0.13"). Publishers' tools
+// sign only such versions, so every signed version compares.
+constexpr size_t kMaxVersionComponents = 8;
+constexpr size_t kMaxVersionDigits = 9;
+bool IsReleaseVersion(const std::string& strText);
 
 enum class VersionOrder {
   kOlder,      // strVersion comes before strBase

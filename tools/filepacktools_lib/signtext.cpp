@@ -32,25 +32,27 @@ bool IsKnown(const std::vector<const char*>& vecNames, const std::string& strNam
 
 }  // namespace
 
-HeaderMatch MatchHeader(const std::string& strText, const char* pszKind) {
+HeaderMatch MatchHeader(const std::string& strText, const char* pszKind, const char* pszVersion) {
   const std::string strLine = strText.substr(0, strText.find('\n'));
   const size_t nSpace = strLine.find(' ');
   const std::string strKind = strLine.substr(0, nSpace);
   const std::string strVersion = nSpace == std::string::npos ? std::string() : strLine.substr(nSpace + 1);
-  if (strKind == pszKind) return strVersion == kSignFormatVersion ? HeaderMatch::kMatch : HeaderMatch::kOtherVersion;
+  if (strKind == pszKind) return strVersion == pszVersion ? HeaderMatch::kMatch : HeaderMatch::kOtherVersion;
   for (const char* pszOurs : kOurKinds) {
     if (strKind == pszOurs) return HeaderMatch::kOtherKind;
   }
   return HeaderMatch::kForeign;
 }
 
-std::string HeaderLine(const char* pszKind) { return std::string(pszKind) + ' ' + kSignFormatVersion + '\n'; }
+std::string HeaderLine(const char* pszKind, const char* pszVersion) {
+  return std::string(pszKind) + ' ' + pszVersion + '\n';
+}
 
 std::string FieldLine(const char* pszName, const std::string& strValue) {
   return std::string(pszName) + ' ' + strValue + '\n';
 }
 
-SigFileFault ReadSignFields(const std::string& strText, const std::vector<const char*>& vecNames, const char* pszStop,
+SigFileFault ReadSignFields(const std::string& strText, const CFieldRules& rules, const char* pszStop,
                             CSignFields& fields, std::string& strField) {
   size_t nStart = strText.find('\n');
   if (nStart == std::string::npos) return SigFileFault::kTruncated;
@@ -64,8 +66,13 @@ SigFileFault ReadSignFields(const std::string& strText, const std::vector<const 
     std::string strValue;
     if (!SplitField(strText.substr(nStart, nEnd - nStart), strName, strValue)) return SigFileFault::kBadLine;
     strField = strName;
-    if (!IsKnown(vecNames, strName)) return SigFileFault::kUnknownField;
-    if (!fields.mapValues.emplace(strName, strValue).second) return SigFileFault::kDuplicateField;
+    if (rules.pszRepeated != nullptr && strName == rules.pszRepeated) {
+      fields.vecRepeated.push_back(std::move(strValue));
+    } else if (!IsKnown(rules.vecNames, strName) && !IsKnown(rules.vecOptional, strName)) {
+      return SigFileFault::kUnknownField;
+    } else if (!fields.mapValues.emplace(strName, strValue).second) {
+      return SigFileFault::kDuplicateField;
+    }
     bStopped = pszStop != nullptr && strName == pszStop;
     fields.nLastStart = nStart;
     nStart = nEnd + 1;
@@ -73,7 +80,7 @@ SigFileFault ReadSignFields(const std::string& strText, const std::vector<const 
   strField.clear();
   if (bStopped && nStart < strText.size()) return SigFileFault::kTrailingData;
   if (pszStop != nullptr && !bStopped) return SigFileFault::kTruncated;
-  for (const char* pszName : vecNames) {
+  for (const char* pszName : rules.vecNames) {
     if (fields.mapValues.count(pszName) == 0) {
       strField = pszName;
       return SigFileFault::kMissingField;

@@ -24,5 +24,6 @@ CCommand AddCompactCommand(CLI::App& app);
 CCommand AddVerifyCommand(CLI::App& app);
 CCommand AddKeygenCommand(CLI::App& app);
 CCommand AddSignCommand(CLI::App& app);
+CCommand AddManifestCommand(CLI::App& app);
 
 }  // namespace paktool

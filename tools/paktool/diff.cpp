@@ -1,10 +1,15 @@
 // paktool diff OLD NEW -o UPDATE: the update pack between two releases,
-// each a pack or a directory tree, compared by content.
+// each a pack or a directory tree, compared by content; with --from and
+// --to, also the update's statement (UPDATE.statement), which binds it to
+// its base release and lists the entries it removes, for 'paktool sign'.
+// diff --full NEW: the full update, for a client of any release.
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "platform/text_case.h"
 #include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/packmanifest.h"
+#include "tools/filepacktools_lib/packsign.h"
+#include "tools/filepacktools_lib/packversion.h"
 #include "tools/paktool/build.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
@@ -14,60 +19,27 @@
 #include "tools/paktool/packpath.h"
 #include "tools/paktool/paths.h"
 #include "tools/paktool/progress.h"
+#include "tools/paktool/release.h"
 
 namespace paktool {
 
 namespace {
 
 struct CDiffOptions {
-  std::string strOld;
-  std::string strNew;
+  std::vector<std::string> vecReleases;  // OLD NEW, or NEW alone with --full
   std::string strOutput;
+  std::string strFrom;
+  std::string strTo;
+  std::string strProduct = kPackProduct;
+  bool bFull = false;
   bool bCompress = false;
   bool bJson = false;
   bool bTrustTags = false;
+
+  bool HasStatement() const { return !strTo.empty(); }
 };
 
-// One release as the command line names it.
-struct CRelease {
-  std::string strShown;  // as typed
-  std::string strPath;   // absolute
-  bool bTree = false;
-  std::string strRoot;
-  std::unique_ptr<CPackFile> pRelease;   // an open pack, or a build's file list
-  std::vector<CBuildFileName> vecNames;  // a tree: how a build takes its files
-};
-
-// Opens a pack, or walks a tree whose directory is the root (as 'build
-// DIR' would). Reports a failure and returns false.
-bool OpenRelease(const std::string& strArg, CRelease& release) {
-  release.strShown = strArg;
-  release.strPath = AbsolutePath(ArgPath(strArg));
-  release.bTree = IsDirectory(release.strPath);
-  if (!release.bTree) {
-    release.pRelease = OpenPack({release.strPath, strArg});
-    if (!release.pRelease) return false;
-    release.strRoot = FieldString(release.pRelease->GetRootName(), kPackRootNameSize);
-    return true;
-  }
-  release.strRoot = LowerCopy(LastComponent(release.strPath));
-  if (release.strRoot.empty()) {
-    ReportFailure(strArg, "a release tree needs a directory with a name as its root");
-    return false;
-  }
-  release.pRelease = std::make_unique<CPackFile>();
-  CWorkingDirGuard guard;  // the walk leaves the current directory changed
-  release.pRelease->SetRootPath(release.strPath.c_str());
-  release.pRelease->CollectFiles(release.strPath.c_str());
-  release.vecNames = release.pRelease->NameBuildFiles();
-  return true;
-}
-
-nlohmann::json ReleaseJson(const CRelease& release) {
-  return {{"path", JsonText(release.strShown)},
-          {"kind", release.bTree ? "directory" : "pack"},
-          {"root", JsonText(release.strRoot)}};
-}
+const char kVersionRule[] = "a release version: dotted decimal numbers, at most 8 of at most 9 digits (1.02)";
 
 const char* ChangeCode(ReleaseChange eChange) {
   switch (eChange) {
@@ -89,10 +61,36 @@ std::string CountText(const CReleaseDiff& diff, ReleaseChange eChange) {
          (qwBytes == 1 ? " byte)" : " bytes)");
 }
 
+// The command line's versions: none, --from and --to, or --full and --to.
+// Returns "" or what is wrong.
+std::string VersionProblem(const CDiffOptions& options) {
+  if (!IsStatementText(options.strProduct)) return "--product: 1 to 64 printable ASCII characters without spaces";
+  if (options.bFull) {
+    if (options.vecReleases.size() != 1) return "--full takes NEW alone";
+    if (!options.strFrom.empty()) return "--full makes an update for any release: no --from";
+    if (options.strTo.empty()) return "--full needs --to, the version the update brings";
+  } else if (options.vecReleases.size() != 2) {
+    return "give OLD and NEW (or --full NEW)";
+  } else if (options.strFrom.empty() != options.strTo.empty()) {
+    return "--from and --to go together";
+  }
+  if (!options.HasStatement()) return std::string();
+  if (!IsReleaseVersion(options.strTo)) return std::string("--to: ") + kVersionRule;
+  if (options.bFull) return std::string();
+  if (!IsReleaseVersion(options.strFrom)) return std::string("--from: ") + kVersionRule;
+  if (CompareVersions(options.strTo, options.strFrom) != VersionOrder::kNewer) return "--to must be newer than --from";
+  return std::string();
+}
+
 // The report on standard error: counts, loose files, removed entries.
-void ReportDiff(const CReleaseDiff& diff) {
+void ReportDiff(const CReleaseDiff& diff, const CDiffOptions& options) {
   PrintErrorLine(CountText(diff, ReleaseChange::kChanged) + ", " + CountText(diff, ReleaseChange::kAdded) + ", " +
                  CountText(diff, ReleaseChange::kUnchanged) + ", " + CountText(diff, ReleaseChange::kRemoved));
+  if (options.bFull) {
+    PrintErrorLine("a full update: a client of any release takes every entry of NEW it lacks or holds otherwise,");
+    PrintErrorLine("and every entry NEW lacks is removed from it");
+    return;
+  }
   bool bLooseTold = false;
   for (const CReleaseEntry& entry : diff.vecEntries) {
     if (!entry.bLoose) continue;
@@ -107,7 +105,10 @@ void ReportDiff(const CReleaseDiff& diff) {
   for (const CReleaseEntry& entry : diff.vecEntries) {
     if (entry.eChange != ReleaseChange::kRemoved) continue;
     if (!bRemovedTold) {
-      PrintErrorLine("in OLD but not in NEW: an update pack cannot delete entries, so clients keep these:");
+      PrintErrorLine(options.HasStatement()
+                         ? "in OLD but not in NEW: the update removes these (its statement lists them):"
+                         : "in OLD but not in NEW: only a release update (--from and --to) removes entries, so "
+                           "clients of this update keep these:");
       bRemovedTold = true;
     }
     PrintErrorLine("  " + ShownName(entry.strName));
@@ -135,7 +136,7 @@ nlohmann::json DiffJson(const CReleaseDiff& diff) {
 
 // Writes the update; reports and returns false on a failure.
 bool WriteUpdate(const CRelease& newer, const CReleaseDiff& diff, const CDiffOptions& options,
-                 const CBuildTarget& target, nlohmann::json& update) {
+                 const CBuildTarget& target, std::string& strPath, nlohmann::json& update) {
   CPackFile pack;
   char szOutPath[MAX_PATH] = {};
   bool bWritten = false;
@@ -150,32 +151,98 @@ bool WriteUpdate(const CRelease& newer, const CReleaseDiff& diff, const CDiffOpt
     ReportError(target.strShown, dwError);
     return false;
   }
+  strPath = szOutPath;
   uint64_t qwSize = 0;
-  FileSize(szOutPath, qwSize);
+  FileSize(strPath, qwSize);
   const size_t nEntries = diff.Count(ReleaseChange::kChanged) + diff.Count(ReleaseChange::kAdded);
   PrintErrorLine("wrote " + target.strShown + ": " + std::to_string(nEntries) +
                  (nEntries == 1 ? " entry, " : " entries, ") + (options.bCompress ? "compressed, " : "plain, ") +
                  std::to_string(qwSize) + " bytes");
-  update = {{"path", JsonText(target.strShown)},
-            {"entries", nEntries},
-            {"compressed", options.bCompress},
-            {"bytes", qwSize}};
+  update = {
+      {"path", JsonText(target.strShown)}, {"entries", nEntries}, {"compressed", options.bCompress}, {"bytes", qwSize}};
   return true;
 }
 
+// The statement of the update just written at strPath: its digest, the
+// versions, both releases' digests and the removed entries.
+bool MakeStatement(const CReleaseDiff& diff, const CDiffOptions& options, const std::string& strPath,
+                   PackStatement& statement) {
+  statement.strProduct = options.strProduct;
+  statement.strVersion = options.strTo;
+  statement.strBase = options.bFull ? kAnyBase : options.strFrom;
+  if (!DigestPackFile(strPath, statement.digest) || !ReleaseDigest(diff.mapNew, statement.strRelease)) return false;
+  if (options.bFull) return true;
+  if (!ReleaseDigest(diff.mapOld, statement.strBaseRelease)) return false;
+  for (const CReleaseEntry& entry : diff.vecEntries) {
+    if (entry.eChange == ReleaseChange::kRemoved) statement.vecRemove.push_back(entry.strName);
+  }
+  return true;
+}
+
+// Writes UPDATE.statement; reports and returns false on a failure.
+bool WriteStatement(const CReleaseDiff& diff, const CDiffOptions& options, const CBuildTarget& target,
+                    const std::string& strPath, nlohmann::json& json) {
+  const std::string strShown = PackStatementPath(target.strShown);
+  PackStatement statement;
+  std::string strField;
+  if (!MakeStatement(diff, options, strPath, statement)) {
+    ReportError(strShown, GetLastError());
+    return false;
+  }
+  if (CheckStatement(statement, strField) == SigFileFault::kTooLong) {
+    ReportFailure(strShown, "the update removes too many entries for one statement: make a full update (--full)");
+    return false;
+  }
+  if (!WritePackStatement(strPath, statement)) {
+    ReportError(strShown, GetLastError());
+    return false;
+  }
+  const size_t nRemoved = statement.vecRemove.size();
+  PrintErrorLine("wrote " + strShown + ": version " + statement.strVersion +
+                 (options.bFull ? ", a full update for any release"
+                                : " for clients of " + statement.strBase + ", removes " + std::to_string(nRemoved) +
+                                      (nRemoved == 1 ? " entry" : " entries")) +
+                 "; sign it with 'paktool sign " + target.strShown + " --key KEY'");
+  nlohmann::json removed = nlohmann::json::array();
+  for (const std::string& strName : statement.vecRemove) removed.push_back(JsonName(strName));
+  json = {{"path", JsonText(strShown)},
+          {"version", statement.strVersion},
+          {"base", statement.strBase},
+          {"base_release",
+           statement.strBaseRelease.empty() ? nlohmann::json(nullptr) : nlohmann::json(statement.strBaseRelease)},
+          {"release", statement.strRelease},
+          {"remove", std::move(removed)}};
+  return true;
+}
+
+// A statement an earlier diff left beside UPDATE would not match the new
+// pack: it goes when UPDATE is written without one.
+void RemoveOlderStatement(const std::string& strPath, const CBuildTarget& target) {
+  if (DeleteFileA(PackStatementPath(strPath).c_str())) {
+    PrintErrorLine("removed " + PackStatementPath(target.strShown) + ", which an earlier diff wrote");
+  }
+}
+
 int RunDiff(const CDiffOptions& options) {
+  const std::string strProblem = VersionProblem(options);
+  if (!strProblem.empty()) return UsageError("diff", strProblem);
   CBuildTarget target;
   if (!MakeBuildTarget(options.strOutput, target)) return UsageError("diff", "-o needs a file name before .pak");
   CRelease old;
   CRelease newer;
-  if (!OpenRelease(options.strOld, old) || !OpenRelease(options.strNew, newer)) return kExitFailure;
+  if (options.bFull) {
+    if (!OpenRelease(options.vecReleases[0], newer)) return kExitFailure;
+    EmptyRelease(newer.strRoot, old);
+  } else if (!OpenRelease(options.vecReleases[0], old) || !OpenRelease(options.vecReleases[1], newer)) {
+    return kExitFailure;
+  }
   if (old.strRoot != newer.strRoot) {
     return UsageError("diff", "the root names differ: OLD " + old.strShown + " has \"" + old.strRoot + "\", NEW " +
                                   newer.strShown + " has \"" + newer.strRoot + "\"");
   }
   const std::string strUpdatePath = ComparablePath(TargetPath(target, newer.strRoot), CurrentDirectory());
   for (const CRelease* pRelease : {&old, &newer}) {
-    if (!pRelease->bTree && ComparablePath(pRelease->strPath, CurrentDirectory()) == strUpdatePath) {
+    if (pRelease->IsPack() && ComparablePath(pRelease->strPath, CurrentDirectory()) == strUpdatePath) {
       return UsageError("diff", "-o names " + pRelease->strShown + ", which is being compared");
     }
   }
@@ -187,31 +254,46 @@ int RunDiff(const CDiffOptions& options) {
   bool bCompared = false;
   DWORD dwError = ERROR_SUCCESS;
   {
-    CSpinner spinner("comparing " + ShortName(old.strShown, 30) + " with " + ShortName(newer.strShown, 30));
+    CSpinner spinner("comparing " + (options.bFull ? std::string("with nothing") : ShortName(old.strShown, 30)) +
+                     " with " + ShortName(newer.strShown, 30));
     bCompared = old.pRelease->DiffRelease(*newer.pRelease, options.bTrustTags, diff, strFailed);
     dwError = GetLastError();
   }
   if (!bCompared) {
-    ReportFailure(strFailed.empty() ? "cannot compare " + old.strShown + " with " + newer.strShown
-                                    : ShownName(strFailed),
-                  ErrorText(dwError));
+    ReportFailure(
+        strFailed.empty() ? "cannot compare " + old.strShown + " with " + newer.strShown : ShownName(strFailed),
+        ErrorText(dwError));
     return kExitFailure;
   }
-  ReportDiff(diff);
+  ReportDiff(diff, options);
   nlohmann::json update = nullptr;
-  if (!diff.HasUpdate()) {
-    PrintErrorLine("nothing to update: NEW holds no changed or added entry; no pack written");
-  } else if (!WriteUpdate(newer, diff, options, target, update)) {
+  nlohmann::json statement = nullptr;
+  std::string strPath;
+  if (!(options.HasStatement() ? diff.HasChanges() : diff.HasUpdate())) {
+    PrintErrorLine(options.HasStatement() ? "nothing to update: NEW holds the same entries as OLD; no pack written"
+                                          : "nothing to update: NEW holds no changed or added entry; no pack written");
+  } else if (!WriteUpdate(newer, diff, options, target, strPath, update)) {
+    return kExitFailure;
+  } else if (!options.HasStatement()) {
+    RemoveOlderStatement(strPath, target);
+  } else if (!WriteStatement(diff, options, target, strPath, statement)) {
     return kExitFailure;
   }
   if (options.bJson) {
     nlohmann::json document = DiffJson(diff);
     document["old"] = ReleaseJson(old);
     document["new"] = ReleaseJson(newer);
+    std::string strOldDigest;
+    std::string strNewDigest;
+    if (ReleaseDigest(diff.mapOld, strOldDigest) && ReleaseDigest(diff.mapNew, strNewDigest)) {
+      document["old_release"] = options.bFull ? nlohmann::json(nullptr) : nlohmann::json(strOldDigest);
+      document["new_release"] = strNewDigest;
+    }
     nlohmann::json leftOut = LeftOutJson(old.vecNames, strBaseDir);
     for (auto& file : LeftOutJson(newer.vecNames, strBaseDir)) leftOut.push_back(std::move(file));
     document["left_out"] = std::move(leftOut);
     document["update"] = std::move(update);
+    document["statement"] = std::move(statement);
     PrintJson(document);
   }
   if (nLeftOut == 0) return kExitOk;
@@ -225,11 +307,22 @@ int RunDiff(const CDiffOptions& options) {
 CCommand AddDiffCommand(CLI::App& app) {
   auto pOptions = std::make_shared<CDiffOptions>();
   CLI::App* pSub = app.add_subcommand("diff", "Write the update pack between two releases.");
-  pSub->add_option("OLD", pOptions->strOld, "the previous release: its client pack or its directory")
+  pSub->add_option("RELEASES", pOptions->vecReleases,
+                   "OLD, the previous release (its client pack or its directory), and NEW, the new release (a "
+                   "directory or a pack); NEW alone with --full")
       ->required()
-      ->type_name("PACK|DIR");
-  pSub->add_option("NEW", pOptions->strNew, "the new release: a directory or a pack")->required()->type_name("DIR|PACK");
+      ->expected(1, 2)
+      ->type_name("[OLD] NEW");
   pSub->add_option("-o,--output", pOptions->strOutput, "the update pack to write")->required()->type_name("FILE");
+  pSub->add_option("--from", pOptions->strFrom, "the version of OLD: the update applies to clients of it")
+      ->type_name("B");
+  pSub->add_option("--to", pOptions->strTo, "the version of NEW: the version the update brings")->type_name("V");
+  pSub->add_flag("--full", pOptions->bFull,
+                 "a full update of NEW for a client of any release: every entry of NEW; every entry NEW lacks "
+                 "is removed");
+  pSub->add_option("--product", pOptions->strProduct, "the product the statement names")
+      ->type_name("NAME")
+      ->capture_default_str();
   pSub->add_flag("-z,--compress", pOptions->bCompress, "store the update's entries as LZMA (Lzma86) streams");
   pSub->add_flag("--json", pOptions->bJson, "also write the report as one JSON document to standard output");
   pSub->add_flag("--trust-tags", pOptions->bTrustTags,
@@ -245,8 +338,12 @@ CCommand AddDiffCommand(CLI::App& app) {
       "place when complete. The report on standard error counts changed, added,\n"
       "unchanged and removed entries and names the added entries a merge will write\n"
       "as loose files (their first directory is not in OLD) and the entries NEW\n"
-      "lacks (an update cannot delete them). Nothing to update: no pack is written.\n"
-      "Exit status 1 also when a file of a directory is left out (named above).");
+      "lacks. With --from B --to V, UPDATE.statement is written beside UPDATE: the\n"
+      "update brings version V to clients of version B that hold exactly OLD, and\n"
+      "removes the entries NEW lacks; 'paktool sign UPDATE --key KEY' signs it. With\n"
+      "--full NEW --to V the update holds every entry of NEW and applies to a client\n"
+      "of any release. Nothing to update: no pack is written. Exit status 1 also\n"
+      "when a file of a directory is left out (named above).");
   return {pSub, [pOptions] { return RunDiff(*pOptions); }};
 }
 

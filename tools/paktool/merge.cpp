@@ -1,8 +1,14 @@
 // paktool merge UPDATE TARGET: the library's in-place merge of an update
 // pack into a client pack, without the updater's process handling; with
 // --dry-run, the merge's plan shown and nothing written.
+#include <cstring>
 #include <memory>
+#include <set>
 
+#include "platform/paths.h"
+#include "tools/filepacktools_lib/packclient.h"
+#include "tools/filepacktools_lib/packplan.h"
+#include "tools/filepacktools_lib/packsign.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
 #include "tools/paktool/output.h"
@@ -18,7 +24,16 @@ struct CMergeOptions {
   std::string strUpdate;
   std::string strTarget;
   std::string strDir;
+  std::string strStatement;
   bool bDryRun = false;
+};
+
+// A release update's statement, read and held against the update it was
+// made for.
+struct CStatementArg {
+  bool bGiven = false;
+  PackStatement statement;
+  CUpdateRemovals removals;
 };
 
 // Opens a pack once on its own, so that a pack that does not open is named
@@ -55,12 +70,21 @@ std::string StepLine(const CMergePreviewStep& step, const std::string& strLooseD
   return strWhat + ShownName(step.strName) + ": " + strSize + ", " + strWhere;
 }
 
+void PrintRemovals(const CMergePreview& preview, const std::string& strLooseDir) {
+  for (const std::string& strName : preview.vecRemoved) PrintLine("remove  " + ShownName(strName));
+  for (const std::string& strName : preview.vecLooseRemoved) {
+    PrintLine("remove  " + ShownName(strName) + ": the loose file " +
+              ShownName(JoinPath(strLooseDir, LooseRelative(strName))));
+  }
+}
+
 void PrintPreview(const CMergePreview& preview, const CPackArg& update, const CPackArg& target,
                   const std::string& strLooseDir) {
   // Counted by action (kInPlace, kMove, kAdd, kLoose), and appended ones
   // of each.
   size_t nCounts[4] = {};
   size_t nAppended[4] = {};
+  PrintRemovals(preview, strLooseDir);
   for (const CMergePreviewStep& step : preview.vecSteps) {
     PrintLine(StepLine(step, strLooseDir));
     const size_t nAction = static_cast<size_t>(step.eAction);
@@ -73,11 +97,52 @@ void PrintPreview(const CMergePreview& preview, const CPackArg& update, const CP
   PrintLine(update.strShown + ": " + std::to_string(nEntries) + (nEntries == 1 ? " entry: " : " entries: ") +
             std::to_string(nCounts[static_cast<size_t>(MergeAction::kInPlace)]) + " replaced in place, " +
             std::to_string(nCounts[nMove]) + " moved (" + std::to_string(nAppended[nMove]) + " appended), " +
-            std::to_string(nCounts[nAdd]) + " added to the pack (" + std::to_string(nAppended[nAdd]) +
-            " appended), " + std::to_string(nCounts[static_cast<size_t>(MergeAction::kLoose)]) +
-            " written as loose files, " + std::to_string(nEntries - preview.vecSteps.size()) + " unchanged");
+            std::to_string(nCounts[nAdd]) + " added to the pack (" + std::to_string(nAppended[nAdd]) + " appended), " +
+            std::to_string(nCounts[static_cast<size_t>(MergeAction::kLoose)]) + " written as loose files, " +
+            std::to_string(nEntries - preview.vecSteps.size()) + " unchanged" +
+            (preview.vecRemoved.size() + preview.vecLooseRemoved.size() > 0
+                 ? "; " + std::to_string(preview.vecRemoved.size() + preview.vecLooseRemoved.size()) + " removed"
+                 : std::string()));
   PrintLine(target.strShown + ": " + Bytes(preview.qwSizeBefore) + " now, " + Bytes(preview.qwSizeAfter) +
             " after the merge (" + Bytes(preview.dwFreeBytesAfter) + " in free blocks)");
+}
+
+// Reads the statement and checks that it was made for the update.
+bool ReadStatement(const CMergeOptions& options, const CPackArg& update, CStatementArg& arg) {
+  arg.bGiven = !options.strStatement.empty();
+  if (!arg.bGiven) return true;
+  std::string strWhy;
+  if (!ReadStatementFile(ArgPath(options.strStatement), arg.statement, strWhy)) {
+    ReportFailure(options.strStatement, strWhy.empty() ? ErrorText(GetLastError()) : "not a statement: " + strWhy);
+    return false;
+  }
+  PackDigest digest;
+  if (!DigestPackFile(update.strPath, digest)) {
+    ReportError(update.strShown, GetLastError());
+    return false;
+  }
+  if (digest.qwSize != arg.statement.digest.qwSize ||
+      std::memcmp(digest.byHash, arg.statement.digest.byHash, kPackDigestSize) != 0) {
+    ReportFailure(update.strShown, "not the update " + options.strStatement + " was made for");
+    return false;
+  }
+  arg.removals.vecNames = arg.statement.vecRemove;
+  arg.removals.bAllOthers = arg.statement.IsWholeRelease();
+  return true;
+}
+
+// Whether the client holds a release the statement names; reports and
+// returns false when it does not or cannot be read.
+bool CheckRelease(const CPackArg& target, const std::string& strLooseDir, const std::string& strDigest,
+                  const std::set<std::string>& setRehash, const std::string& strWhat) {
+  bool bHolds = false;
+  std::string strFailed;
+  if (!CheckClientRelease(target.strPath, strLooseDir, strDigest, setRehash, bHolds, strFailed)) {
+    ReportFailure(strFailed.empty() ? target.strShown : ShownName(strFailed), ErrorText(GetLastError()));
+    return false;
+  }
+  if (!bHolds) ReportFailure(target.strShown, "does not hold " + strWhat);
+  return bHolds;
 }
 
 int RunMerge(const CMergeOptions& options) {
@@ -86,23 +151,37 @@ int RunMerge(const CMergeOptions& options) {
   // Loose files land below the current directory: resolve the packs first.
   update.strPath = AbsolutePath(update.strPath);
   target.strPath = AbsolutePath(target.strPath);
-  if (!CanOpen(update) || !CanOpen(target)) return kExitFailure;
+  CStatementArg statement;
+  if (!CanOpen(update) || !CanOpen(target) || !ReadStatement(options, update, statement)) return kExitFailure;
 
   CWorkingDirGuard guard;
   if (!options.strDir.empty() && !SetCurrentDirectoryA(ArgPath(options.strDir).c_str())) {
     ReportError(options.strDir, GetLastError());
     return kExitFailure;
   }
+  const std::string strLooseDir = CurrentDirectory();
+  const PackStatement& said = statement.statement;
+  if (statement.bGiven && !said.strBaseRelease.empty() &&
+      !CheckRelease(target, strLooseDir, said.strBaseRelease, {},
+                    "the release the update applies to (version " + said.strBase + ")")) {
+    return kExitFailure;
+  }
   int nMerged = 0;
   DWORD dwError = ERROR_SUCCESS;
   std::string strRefusal;
   CMergePreview preview;
+  CRealizePack realizePack;
   {
     CSpinner spinner((options.bDryRun ? "planning " : "merging ") + ShortName(update.strShown, 30) + " into " +
                      ShortName(target.strShown, 30));
-    CRealizePack realizePack;
-    nMerged = options.bDryRun ? realizePack.PreviewMerge(update.strPath.c_str(), target.strPath.c_str(), preview)
-                              : realizePack.MergePack(update.strPath.c_str(), target.strPath.c_str());
+    const CUpdateRemovals* pRemovals = statement.bGiven ? &statement.removals : nullptr;
+    if (options.bDryRun) {
+      nMerged = realizePack.PreviewMerge(update.strPath.c_str(), target.strPath.c_str(), preview, pRemovals);
+    } else if (pRemovals) {
+      nMerged = realizePack.MergeUpdate(update.strPath.c_str(), target.strPath.c_str(), *pRemovals);
+    } else {
+      nMerged = realizePack.MergePack(update.strPath.c_str(), target.strPath.c_str());
+    }
     dwError = GetLastError();
     strRefusal = realizePack.GetMergeRefusal();
   }
@@ -114,8 +193,15 @@ int RunMerge(const CMergeOptions& options) {
   }
   if (options.bDryRun) {
     PrintPreview(preview, update, target, options.strDir.empty() ? std::string(".") : ArgPath(options.strDir));
-  } else {
-    PrintLine("merged " + update.strShown + " into " + target.strShown);
+    return kExitOk;
+  }
+  PrintLine("merged " + update.strShown + " into " + target.strShown);
+  if (statement.bGiven && !said.strRelease.empty()) {
+    if (!CheckRelease(target, strLooseDir, said.strRelease, realizePack.GetMergedNames(),
+                      "the release the update makes (version " + said.strVersion + ")")) {
+      return kExitFailure;
+    }
+    PrintLine(target.strShown + ": holds release " + said.strRelease + " (version " + said.strVersion + ")");
   }
   return kExitOk;
 }
@@ -129,8 +215,10 @@ CCommand AddMergeCommand(CLI::App& app) {
   pSub->add_option("TARGET", pOptions->strTarget, "the client pack, changed in place")->required()->type_name("FILE");
   pSub->add_option("-C,--directory", pOptions->strDir, "write loose files below DIR (default: the current directory)")
       ->type_name("DIR");
-  pSub->add_flag("-n,--dry-run", pOptions->bDryRun,
-                 "show what the merge would do, step by step, and write nothing");
+  pSub->add_flag("-n,--dry-run", pOptions->bDryRun, "show what the merge would do, step by step, and write nothing");
+  pSub->add_option("--statement", pOptions->strStatement,
+                   "apply UPDATE as the release update this statement (UPDATE.statement) describes")
+      ->type_name("FILE");
   pSub->footer(
       "TARGET takes over every entry of UPDATE whose tag differs from its own entry\n"
       "of that name, or that it lacks. New entries whose first directory is not in\n"
@@ -140,7 +228,11 @@ CCommand AddMergeCommand(CLI::App& app) {
       "merge's own plan: each entry replaced in place, moved (into a free block or\n"
       "appended), added to the pack, or written as a loose file, with its size and\n"
       "offset, and TARGET's size before and after; a merge that would be refused is\n"
-      "refused in the same words.");
+      "refused in the same words. With --statement (as 'paktool diff --from --to'\n"
+      "writes it), TARGET must hold the release the update applies to (its entries\n"
+      "and the loose files below DIR its record lists), the merge removes the\n"
+      "entries the statement lists and records the loose files, and TARGET must then\n"
+      "hold the release the update makes: as the updater applies it, without keys.");
   return {pSub, [pOptions] { return RunMerge(*pOptions); }};
 }
 

@@ -25,7 +25,39 @@ struct CVerifyOptions {
   bool bJson = false;
 };
 
-// The signature file's verdict as a line, or with --json as the document's
+nlohmann::json OptionalText(const std::string& strText) {
+  return strText.empty() ? nlohmann::json(nullptr) : nlohmann::json(strText);
+}
+
+// What a good statement says besides its version and product.
+void AddStatementJson(const PackStatement& statement, nlohmann::json& signature) {
+  signature["format"] = statement.nFormat;
+  signature["base"] = OptionalText(statement.strBase);
+  signature["base_release"] = OptionalText(statement.strBaseRelease);
+  signature["release"] = OptionalText(statement.strRelease);
+  nlohmann::json removed = nlohmann::json::array();
+  for (const std::string& strName : statement.vecRemove) removed.push_back(JsonName(strName));
+  signature["remove"] = std::move(removed);
+}
+
+void PrintStatement(const CPackArg& packArg, const PackStatement& statement) {
+  const std::string strHead = packArg.strShown + ": ";
+  if (statement.nFormat == 1) {
+    PrintLine(strHead + "a statement of format 1, which names no base: updaters refuse it");
+    return;
+  }
+  if (statement.strBase == kAnyBase) {
+    PrintLine(strHead + (statement.IsWholeRelease() ? "a full update, for clients of any version"
+                                                    : "for clients of any version"));
+  } else {
+    PrintLine(strHead + "for clients of version " + statement.strBase +
+              (statement.strBaseRelease.empty() ? std::string() : " holding release " + statement.strBaseRelease));
+  }
+  if (!statement.strRelease.empty()) PrintLine(strHead + "makes release " + statement.strRelease);
+  for (const std::string& strName : statement.vecRemove) PrintLine(strHead + "removes " + ShownName(strName));
+}
+
+// The signature file's verdict as lines, or with --json as the document's
 // "signature" object. Returns the number of problems: 1 for a refusal.
 size_t ReportSignature(const CPackArg& packArg, const PackSigCheck& check, bool bJson, nlohmann::json& document) {
   const bool bGood = check.status == PackSigStatus::kGood;
@@ -34,12 +66,14 @@ size_t ReportSignature(const CPackArg& packArg, const PackSigCheck& check, bool 
     if (bGood) {
       signature["version"] = JsonText(check.strVersion);
       signature["product"] = JsonText(check.strProduct);
+      AddStatementJson(check.statement, signature);
     } else {
       signature["reason"] = JsonText(SignatureText(check));
     }
     document["signature"] = signature;
   } else if (bGood) {
     PrintLine(packArg.strShown + ": signed version " + check.strVersion + " of " + check.strProduct);
+    PrintStatement(packArg, check.statement);
   } else {
     PrintLine(packArg.strShown + ": signature refused: " + SignatureText(check));
   }
@@ -98,13 +132,15 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "and that every entry decodes (compressed pack) or has equal sizes (plain).\n"
       "With --key, the signature file PACK.sig beside the pack must be signed with\n"
       "that key's secret key, name the product, and record the pack's size and\n"
-      "SHA-512 digest; the line 'PACK: signed version V of PRODUCT' is printed.\n"
+      "SHA-512 digest; the line 'PACK: signed version V of PRODUCT' is printed, then\n"
+      "what the statement binds: the version and release it applies to, the release\n"
+      "it makes and each entry it removes.\n"
       "Each problem is printed as a line 'PACK: problem' on standard output; the\n"
       "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.\n"
       "With --json, standard output is one JSON document instead: pack, ok (true\n"
       "when no problem was found), problems (their texts) and signature (null\n"
-      "without --key; else status 'good' or 'refused', code, and version and\n"
-      "product, or the reason).");
+      "without --key; else status 'good' or 'refused', code, and version, product,\n"
+      "format, base, base_release, release and remove, or the reason).");
   return {pSub, [pOptions] { return RunVerify(*pOptions); }};
 }
 
