@@ -67,8 +67,7 @@ DWORD Merge(const CUpdatePaths& paths, bool bHeld, const PackStatement& statemen
   if (!bHeld) {
     return g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack) != 0 ? ERROR_SUCCESS : GetLastError();
   }
-  if (g_realizePack.MergeHeldUpdate(paths.szClientPack, StatementRemovals(statement)) == 0) return GetLastError();
-  return CheckMergedRelease(g_realizePack, statement, paths.szClientPack, paths.szToolDir);
+  return MergeCheckedUpdate(g_realizePack, statement, paths.szClientPack, paths.szToolDir);
 }
 
 // Stops the client in each of 40 passes of 100 ms, not once: a client that

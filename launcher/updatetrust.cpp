@@ -76,15 +76,12 @@ DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const 
   return CheckRelease(pszClientPack, pszLooseDir, statement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
 }
 
-CUpdateRemovals StatementRemovals(const PackStatement& statement) {
+DWORD MergeCheckedUpdate(CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
+                         const char* pszLooseDir) {
   CUpdateRemovals removals;
   removals.vecNames = statement.vecRemove;
   removals.bAllOthers = statement.IsWholeRelease();
-  return removals;
-}
-
-DWORD CheckMergedRelease(const CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
-                         const char* pszLooseDir) {
+  if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) return SystemError();
   if (statement.strRelease.empty()) return ERROR_SUCCESS;
   return CheckRelease(pszClientPack, pszLooseDir, statement.strRelease, realize.GetMergedNames(),
                       UpdateRefusal::kWrongResult);

@@ -46,15 +46,16 @@ DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const 
                         const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
                         const char* pszLooseDir, PackStatement& statement);
 
-// What a signed statement removes from the client when merged.
-CUpdateRemovals StatementRemovals(const PackStatement& statement);
-
-// After the merge of a checked update: 0 when the client pack (with its
-// loose files below pszLooseDir) holds the release the statement promises,
-// or the statement promises none; the entries the merge wrote
-// (realize.GetMergedNames()) are read, not taken by their tags. Otherwise
-// kWrongResult, or the system's error when the release cannot be read.
-DWORD CheckMergedRelease(const CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
+// Merges the update CheckSignedUpdate held and passed into the client pack
+// as its statement says: its removals too (CRealizePack::MergeHeldUpdate),
+// loose files below the current directory. Then checks that the client
+// (with its loose files below pszLooseDir) holds the release the statement
+// promises, if it promises one; the entries the merge wrote are read, not
+// taken by their tags.
+// Returns 0; the merge's error when it failed (the client as it was);
+// kWrongResult when the merged client is not the promised release; or the
+// system's error when its release cannot be read.
+DWORD MergeCheckedUpdate(CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
                          const char* pszLooseDir);
 
 // The installed version: version.ver in g_szExeDir without a final line end

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "platform/scoped_handle.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tools/filepacktools_lib/ed25519.h"
+#include "tools/filepacktools_lib/hextext.h"
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/filepacktools_lib/packversion.h"
 
@@ -239,6 +242,123 @@ TEST_F(PackSignTest, KeygenNeverReplacesAFileAndKeepsTheSecretPrivate) {
   EXPECT_EQ(PackKeyStatus::kExists, GeneratePackKeys(m_dir.ProgramPath("only")));
   EXPECT_FALSE(fs::exists(m_dir.Path() / "only.key"));
   EXPECT_EQ("mine", ReadFileBytes(m_dir.Path() / "only.pub"));
+}
+
+// A release update's statement as diff writes it, with removals whose
+// names need escaping.
+PackStatement ReleaseStatement(const std::string& strPack) {
+  PackStatement statement;
+  statement.strProduct = kPackProduct;
+  statement.strVersion = "1.02";
+  statement.strBase = "1.01";
+  statement.strBaseRelease = std::string(64, 'a');
+  statement.strRelease = std::string(64, 'b');
+  statement.vecRemove = {"res\\100%.txt", "res\\a b.txt", "res\\\xB5\xD8\xCD\xBC\\x.map"};
+  EXPECT_TRUE(DigestPackFile(strPack, statement.digest));
+  return statement;
+}
+
+TEST_F(PackSignTest, ReleaseStatementsRoundTripAndEveryFieldIsSigned) {
+  const PackStatement statement = ReleaseStatement(Pack());
+  ASSERT_TRUE(WritePackStatement(Pack(), statement));
+  PackStatement read;
+  std::string strWhy;
+  ASSERT_TRUE(ReadPackStatement(Pack(), read, strWhy)) << strWhy;
+  EXPECT_EQ(statement.vecRemove, read.vecRemove);
+  EXPECT_EQ(statement.strBaseRelease, read.strBaseRelease);
+  ASSERT_TRUE(SignPackStatement(Pack(), m_secret, read));
+  PackSigCheck check = Verify();
+  ASSERT_EQ(PackSigStatus::kGood, check.status) << PackSigText(check);
+  EXPECT_EQ(2, check.statement.nFormat);
+  EXPECT_EQ("1.01", check.statement.strBase);
+  EXPECT_EQ(statement.strRelease, check.statement.strRelease);
+  EXPECT_EQ(statement.vecRemove, check.statement.vecRemove);
+
+  // Each field of the statement is covered by the signature: edited into
+  // another well-formed value, or dropped, it is refused.
+  const std::string strSig = ReadFileBytes(SigPath());
+  const std::vector<std::pair<std::string, std::string>> vecEdits = {
+      {"base 1.01", "base 1.00"},
+      {"base 1.01", "base any"},
+      {"baserelease a", "baserelease c"},
+      {"release b", "release c"},
+      {"remove res\\a b.txt\n", ""},
+      {"remove res\\a b.txt", "remove res\\a c.txt"},
+  };
+  for (const auto& edit : vecEdits) {
+    WriteFileBytes(SigPath(), strSig);
+    EditSig(edit.first, edit.second);
+    check = Verify();
+    EXPECT_TRUE(check.status == PackSigStatus::kBadSignature || check.status == PackSigStatus::kMalformedSignature)
+        << edit.first << " -> " << edit.second << ": " << PackSigText(check);
+  }
+  // A statement is signed only for the pack it was made for.
+  std::string strPack = ReadFileBytes(PackPath());
+  WriteFileBytes(PackPath(), strPack + "x");
+  EXPECT_FALSE(SignPackStatement(Pack(), m_secret, read));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+}
+
+TEST_F(PackSignTest, StatementsKeepTheirRules) {
+  std::string strField;
+  PackStatement statement = ReleaseStatement(Pack());
+  EXPECT_EQ(SigFileFault::kNone, CheckStatement(statement, strField)) << strField;
+  struct CCase {
+    std::function<void(PackStatement&)> fnEdit;
+    std::string strField;
+  };
+  const std::vector<CCase> vecCases = {
+      {[](PackStatement& s) { s.strVersion = "1.03-hotfix"; }, "version"},
+      {[](PackStatement& s) { s.strVersion = "1.2.3.4.5.6.7.8.9"; }, "version"},
+      {[](PackStatement& s) { s.strVersion = "1.1234567890"; }, "version"},
+      {[](PackStatement& s) { s.strBase = ""; }, ""},
+      {[](PackStatement& s) { s.strBase = "latest"; }, "base"},
+      {[](PackStatement& s) { s.strBaseRelease = "ab"; }, "baserelease"},
+      {[](PackStatement& s) { s.strBase = "any"; }, "baserelease"},
+      {[](PackStatement& s) { s.strBase = "any", s.strBaseRelease.clear(); }, "remove"},
+      {[](PackStatement& s) { std::swap(s.vecRemove[0], s.vecRemove[1]); }, "remove"},
+      {[](PackStatement& s) { s.vecRemove.push_back(s.vecRemove.back()); }, "remove"},
+      {[](PackStatement& s) { s.vecRemove.push_back(std::string(1 << 20, 'z')); }, ""},
+  };
+  for (const CCase& test : vecCases) {
+    PackStatement edited = statement;
+    test.fnEdit(edited);
+    EXPECT_NE(SigFileFault::kNone, CheckStatement(edited, strField)) << test.strField;
+    EXPECT_EQ(test.strField, strField);
+    EXPECT_FALSE(WritePackStatement(Pack(), edited));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  }
+  statement.strBase = "any";
+  statement.strBaseRelease.clear();
+  statement.vecRemove.clear();
+  EXPECT_EQ(SigFileFault::kNone, CheckStatement(statement, strField));
+  EXPECT_TRUE(statement.IsWholeRelease());
+}
+
+// Statements of format 1 still verify, and say so: they bind no base.
+TEST_F(PackSignTest, FormatOneStatementsStillVerify) {
+  PackDigest digest;
+  ASSERT_TRUE(DigestPackFile(Pack(), digest));
+  const std::string strStatement = std::string("patchloom-update-statement 1\nproduct ") + kPackProduct +
+                                   "\nsize " + std::to_string(digest.qwSize) + "\nsha512 " +
+                                   HexText(digest.byHash, kPackDigestSize) + "\nversion 1.02-hotfix\n";
+  unsigned char bySignature[kEd25519SignatureSize];
+  ASSERT_TRUE(Ed25519Sign(m_secret.bySeed, strStatement, bySignature));
+  WriteFileBytes(SigPath(), strStatement + "signature " + HexText(bySignature, kEd25519SignatureSize) + "\n");
+  const PackSigCheck check = Verify();
+  ASSERT_EQ(PackSigStatus::kGood, check.status) << PackSigText(check);
+  EXPECT_EQ(1, check.statement.nFormat);
+  EXPECT_EQ("1.02-hotfix", check.strVersion);
+  EXPECT_EQ("", check.statement.strBase);
+}
+
+TEST(PackVersionTest, ReleaseVersionsAreShortDottedDecimals) {
+  for (const char* pszGood : {"1", "1.02", "2.0.13", "0", "999999999.1.2.3.4.5.6.7"}) {
+    EXPECT_TRUE(IsReleaseVersion(pszGood)) << pszGood;
+  }
+  for (const char* pszBad : {"", "1.03-hotfix", "+1", "1..2", "1.2.3.4.5.6.7.8.9", "1234567890", "v1", "1.2 "}) {
+    EXPECT_FALSE(IsReleaseVersion(pszBad)) << pszBad;
+  }
 }
 
 TEST(PackVersionTest, DottedDecimalOrder) {

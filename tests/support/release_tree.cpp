@@ -84,6 +84,30 @@ ReleaseFiles NextRelease(const ReleaseFiles& previous, unsigned nSeed) {
   return files;
 }
 
+ReleaseFiles NextReleaseWithRemovals(const ReleaseFiles& previous, unsigned nSeed) {
+  std::mt19937 random(nSeed ^ 0x5eed);
+  ReleaseFiles files = NextRelease(previous, nSeed);
+  // A few files of the previous release go, a few move to another directory
+  // with their content, and now and then a whole directory goes.
+  std::vector<std::string> vecOld;
+  for (const auto& item : previous) vecOld.push_back(item.first);
+  const std::string strGoneDir = vecOld[random() % vecOld.size()];
+  const bool bWholeDir = random() % 2 == 0 && strGoneDir.find('/') != std::string::npos;
+  const std::string strPrefix = strGoneDir.substr(0, strGoneDir.rfind('/') + 1);
+  for (const std::string& strName : vecOld) {
+    const unsigned nDraw = static_cast<unsigned>(random() % 8);
+    if (bWholeDir && strName.compare(0, strPrefix.size(), strPrefix) == 0) {
+      files.erase(strName);
+    } else if (nDraw == 0) {
+      files.erase(strName);
+    } else if (nDraw == 1 && files.count(strName) != 0) {
+      files[NewName(kDirs[random() % 3], random)] = files[strName];
+      files.erase(strName);
+    }
+  }
+  return files;
+}
+
 void WriteRelease(const ReleaseFiles& files, const fs::path& root) {
   for (const auto& item : files) {
     const fs::path path = root / Utf8Path(item.first);

@@ -1,8 +1,9 @@
 // Releases of a client's resources for tests of updates: a random first
 // release and random next ones (files changed larger, smaller and at the
 // same size, files added in existing and in new directories and below the
-// root, Chinese names, empty files; nothing removed), written as trees and
-// read back from trees and packs.
+// root, Chinese names, empty files; with removals also files removed,
+// moved to other directories, and whole directories gone), written as trees
+// and read back from trees and packs.
 #pragma once
 
 #include <filesystem>
@@ -15,6 +16,7 @@ using ReleaseFiles = std::map<std::string, std::string>;
 
 ReleaseFiles FirstRelease(unsigned nSeed);
 ReleaseFiles NextRelease(const ReleaseFiles& previous, unsigned nSeed);
+ReleaseFiles NextReleaseWithRemovals(const ReleaseFiles& previous, unsigned nSeed);
 
 // Writes the files below root (created; nothing else is removed).
 void WriteRelease(const ReleaseFiles& files, const std::filesystem::path& root);

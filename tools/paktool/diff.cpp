@@ -10,6 +10,7 @@
 #include "tools/filepacktools_lib/packmanifest.h"
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/filepacktools_lib/packversion.h"
+#include "tools/filepacktools_lib/updatestatement.h"
 #include "tools/paktool/build.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
@@ -163,29 +164,14 @@ bool WriteUpdate(const CRelease& newer, const CReleaseDiff& diff, const CDiffOpt
   return true;
 }
 
-// The statement of the update just written at strPath: its digest, the
-// versions, both releases' digests and the removed entries.
-bool MakeStatement(const CReleaseDiff& diff, const CDiffOptions& options, const std::string& strPath,
-                   PackStatement& statement) {
-  statement.strProduct = options.strProduct;
-  statement.strVersion = options.strTo;
-  statement.strBase = options.bFull ? kAnyBase : options.strFrom;
-  if (!DigestPackFile(strPath, statement.digest) || !ReleaseDigest(diff.mapNew, statement.strRelease)) return false;
-  if (options.bFull) return true;
-  if (!ReleaseDigest(diff.mapOld, statement.strBaseRelease)) return false;
-  for (const CReleaseEntry& entry : diff.vecEntries) {
-    if (entry.eChange == ReleaseChange::kRemoved) statement.vecRemove.push_back(entry.strName);
-  }
-  return true;
-}
-
 // Writes UPDATE.statement; reports and returns false on a failure.
 bool WriteStatement(const CReleaseDiff& diff, const CDiffOptions& options, const CBuildTarget& target,
                     const std::string& strPath, nlohmann::json& json) {
   const std::string strShown = PackStatementPath(target.strShown);
   PackStatement statement;
   std::string strField;
-  if (!MakeStatement(diff, options, strPath, statement)) {
+  if (!MakeUpdateStatement(diff, strPath, options.strProduct, options.bFull ? kAnyBase : options.strFrom,
+                           options.strTo, statement)) {
     ReportError(strShown, GetLastError());
     return false;
   }
