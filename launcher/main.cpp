@@ -44,7 +44,7 @@ void ReportMergeFailure(DWORD dwError) {
 // release (updatetrust.h). It stays held from the check to the merge, so
 // what was checked is merged; statement keeps what was signed.
 // Returns 0 to go ahead, else the code to report.
-DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld, PackStatement& statement) {
+DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld, CCheckedUpdate& checked) {
   PackPublicKey key;
   switch (GetUpdateKey(key)) {
     case UpdateKeyState::kNone:
@@ -57,17 +57,17 @@ DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld
   }
   bHeld = true;
   return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, pszVersion, InstalledVersion(), key, paths.szClientPack,
-                           paths.szToolDir, statement);
+                           paths.szToolDir, checked);
 }
 
 // Merges the update: a checked one as its statement says (removals
 // included) and only when the client then holds the release it promises.
 // Returns 0, or the code to report.
-DWORD Merge(const CUpdatePaths& paths, bool bHeld, const PackStatement& statement) {
+DWORD Merge(const CUpdatePaths& paths, bool bHeld, const CCheckedUpdate& checked) {
   if (!bHeld) {
     return g_realizePack.MergePack(paths.szUpdatePack, paths.szClientPack) != 0 ? ERROR_SUCCESS : GetLastError();
   }
-  return MergeCheckedUpdate(g_realizePack, statement, paths.szClientPack, paths.szToolDir);
+  return MergeCheckedUpdate(g_realizePack, checked, paths.szClientPack, paths.szToolDir);
 }
 
 // Stops the client in each of 40 passes of 100 ms, not once: a client that
@@ -106,8 +106,8 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
     return;
   }
   bool bHeld = false;
-  PackStatement statement;
-  const DWORD dwRefusal = CheckUpdate(paths, pszVersion, bHeld, statement);
+  CCheckedUpdate checked;
+  const DWORD dwRefusal = CheckUpdate(paths, pszVersion, bHeld, checked);
   if (dwRefusal != ERROR_SUCCESS) {
     ReportMergeFailure(dwRefusal);  // before any process is stopped or anything written
     return;
@@ -117,7 +117,7 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
   // Loose files of the update belong to the client installation: they go
   // below the tool's directory wherever the player started the tool from.
   SetCurrentDirectoryA(paths.szToolDir);
-  const DWORD dwMerge = Merge(paths, bHeld, statement);
+  const DWORD dwMerge = Merge(paths, bHeld, checked);
   if (dwMerge != ERROR_SUCCESS) {
     ReportMergeFailure(dwMerge);
     return;

@@ -3,6 +3,7 @@
 #include "launcher/updatedriver.h"
 #include "platform/file_io.h"
 #include "tools/filepacktools_lib/packclient.h"
+#include "tools/filepacktools_lib/packmanifest.h"
 #include "tools/filepacktools_lib/packversion.h"
 
 namespace {
@@ -47,21 +48,22 @@ DWORD CheckVersions(const PackStatement& statement, const char* pszVersion, cons
   return ERROR_SUCCESS;
 }
 
-// Whether the client holds the release strDigest: 0, eWrong's code, or the
-// system's error.
-DWORD CheckRelease(const char* pszClientPack, const char* pszLooseDir, const std::string& strDigest,
-                   const std::set<std::string>& setRehash, UpdateRefusal eWrong) {
-  bool bHolds = false;
+// The digest of the release the client holds: 0, or the system's error.
+DWORD HeldRelease(const char* pszClientPack, const char* pszLooseDir, const std::set<std::string>& setRehash,
+                  std::string& strDigest) {
+  ContentTagMap mapRelease;
   std::string strFailed;
-  if (!CheckClientRelease(pszClientPack, pszLooseDir, strDigest, setRehash, bHolds, strFailed)) return SystemError();
-  return bHolds ? ERROR_SUCCESS : Code(eWrong);
+  const bool bRead = ReadClientRelease(pszClientPack, pszLooseDir, setRehash, mapRelease, strFailed) &&
+                     ReleaseDigest(mapRelease, strDigest);
+  return bRead ? ERROR_SUCCESS : SystemError();
 }
 
 }  // namespace
 
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
                         const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
-                        const char* pszLooseDir, PackStatement& statement) {
+                        const char* pszLooseDir, CCheckedUpdate& checked) {
+  checked = CCheckedUpdate();
   std::string strSigText;
   const PackSigCheck read = ReadPackSignature(pszUpdatePack, strSigText);
   if (read.status != PackSigStatus::kGood) return Code(read.status);
@@ -70,21 +72,31 @@ DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const 
   if (!DigestHeld(realize, digest)) return Code(PackSigStatus::kUnreadablePack);
   const PackSigCheck check = CheckPackSignature(strSigText, digest, key);
   if (check.status != PackSigStatus::kGood) return Code(check.status);
-  statement = check.statement;
+  checked.statement = check.statement;
+  const PackStatement& statement = checked.statement;
   const DWORD dwVersions = CheckVersions(statement, pszVersion, strInstalled);
   if (dwVersions != ERROR_SUCCESS || statement.strBaseRelease.empty()) return dwVersions;
-  return CheckRelease(pszClientPack, pszLooseDir, statement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
+  std::string strHeld;
+  const DWORD dwRead = HeldRelease(pszClientPack, pszLooseDir, {}, strHeld);
+  if (dwRead != ERROR_SUCCESS) return dwRead;
+  checked.bMerged = strHeld == statement.strRelease;
+  return strHeld == statement.strBaseRelease || checked.bMerged ? ERROR_SUCCESS : Code(UpdateRefusal::kClientNotBase);
 }
 
-DWORD MergeCheckedUpdate(CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
+DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, const char* pszClientPack,
                          const char* pszLooseDir) {
-  CUpdateRemovals removals;
-  removals.vecNames = statement.vecRemove;
-  removals.bAllOthers = statement.IsWholeRelease();
-  if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) return SystemError();
+  const PackStatement& statement = checked.statement;
+  if (!checked.bMerged) {
+    CUpdateRemovals removals;
+    removals.vecNames = statement.vecRemove;
+    removals.bAllOthers = statement.IsWholeRelease();
+    if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) return SystemError();
+  }
   if (statement.strRelease.empty()) return ERROR_SUCCESS;
-  return CheckRelease(pszClientPack, pszLooseDir, statement.strRelease, realize.GetMergedNames(),
-                      UpdateRefusal::kWrongResult);
+  std::string strHeld;
+  const DWORD dwRead = HeldRelease(pszClientPack, pszLooseDir, realize.GetMergedNames(), strHeld);
+  if (dwRead != ERROR_SUCCESS) return dwRead;
+  return strHeld == statement.strRelease ? ERROR_SUCCESS : Code(UpdateRefusal::kWrongResult);
 }
 
 std::string InstalledVersion() {

@@ -26,6 +26,15 @@ enum class UpdateRefusal : DWORD {
   kWrongResult = 0x20000018,         // after the merge the client does not hold the release the update makes
 };
 
+// What the checks found: what the publisher signed, and whether the client
+// already holds the release the update makes (a run cut off between its
+// merge and version.ver: the client is at the new release, version.ver
+// still names the base), so that only version.ver is left to write.
+struct CCheckedUpdate {
+  PackStatement statement;
+  bool bMerged = false;
+};
+
 // Holds the update pack in realize (CRealizePack::HoldUpdate), digests the
 // held bytes, and checks them against PACK.sig and the key; then the
 // statement against pszVersion (the command line's version, or null),
@@ -34,28 +43,30 @@ enum class UpdateRefusal : DWORD {
 // pszLooseDir:
 //   - a base-bound update needs version.ver to be its base (as dotted
 //     decimal numbers) and, when the statement names the base release, the
-//     client to hold exactly it;
+//     client to hold exactly it (or already the release the update makes:
+//     checked.bMerged);
 //   - a full update ("base any") needs a version newer than a dotted
 //     version.ver; a missing or garbled one lets it through, as the way back
 //     for such a client.
 // Returns 0 when the update may be merged (it stays held for
-// MergeHeldUpdate, and statement holds what was signed); otherwise the code
+// MergeHeldUpdate, and checked holds what was found); otherwise the code
 // to report: a PackSigStatus, an UpdateRefusal, or the system's error when
 // the pack cannot be held or read or the client's release cannot be read.
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
                         const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
-                        const char* pszLooseDir, PackStatement& statement);
+                        const char* pszLooseDir, CCheckedUpdate& checked);
 
 // Merges the update CheckSignedUpdate held and passed into the client pack
 // as its statement says: its removals too (CRealizePack::MergeHeldUpdate),
-// loose files below the current directory. Then checks that the client
+// loose files below the current directory; nothing when the client holds
+// its release already (checked.bMerged). Then checks that the client
 // (with its loose files below pszLooseDir) holds the release the statement
 // promises, if it promises one; the entries the merge wrote are read, not
 // taken by their tags.
 // Returns 0; the merge's error when it failed (the client as it was);
 // kWrongResult when the merged client is not the promised release; or the
 // system's error when its release cannot be read.
-DWORD MergeCheckedUpdate(CRealizePack& realize, const PackStatement& statement, const char* pszClientPack,
+DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, const char* pszClientPack,
                          const char* pszLooseDir);
 
 // The installed version: version.ver in g_szExeDir without a final line end

@@ -5,7 +5,9 @@
 // itself; Patchloom has it compiled in).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,12 @@
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_dir.h"
+#include "tools/filepacktools_lib/crealizepack.h"
+#include "tools/filepacktools_lib/ed25519.h"
+#include "tools/filepacktools_lib/hextext.h"
+#include "tools/filepacktools_lib/packloose.h"
 #include "tools/filepacktools_lib/packsign.h"
+#include "tools/filepacktools_lib/updatestatement.h"
 
 namespace fs = std::filesystem;
 
@@ -149,6 +156,120 @@ TEST_F(TrustTest, ARefusedUpdateStopsNothing) {
   EXPECT_EQ(Head({"update.pak", "1.02"}) + MergeFailed(Code(PackSigStatus::kNoSignature)) + PressAnyKey(),
             Run({"update.pak", "1.02"}));
   EXPECT_FALSE(client.Wait(200)) << "the client must still run";
+}
+
+// A release update as the publisher makes it (paktool diff --from --to,
+// then sign): it applies to the installed release only, removes what the
+// new release lacks, records the loose files it writes, and leaves the
+// client holding the new release.
+class ReleaseTrustTest : public TrustTest {
+ protected:
+  // Releases 1.01 (the client's) and 1.02, as trees; the update between
+  // them, signed with its statement.
+  void MakeReleaseUpdate() {
+    WriteTree("r1/res", {{"ui/a.txt", "old content"}, {"ui/gone.txt", "going"}});
+    WriteTree("r2/res", {{"ui/a.txt", "new content, longer"}, {"声音/new.wav", "a loose file"}});
+    CCurrentDirGuard guard;
+    CPackFile old;
+    CPackFile newer;
+    for (auto* pItem : {&old, &newer}) {
+      const std::string strTree = m_keys.ProgramPath(pItem == &old ? "r1/res" : "r2/res");
+      pItem->SetRootPath(strTree.c_str());
+      pItem->CollectFiles(strTree.c_str());
+    }
+    CReleaseDiff diff;
+    std::string strFailed;
+    ASSERT_TRUE(old.DiffRelease(newer, false, diff, strFailed));
+    CPackFile writer;
+    ASSERT_TRUE(writer.CreateUpdatePack(newer, diff, m_tool.ProgramPath().c_str(), true, nullptr, "update"));
+    PackStatement statement;
+    ASSERT_TRUE(MakeUpdateStatement(diff, m_tool.ProgramPath("update.pak"), kPackProduct, "1.01", "1.02", statement));
+    PackSecretKey key;
+    ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_keys.ProgramPath("publisher.key"), key));
+    ASSERT_TRUE(SignPackStatement(m_tool.ProgramPath("update.pak"), key, statement));
+    // The client: release 1.01 built as a pack.
+    CPackFile build;
+    build.SetContentTags(true);
+    build.SetRootPath(m_keys.ProgramPath("r1/res").c_str());
+    build.CollectFiles(m_keys.ProgramPath("r1/res").c_str());
+    ASSERT_TRUE(build.CreatePack(m_keys.ProgramPath("r1/res").c_str(), m_tool.ProgramPath().c_str(), false, nullptr,
+                                 "clientres", false));
+    m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+  }
+  void WriteTree(const std::string& strRoot, const std::vector<std::pair<std::string, std::string>>& vecFiles) {
+    for (const auto& file : vecFiles) {
+      const fs::path path = m_keys.Path() / Utf8Path(strRoot + "/" + file.first);
+      fs::create_directories(path.parent_path());
+      WriteFileBytes(path, file.second);
+    }
+  }
+};
+
+TEST_F(ReleaseTrustTest, AReleaseUpdateTakesItsBaseToTheNewRelease) {
+  MakeReleaseUpdate();
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
+  CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+  EXPECT_EQ("new content, longer", client.StoredBytes(*client.FindEntry("res\\ui\\a.txt")));
+  EXPECT_EQ(nullptr, client.FindEntry("res\\ui\\gone.txt"));
+  EXPECT_EQ("a loose file", ReadFileBytes(m_tool.Path() / Utf8Path("声音/new.wav")));
+  std::set<std::string> setLoose;
+  ASSERT_TRUE(ReadLooseRecord(m_tool.ProgramPath("clientres.pak"), setLoose));
+  EXPECT_EQ(std::set<std::string>{Gbk("res\\声音\\new.wav")}, setLoose);
+  EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+}
+
+// Each refusal has its code, and comes before anything is stopped or
+// written.
+TEST_F(ReleaseTrustTest, AnUpdateForAnotherClientIsRefusedWithItsCode) {
+  MakeReleaseUpdate();
+  WriteFileBytes(m_tool.Path() / "version.ver", "1.00");
+  ExpectRefused(Code(UpdateRefusal::kWrongBase), {"update.pak", "1.02"}, "1.00");
+  WriteFileBytes(m_tool.Path() / "version.ver", "1.01-beta");
+  ExpectRefused(Code(UpdateRefusal::kNoInstalledVersion), {"update.pak", "1.02"}, "1.01-beta");
+  WriteFileBytes(m_tool.Path() / "version.ver", "1.01");
+  // A client edited by hand is not the release the update was made for.
+  // (Its content tags would still vouch for the old bytes: the check reads
+  // what has no tags, so the edited client here has none.)
+  CTestPack edited = CTestPack::Parse(m_strClientBefore);
+  for (PackEntry& entry : edited.vecEntries) std::memset(entry.szTag, 0, kPackTagSize);
+  edited.strData[edited.strData.find("old content")] = 'O';
+  edited.WriteTo(m_tool.Path() / "clientres.pak");
+  m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+  ExpectRefused(Code(UpdateRefusal::kClientNotBase));
+}
+
+TEST_F(TrustTest, AStatementOfFormatOneIsRefusedWithItsOwnCode) {
+  PackDigest digest;
+  ASSERT_TRUE(DigestPackFile(m_tool.ProgramPath("update.pak"), digest));
+  PackSecretKey key;
+  ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_keys.ProgramPath("publisher.key"), key));
+  const std::string strStatement = std::string("patchloom-update-statement 1\nproduct ") + kPackProduct + "\nsize " +
+                                   std::to_string(digest.qwSize) + "\nsha512 " +
+                                   HexText(digest.byHash, kPackDigestSize) + "\nversion 1.02\n";
+  unsigned char bySignature[kEd25519SignatureSize];
+  ASSERT_TRUE(Ed25519Sign(key.bySeed, strStatement, bySignature));
+  WriteFileBytes(SigPath(), strStatement + "signature " + HexText(bySignature, kEd25519SignatureSize) + "\n");
+  ExpectRefused(Code(UpdateRefusal::kOldStatement));
+}
+
+// An update merged but not recorded would be merged again next time: a
+// version.ver that cannot be written is reported, and the client is not
+// started as if all were well.
+TEST_F(TrustTest, AVersionFileThatCannotBeWrittenIsReported) {
+  Sign("1.02");
+  fs::remove(m_tool.Path() / "version.ver");
+  fs::create_directory(m_tool.Path() / "version.ver");
+  WriteFileBytes(m_tool.Path() / "version.ver" / "keep", "a directory in the way");
+  const std::string strOut = Run({"update.pak", "1.02"});
+  const std::string strHead = Head({"update.pak", "1.02"}) + Spinner() + Checking() + MergeFailed(0).substr(0, 10);
+  EXPECT_EQ(strHead, strOut.substr(0, strHead.size()));
+  EXPECT_NE(std::string::npos, strOut.find(PressAnyKey())) << strOut;
+  EXPECT_EQ(std::string::npos, strOut.find(Started()));
+  EXPECT_EQ(std::string::npos, strOut.find(MergeFailed(0))) << "a failure is never code 0";
+  CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+  EXPECT_EQ("new content, longer", client.StoredBytes(*client.FindEntry("res\\ui\\a.txt")));
+  EXPECT_FALSE(CToolDir::WaitForStarts(m_tool.Path(), 1, 300)) << "the client was started";
 }
 
 }  // namespace

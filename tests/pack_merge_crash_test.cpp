@@ -19,6 +19,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/fault_child_run.h"
 #include "tests/support/pack_writer.h"
+#include "tests/support/release_tree.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packverify.h"
@@ -48,7 +49,7 @@ CTestPack ScenarioUpdate() {
   auto add = [&update](const std::string& strName, const std::string& strPlain, const std::string& strTag) {
     update.AddEntry(strName, Lzma86Encode(strPlain), strTag, static_cast<uint32_t>(strPlain.size()));
   };
-  add("res\\loose\\x.txt", "new loose x", "x2");  // replaces an old loose file
+  add("res\\loose\\x.txt", "new loose x", "x2");    // replaces an old loose file
   add("res\\maps\\town\\t.map", "town map", "t1");  // a new loose file in new directories
   add("res\\ui\\a.txt", "new", "a2");
   add("res\\ui\\b.txt", "bbbbbb", "b2");
@@ -66,14 +67,30 @@ CTestPack ScenarioUpdate() {
 std::map<std::string, std::string> LooseFiles(const fs::path& work) {
   std::map<std::string, std::string> mapFiles;
   for (const auto& item : fs::recursive_directory_iterator(work)) {
-    if (item.is_regular_file()) mapFiles[fs::relative(item.path(), work).generic_u8string()] = ReadFileBytes(item.path());
+    if (item.is_regular_file())
+      mapFiles[fs::relative(item.path(), work).generic_u8string()] = ReadFileBytes(item.path());
   }
   return mapFiles;
 }
 
 bool IsPartial(const std::string& strPath) {
   const std::string strSuffix = ".~partial";
-  return strPath.size() > strSuffix.size() && strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+  return strPath.size() > strSuffix.size() &&
+         strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+}
+
+// The names whose bytes differ between two states, for a failure's message.
+std::string Differences(const std::map<std::string, std::string>& mapA,
+                        const std::map<std::string, std::string>& mapB) {
+  std::string strOut;
+  for (const auto& item : mapA) {
+    const auto it = mapB.find(item.first);
+    if (it == mapB.end() || it->second != item.second) strOut += item.first + " ";
+  }
+  for (const auto& item : mapB) {
+    if (mapA.count(item.first) == 0) strOut += "+" + item.first + " ";
+  }
+  return strOut;
 }
 
 CFaultChildRun RunMergeChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
@@ -122,9 +139,9 @@ class MergeCrashTest : public ::testing::Test {
 
   // Runs the child with MODE and POINT on the pack set in dir.
   static CFaultChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
-    return RunMergeChild(dir / "work", strMode, nPoint,
-                         {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"),
-                          ToProgramPath(dir / "client.pak")});
+    return RunMergeChild(
+        dir / "work", strMode, nPoint,
+        {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak")});
   }
 
   // Opens the client as the next run would and checks that it is the old
@@ -371,7 +388,8 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
     Lay(dir.Path());
     const std::vector<std::string> vecMerge = {ToProgramPath(dir.Path() / "update.pak"),
                                                ToProgramPath(dir.Path() / "client.pak")};
-    CChildProcess first(MERGE_CHILD_EXE, {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
+    CChildProcess first(MERGE_CHILD_EXE,
+                        {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
                         dir.Path() / "work");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!fs::exists(dir.Path() / "work/paused") && std::chrono::steady_clock::now() < deadline) {
@@ -445,6 +463,80 @@ TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
   pack.Close();
   EXPECT_EQ(replacement.Bytes(), ReadFileBytes(other.Path() / "client.pak"));
   EXPECT_FALSE(fs::exists(other.Path() / "client.pak.journal"));
+}
+
+// A release update that removes entries, from the pack and among the
+// client's recorded loose files, interrupted at every point: the pack is
+// the old or the merged one after the next open, and the update run again
+// ends exactly as one that nothing disturbed, loose files and record too.
+TEST_F(MergeCrashTest, RemovalsAtEveryPointGiveTheOldOrTheNewPack) {
+  const std::string strRemovals = "res\\ui\\g.txt;res\\loose\\old.txt";
+  auto lay = [](const fs::path& dir) {
+    CTestPack client = ScenarioClient();
+    client.vecDirs.clear();
+    client.AddEntry("res\\ui\\g.txt", "GGGGGGGGGGGG", "g1");  // removed: its slot takes an entry
+    client.AddTreeForEntries();
+    client.WriteTo(dir / "client.pak");
+    ScenarioUpdate().WriteTo(dir / "update.pak");
+    fs::create_directories(dir / "work/loose");
+    WriteFileBytes(dir / "work/loose/x.txt", "old loose x");
+    WriteFileBytes(dir / "work/loose/old.txt", "a loose file the update removes");
+    WriteFileBytes(dir / "client.pak.loose", "patchloom-loose-files 1\nres\\loose\\old.txt\nres\\loose\\x.txt\n");
+  };
+  auto run = [&strRemovals](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunMergeChild(
+        dir / "work", strMode, nPoint,
+        {"--merge-update", ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak"), strRemovals});
+  };
+  // What the update leaves: the pack's entries (a merge run again over a
+  // committed one writes the same entries, its index in another order),
+  // loose files and record.
+  auto state = [](const fs::path& dir) {
+    std::map<std::string, std::string> mapState = LooseFiles(dir / "work");
+    for (const auto& item : PackContent(dir / "client.pak")) mapState["pack: " + item.first] = item.second;
+    mapState["client.pak.loose"] = ReadFileBytes(dir / "client.pak.loose");
+    return mapState;
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const std::string strOld = ReadFileBytes(counted.Path() / "client.pak");
+  const CFaultChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  const std::map<std::string, std::string> mapNew = state(counted.Path());
+  const std::string strNew = ReadFileBytes(counted.Path() / "client.pak");
+  EXPECT_EQ(0u, mapNew.count("loose/old.txt"));
+  EXPECT_EQ(0u, mapNew.count("pack: ui/g.txt"));
+
+  unsigned nTested = 0;
+  for (const char* pszMode : kFaultModes) {
+    for (uint32_t nPoint = 1; nPoint <= count.nPoints; ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      ASSERT_TRUE(run(dir.Path(), pszMode, nPoint).bEnded);
+      {
+        CPackFile pack;
+        EXPECT_TRUE(pack.Open(ToProgramPath(dir.Path() / "client.pak")));
+      }
+      const std::string strPack = ReadFileBytes(dir.Path() / "client.pak");
+      EXPECT_TRUE(strPack == strOld || strPack == strNew) << "neither the old nor the merged pack";
+      {
+        CCurrentDirGuard cwd;
+        fs::current_path(dir.Path() / "work");
+        CRealizePack realize;
+        CUpdateRemovals removals;
+        removals.vecNames = {"res\\ui\\g.txt", "res\\loose\\old.txt"};
+        EXPECT_EQ(1, realize.MergeUpdate(ToProgramPath(dir.Path() / "update.pak").c_str(),
+                                         ToProgramPath(dir.Path() / "client.pak").c_str(), removals));
+      }
+      const std::map<std::string, std::string> mapAgain = state(dir.Path());
+      EXPECT_TRUE(mapNew == mapAgain) << "run again, the update does not end as undisturbed: "
+                                      << Differences(mapNew, mapAgain);
+      ++nTested;
+      if (HasFatalFailure()) return;
+    }
+  }
+  std::cout << "merge with removals: " << count.nPoints << " points, " << nTested << " interrupted merges\n";
 }
 
 // A build that deletes its sources, interrupted at every point and after

@@ -81,8 +81,8 @@ class ReleaseHistoryTest : public ::testing::TestWithParam<CHistory> {
     tree.SetContentTags(GetParam().bTags);
     tree.SetRootPath(TreePath(i).c_str());
     tree.CollectFiles(TreePath(i).c_str());
-    EXPECT_TRUE(
-        tree.CreatePack(TreePath(i).c_str(), m_dir.ProgramPath().c_str(), GetParam().bCompressed, nullptr, "built", false));
+    EXPECT_TRUE(tree.CreatePack(TreePath(i).c_str(), m_dir.ProgramPath().c_str(), GetParam().bCompressed, nullptr,
+                                "built", false));
     return ReadFileBytes(m_dir.Path() / "built.pak");
   }
 
@@ -134,10 +134,10 @@ class ReleaseHistoryTest : public ::testing::TestWithParam<CHistory> {
     std::strcpy(g_szExeDir, ToProgramPath(Tool()).c_str());
     const std::string strClient = ToProgramPath(Tool() / "clientres.pak");
     CRealizePack realize;
-    PackStatement statement;
+    CCheckedUpdate checked;
     DWORD dwCode = CheckSignedUpdate(realize, UpdatePath(i, j).c_str(), Version(j).c_str(), InstalledVersion(),
-                                     m_public, strClient.c_str(), g_szExeDir, statement);
-    if (dwCode == ERROR_SUCCESS) dwCode = MergeCheckedUpdate(realize, statement, strClient.c_str(), g_szExeDir);
+                                     m_public, strClient.c_str(), g_szExeDir, checked);
+    if (dwCode == ERROR_SUCCESS) dwCode = MergeCheckedUpdate(realize, checked, strClient.c_str(), g_szExeDir);
     if (dwCode == ERROR_SUCCESS && !WriteVersionFile(Version(j).c_str())) dwCode = GetLastError();
     fs::current_path(m_dir.Path());
     return dwCode;
@@ -192,11 +192,22 @@ TEST_P(ReleaseHistoryTest, EveryUpdateTakesItsBaseExactlyToItsRelease) {
   }
 }
 
+// A run cut off after its merge, before version.ver: the client holds the
+// new release under the old version. The same update run again has only
+// version.ver left to write.
+TEST_P(ReleaseHistoryTest, AnUpdateCutOffBeforeItsVersionIsFinishedByTheNextRun) {
+  PutClient(BuiltClient(2, Version(1)));
+  const std::string strPack = ReadFileBytes(Tool() / "clientres.pak");
+  ASSERT_EQ(ERROR_SUCCESS, Apply(1, 2));
+  ExpectRelease(2, "the update run again");
+  EXPECT_EQ(strPack, ReadFileBytes(Tool() / "clientres.pak")) << "nothing to merge";
+}
+
 TEST_P(ReleaseHistoryTest, AnUpdateForAnotherBaseChangesNothing) {
   for (int i = 0; i < kReleases; ++i) {
     for (int j = i + 1; j < kReleases; ++j) {
       for (int k = 0; k < kReleases; ++k) {
-        if (k == i) continue;
+        if (k == i || k == j) continue;  // at j with version i: only version.ver is left to write
         const std::string strCase =
             "update " + std::to_string(i) + " to " + std::to_string(j) + " on " + std::to_string(k);
         PutClient(BuiltClient(k, Version(k)));

@@ -11,6 +11,9 @@
 //       write TEXT as DIR\version.ver (WriteVersionFile)
 //   merge_fault_child MODE POINT --merge-version UPDATE CLIENT DIR TEXT
 //       merge as the updater does, then on success write version.ver
+//   merge_fault_child MODE POINT --merge-update UPDATE CLIENT NAMES
+//       merge a release update removing the entries NAMES lists (separated
+//       by ';'), keeping the client's record of loose files
 //
 // MODE is count, fail, fail-onward, stop, stop-torn, power-cut or
 // power-cut-torn; POINT the 1-based point it acts on. Loose files go below
@@ -22,6 +25,7 @@
 //
 // MODE "pause" runs a merge that holds still at POINT: it creates the file
 // "paused" in the current directory and waits until "resume" appears there.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +48,7 @@ size_t ArgCount(const std::string& strOp) {
   if (strOp == "--open") return 2;
   if (strOp == "--build" || strOp == "--version") return 3;
   if (strOp == "--merge-version") return 5;
+  if (strOp == "--merge-update") return 4;
   return 2;  // UPDATE CLIENT
 }
 
@@ -74,6 +79,15 @@ int Run(const std::vector<std::string>& vecArgs) {
     return SetExeDir(vecArgs[6]) && WriteVersionFile(vecArgs[7].c_str()) ? 1 : 0;
   }
   if (strOp == "--compact") return realize.CompactPack(vecArgs[4].c_str()) ? 1 : 0;
+  if (strOp == "--merge-update") {
+    CUpdateRemovals removals;
+    for (size_t nStart = 0; nStart < vecArgs[6].size();) {
+      const size_t nEnd = std::min(vecArgs[6].find(';', nStart), vecArgs[6].size());
+      removals.vecNames.push_back(vecArgs[6].substr(nStart, nEnd - nStart));
+      nStart = nEnd + 1;
+    }
+    return realize.MergeUpdate(vecArgs[4].c_str(), vecArgs[5].c_str(), removals);
+  }
   return realize.MergePack(vecArgs[3].c_str(), vecArgs[4].c_str());
 }
 
@@ -99,7 +113,8 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   // Every argument after the operation is a path but a version's text.
-  const bool bEndsWithText = vecArgs[3] == "--version" || vecArgs[3] == "--merge-version";
+  const bool bEndsWithText =
+      vecArgs[3] == "--version" || vecArgs[3] == "--merge-version" || vecArgs[3] == "--merge-update";
   for (size_t i = 3; i + (bEndsWithText ? 1 : 0) < vecArgs.size(); ++i) {
     if (vecArgs[i].compare(0, 2, "--") != 0) TakeArgAsPath(vecArgs, i);
   }

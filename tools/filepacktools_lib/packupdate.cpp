@@ -18,18 +18,21 @@ bool Refuse(std::string& strRefusal, const std::string& strWhy) {
 }
 
 // Removes a loose file and the directories below strLooseDir it leaves
-// empty. A file already gone is fine; one that cannot be removed stays
-// (it is no longer part of the release, which the record tells).
-void DeleteLooseFile(const std::string& strLooseDir, const std::string& strName) {
+// empty. Returns false when the file is there and could not be removed.
+bool DeleteLooseFile(const std::string& strLooseDir, const std::string& strName) {
   std::string strPath = LooseFilePath(strLooseDir, strName);
-  if (!DeleteFileA(strPath.c_str())) return;
+  if (!DeleteFileA(strPath.c_str())) {
+    const DWORD dwError = GetLastError();
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+  }
   FlushDirectoryOf(strPath.c_str());
   for (size_t nSep = LastSeparator(strPath); nSep != std::string::npos && nSep > strLooseDir.size();
        nSep = LastSeparator(strPath)) {
     strPath.resize(nSep);
-    if (!RemoveDirectoryA(strPath.c_str())) return;
+    if (!RemoveDirectoryA(strPath.c_str())) break;
     FlushDirectoryOf(strPath.c_str());
   }
+  return true;
 }
 
 }  // namespace
@@ -80,7 +83,11 @@ bool CRealizePack::FinishRemovals(const char* pszTarPack, const std::string& str
   for (const CMergeStep& step : plan.vecSteps) {
     if (step.eAction == MergeAction::kLoose) setRecord.insert(*step.pstrName);
   }
-  for (const std::string& strName : removal.vecLoose) DeleteLooseFile(strLooseDir, strName);
+  // A loose file that could not be deleted is still part of the client:
+  // the record keeps saying so, and a later merge deletes it.
+  for (const std::string& strName : removal.vecLoose) {
+    if (!DeleteLooseFile(strLooseDir, strName)) setRecord.insert(strName);
+  }
   if (WriteLooseRecord(pszTarPack, setRecord)) return true;
   const DWORD dwError = GetLastError();
   m_strRefusal = "the update is merged, but the record of loose files could not be written";
