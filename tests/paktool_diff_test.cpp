@@ -300,4 +300,97 @@ TEST_F(DiffToolTest, ADryRunShowsThePlanAndWritesNothing) {
   EXPECT_EQ(merged.strOutput, refused.strOutput);
 }
 
+// The publisher's two commands: diff with the versions writes the update
+// and its statement, sign signs that statement; merge --statement applies
+// it as the updater would, checking the base and the result.
+TEST_F(DiffToolTest, ReleaseUpdatesAreMadeSignedAndTriedWithoutKeys) {
+  WriteReleases();
+  Ok({"keygen", "publisher"});
+  std::string strOut = Ok({"diff", "client.pak", "v2/res", "-o", "update.pak", "--from", "1.01", "--to", "1.02", "-z"});
+  EXPECT_TRUE(Contains(strOut, "the update removes these (its statement lists them)")) << strOut;
+  EXPECT_TRUE(Contains(strOut, "wrote update.pak.statement: version 1.02 for clients of 1.01, removes 1 entry")) << strOut;
+  EXPECT_EQ("update.pak.sig: signed version 1.02 of Veshmarkland for clients of 1.01, removing 1 entry\n",
+            Ok({"sign", "update.pak", "--key", "publisher.key"}));
+  strOut = Ok({"verify", "update.pak", "--key", "publisher.pub"});
+  EXPECT_TRUE(Contains(strOut, "update.pak: for clients of version 1.01 holding release ")) << strOut;
+  EXPECT_TRUE(Contains(strOut, Shown("update.pak: removes res/" + m_v1.begin()->first))) << strOut;
+
+  // The client of 1.01 becomes 1.02: the same release as the tree of 1.02.
+  fs::create_directory(Path("game"));
+  fs::copy_file(Path("client.pak"), Path("game/clientres.pak"));
+  strOut = Ok({"merge", "update.pak", "game/clientres.pak", "-C", "game", "--statement", "update.pak.statement"});
+  EXPECT_TRUE(Contains(strOut, "game/clientres.pak: holds release ")) << strOut;
+  const std::string strTree = Ok({"manifest", "v2/res"}, false);
+  const std::string strClient = Ok({"manifest", "game/clientres.pak", "--client"}, false);
+  EXPECT_EQ(strTree.substr(strTree.rfind("release ")), strClient.substr(strClient.rfind("release ")));
+
+  // Run again, or on another release, it is refused: the client is no
+  // longer the base.
+  const CChildResult again =
+      Run({"merge", "update.pak", "game/clientres.pak", "-C", "game", "--statement", "update.pak.statement"});
+  EXPECT_EQ(1, again.nExitCode);
+  EXPECT_TRUE(Contains(again.strOutput, "does not hold the release the update applies to (version 1.01)"))
+      << again.strOutput;
+
+  // A statement is signed only with the pack it was made for; a diff that
+  // writes no statement removes an older one.
+  const std::string strStatement = Bytes("update.pak.statement");
+  strOut = Ok({"diff", "client.pak", "v2/res", "-o", "update.pak"});
+  EXPECT_TRUE(Contains(strOut, "removed update.pak.statement, which an earlier diff wrote")) << strOut;
+  EXPECT_FALSE(fs::exists(Path("update.pak.statement")));
+  Write("update.pak.statement", strStatement);
+  const CChildResult stale = Run({"sign", "update.pak", "--key", "publisher.key"});
+  EXPECT_EQ(1, stale.nExitCode);
+  EXPECT_TRUE(Contains(stale.strOutput, "changed since update.pak.statement was written")) << stale.strOutput;
+}
+
+TEST_F(DiffToolTest, FullUpdatesAndVersionRules) {
+  WriteReleases();
+  std::string strOut = Ok({"diff", "--full", "v2.pak", "-o", "full.pak", "--to", "1.02"});
+  EXPECT_TRUE(Contains(strOut, "a full update")) << strOut;
+  const nlohmann::json statement = nlohmann::json::parse(Ok({"diff", "--full", "v2/res", "-o", "full2.pak", "--to",
+                                                             "1.02", "--json"}, false))["statement"];
+  EXPECT_EQ("any", statement["base"]);
+  EXPECT_TRUE(statement["base_release"].is_null());
+  fs::create_directory(Path("game"));
+  Write("game/clientres.pak", Bytes("v2.pak"));
+  Write("game/stale/old.txt", "from long ago");
+  Ok({"merge", "full.pak", "game/clientres.pak", "-C", "game", "--statement", "full.pak.statement"});
+
+  for (const std::vector<std::string>& vecArgs : std::vector<std::vector<std::string>>{
+           {"diff", "client.pak", "v2/res", "-o", "u.pak", "--from", "1.01", "--to", "1.03-hotfix"},
+           {"diff", "client.pak", "v2/res", "-o", "u.pak", "--from", "1.02", "--to", "1.01"},
+           {"diff", "client.pak", "v2/res", "-o", "u.pak", "--to", "1.02"},
+           {"diff", "client.pak", "v2/res", "-o", "u.pak", "--full", "--to", "1.02"},
+           {"diff", "--full", "v2/res", "-o", "u.pak"},
+           {"sign", "u.pak", "--key", "k.key", "--version", "1.2.3.4.5.6.7.8.9"},
+       }) {
+    const CChildResult result = Run(vecArgs);
+    EXPECT_EQ(2, result.nExitCode) << result.strOutput;
+    EXPECT_FALSE(fs::exists(Path("u.pak")));
+  }
+}
+
+// A release's digest is the same from its tree, a pack of it and a list of
+// its files.
+TEST_F(DiffToolTest, ManifestsOfOneReleaseAgree) {
+  WriteReleases();
+  std::string strList = "v2\\res\r\n";
+  for (const auto& item : m_v2) {
+    std::string strFile = "v2/res/" + item.first;
+    for (char& ch : strFile) {
+      if (ch == '/') ch = '\\';
+    }
+    strList += Gbk(strFile) + "\r\n";
+  }
+  Write("v2.lst", strList);
+  const nlohmann::json tree = nlohmann::json::parse(Ok({"manifest", "v2/res", "--json"}, false));
+  EXPECT_EQ(m_v2.size(), tree["count"]);
+  for (const std::vector<std::string>& vecArgs : std::vector<std::vector<std::string>>{
+           {"manifest", "v2.pak", "--json"}, {"manifest", "v2.lst", "--list", "--json"}}) {
+    EXPECT_EQ(tree["release"], nlohmann::json::parse(Ok(vecArgs, false))["release"]) << vecArgs[1];
+  }
+  EXPECT_NE(tree["release"], nlohmann::json::parse(Ok({"manifest", "client.pak", "--json"}, false))["release"]);
+}
+
 }  // namespace
