@@ -18,18 +18,24 @@ set(_patchloom_include ${CMAKE_INSTALL_INCLUDEDIR}/patchloom)
 install(FILES
   tools/filepacktools_lib/crealizepack.h
   tools/filepacktools_lib/packbuildnames.h
+  tools/filepacktools_lib/packclient.h
   tools/filepacktools_lib/packcodec.h
+  tools/filepacktools_lib/packcontent.h
   tools/filepacktools_lib/packdiff.h
   tools/filepacktools_lib/packindex.h
+  tools/filepacktools_lib/packloose.h
+  tools/filepacktools_lib/packmanifest.h
   tools/filepacktools_lib/packnames.h
   tools/filepacktools_lib/packpreview.h
   tools/filepacktools_lib/packread.h
   tools/filepacktools_lib/packrecords.h
+  tools/filepacktools_lib/packremove.h
   tools/filepacktools_lib/packrequest.h
   tools/filepacktools_lib/packsign.h
   tools/filepacktools_lib/packstream.h
   tools/filepacktools_lib/packverify.h
   tools/filepacktools_lib/packversion.h
+  tools/filepacktools_lib/updatestatement.h
   ${PROJECT_BINARY_DIR}/generated/tools/filepacktools_lib/patchloomversion.h
   DESTINATION ${_patchloom_include}/tools/filepacktools_lib)
 install(FILES platform/win32.h platform/scoped_handle.h DESTINATION ${_patchloom_include}/platform)

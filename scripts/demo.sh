@@ -5,14 +5,18 @@
 #   build/demo/game/    Patchloom, clientres.pak (plain, content-tagged),
 #                       version.ver, a stand-in client Veshmarkland.exe
 #   build/demo/game/update.pak  compressed, content-tagged: the changed and
-#                       new files, made by paktool diff
+#                       new files, made by paktool diff from release 1.01
+#                       to 1.02, with its statement (which also lists the
+#                       file 1.02 removes)
 #
 # The publisher's key pair is made first and Patchloom is built with its
 # public key, so it merges only updates signed with it; update.pak is signed
 # (update.pak.sig beside it). A stand-in client is running when the update
-# starts; Patchloom checks the signature, stops the client, merges update.pak
-# into clientres.pak in place, writes version.ver and starts the client
-# again. Every sample file is generated here.
+# starts; Patchloom checks the signature and that the client holds release
+# 1.01, stops the client, merges update.pak into clientres.pak in place
+# (removing what 1.02 lacks), checks that the client holds release 1.02,
+# writes version.ver and starts the client again. Every sample file is
+# generated here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -66,8 +70,10 @@ write_code v1/res/bin/tool.bin 151344 7
 write_random v1/res/bin/noise.dat 65536 11
 
 # Version 2: two files changed, one grown, one new in an existing directory,
-# one in a directory the client's pack does not have (a loose file).
+# one in a directory the client's pack does not have (a loose file), one
+# removed.
 cp -r v1 v2
+rm v2/res/ui/help.txt
 write_text v2/res/ui/title.txt 40 "welcome back"
 write_text "v2/res/地图/城镇.map" 900 "rebuilt town"
 write_random v2/res/bin/noise.dat 131072 12
@@ -76,12 +82,14 @@ mkdir -p v2/res/sounds && write_text v2/res/sounds/readme.txt 5 sound
 
 "$paktool" build v1/res --tags -o game/clientres.pak
 # The update carries only what changed since the client's pack: diff
-# compares by content and tags the entries, so the merge can tell too.
-"$paktool" diff game/clientres.pak v2/res --compress -o game/update.pak 2>&1
-"$paktool" sign game/update.pak --key keys/publisher.key --version 1.02
+# compares by content and tags the entries, so the merge can tell too. Its
+# statement binds it to release 1.01 and lists what 1.02 removes; sign
+# signs that statement.
+"$paktool" diff game/clientres.pak v2/res --from 1.01 --to 1.02 --compress -o game/update.pak 2>&1
+"$paktool" sign game/update.pak --key keys/publisher.key
 echo
 echo "== merge --dry-run: what the update will do to the client =="
-"$paktool" merge --dry-run game/update.pak game/clientres.pak -C game
+"$paktool" merge --dry-run game/update.pak game/clientres.pak -C game --statement game/update.pak.statement
 
 # The game directory: the updater beside the client's pack, the old version
 # and a stand-in for the client.

@@ -68,7 +68,9 @@ int RunManifest(const CManifestOptions& options) {
     if (options.bJson) {
       entries.push_back({{"name", JsonName(item.first)}, {"size", item.second.dwSize}, {"md5", strMd5}});
     } else {
-      PrintLine(strMd5 + "  " + std::to_string(item.second.dwSize) + "  " + ShownName(item.first));
+      std::string strSize = std::to_string(item.second.dwSize);
+      if (strSize.size() < 10) strSize.insert(0, 10 - strSize.size(), ' ');
+      PrintLine(strMd5 + "  " + strSize + "  " + ShownName(item.first));
     }
   }
   const size_t nEntries = mapRelease.size();
