@@ -57,6 +57,11 @@ class CFaultDirOp {
 // one on the volume). Not a point: a sync changes nothing a reader sees.
 void FaultHookDirSynced(const FaultPath& strDir);
 
+// Before a directory sync (FlushDirectoryOf, or the sync of a move with
+// MOVEFILE_WRITE_THROUGH, which has moved the file already): true when the
+// injector fails this sync (FaultMode::kFailSync). Never throws.
+bool FaultHookSyncFails();
+
 // What the hooks need from the system (posix/fault_os.cpp,
 // windows/fault_os.cpp). Positioned calls leave the file pointer as it was.
 bool FaultOsIsDiskFile(intptr_t hFile);

@@ -1,5 +1,7 @@
 // The fault injector's counting and the undo records of file contents (see
 // fault_inject.h; directory operations are in fault_dir_ops.cpp).
+#include "platform/fault_inject.h"
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -7,7 +9,6 @@
 
 #include "platform/fault_dir_ops.h"
 #include "platform/fault_hook.h"
-#include "platform/fault_inject.h"
 #include "platform/win32.h"
 
 bool g_bFaultArmed = false;
@@ -38,6 +39,7 @@ struct CFaultState {
   uint32_t nPoint = 0;
   uint32_t nSeen = 0;
   uint32_t nFlushes = 0;
+  uint32_t nSyncsSeen = 0;
   uint32_t nPausePoint = 0;
   void (*pfnPause)() = nullptr;
   bool bStopped = false;
@@ -57,9 +59,7 @@ bool IsPowerCut() {
   return g_faultState.eMode == FaultMode::kPowerCut || g_faultState.eMode == FaultMode::kPowerCutTorn;
 }
 
-bool IsTorn() {
-  return g_faultState.eMode == FaultMode::kStopTorn || g_faultState.eMode == FaultMode::kPowerCutTorn;
-}
+bool IsTorn() { return g_faultState.eMode == FaultMode::kStopTorn || g_faultState.eMode == FaultMode::kPowerCutTorn; }
 
 // Directory operations are recorded while a power cut is armed and the
 // program runs.
@@ -82,6 +82,8 @@ Verdict NextPoint() {
       return nAt == g_faultState.nPoint ? Verdict::kFail : Verdict::kGo;
     case FaultMode::kFailOnward:
       return nAt >= g_faultState.nPoint ? Verdict::kFail : Verdict::kGo;
+    case FaultMode::kFailSync:
+      return Verdict::kGo;
     default:
       return nAt == g_faultState.nPoint ? Verdict::kStop : Verdict::kGo;
   }
@@ -107,9 +109,8 @@ size_t FileOf(intptr_t hFile) {
   uint64_t qwIndex = 0;
   if (!FaultOsIdentify(hFile, qwVolume, qwIndex)) throw std::runtime_error("fault injection: cannot identify a file");
   std::vector<CFaultFile>& vecFile = g_faultState.vecFile;
-  auto it = std::find_if(vecFile.begin(), vecFile.end(), [&](const CFaultFile& file) {
-    return file.qwVolume == qwVolume && file.qwIndex == qwIndex;
-  });
+  auto it = std::find_if(vecFile.begin(), vecFile.end(),
+                         [&](const CFaultFile& file) { return file.qwVolume == qwVolume && file.qwIndex == qwIndex; });
   if (it == vecFile.end()) it = vecFile.insert(vecFile.end(), {qwVolume, qwIndex, -1});
   if (it->hOwn == -1) it->hOwn = FaultOsDuplicate(hFile);
   if (it->hOwn == -1) throw std::runtime_error("fault injection: cannot duplicate a handle");
@@ -237,3 +238,8 @@ bool FaultHookTruncate(intptr_t hFile) {
 }
 
 bool FaultHookNameChange() { return Answer(NextPoint()); }
+
+bool FaultHookSyncFails() {
+  if (g_faultState.bStopped || g_faultState.eMode != FaultMode::kFailSync) return false;
+  return ++g_faultState.nSyncsSeen == g_faultState.nPoint;
+}

@@ -56,6 +56,7 @@ enum class FaultMode {
   kStopTorn,      // as kStop, and a write at the n-th point lands in part (its first half)
   kPowerCut,      // stop at the n-th point and lose everything not durable
   kPowerCutTorn,  // as kPowerCut, the first half of the n-th write and the last directory operation land
+  kFailSync,      // the n-th directory sync fails after the change it was to make durable was done
 };
 
 // Thrown by the hooked call at which the program stops.
@@ -73,7 +74,9 @@ constexpr bool kFaultSyncCoversVolume = true;
 constexpr bool kFaultSyncCoversVolume = false;
 #endif
 
-// Starts counting from zero; nPoint (1-based) is the point the mode acts on.
+// Starts counting from zero; nPoint (1-based) is the point the mode acts on
+// (for kFailSync the directory sync: those are counted apart, and a sync
+// is no point of the other modes).
 // A point beyond the last leaves the program running; FaultInjectStop then
 // cuts the power after it.
 void FaultInjectArm(FaultMode eMode, uint32_t nPoint);

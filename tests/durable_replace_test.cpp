@@ -98,4 +98,23 @@ TEST_F(DurableReplaceTest, EveryFailingStepLeavesTheOldFile) {
   }
 }
 
+// A move that was made but could not be made durable (its directory sync
+// failed) has replaced the file: true, with the sync's error as the last
+// error, so that a caller can tell "done, durability unknown" from both
+// "failed" and "done". A durable replacement clears the last error.
+TEST_F(DurableReplaceTest, AMoveWhoseSyncFailedHasHappenedAndSaysSo) {
+  WriteFileBytes(m_dir.Path() / "data.bin", "old");
+  FaultInjectArm(FaultMode::kFailSync, 1);
+  const bool bOk = Replace("new");
+  const DWORD dwError = GetLastError();
+  FaultInjectDisarm();
+  EXPECT_TRUE(bOk);
+  EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), dwError);
+  EXPECT_EQ("new", FinalBytes());
+  EXPECT_FALSE(TempExists());
+  SetLastError(ERROR_WRITE_FAULT);
+  EXPECT_TRUE(Replace("newer"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+}
+
 }  // namespace

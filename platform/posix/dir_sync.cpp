@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
+#include "platform/api_guard.h"
 #include "platform/dir_sync.h"
 #include "platform/fault_hook.h"
-#include "platform/api_guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/path_lookup.h"
 #include "platform/posix/unique_fd.h"
@@ -19,6 +19,10 @@ std::string ParentOf(const std::string& strPath) {
 }
 
 bool SyncDirectory(const std::string& strDir) {
+  if (g_bFaultArmed && FaultHookSyncFails()) {
+    errno = EIO;
+    return false;
+  }
   CUniqueFd fd(open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.IsValid() || fsync(fd.Get()) != 0) return false;
   if (g_bFaultArmed) FaultHookDirSynced(strDir);

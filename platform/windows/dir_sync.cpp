@@ -17,6 +17,10 @@ BOOL FlushDirectoryOf(LPCSTR pszPath) {
       return FALSE;
     }
     const std::wstring strDir = ParentDirOf(FullPathOf(pszWide));
+    if (g_bFaultArmed && FaultHookSyncFails()) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return FALSE;
+    }
     HANDLE hDir = CreateFileW(strDir.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (hDir == INVALID_HANDLE_VALUE) return FALSE;

@@ -1,11 +1,10 @@
-// SameFile: one volume and file index.
+// File identity: one volume and file index.
 #include "platform/file_identity.h"
 
-bool SameFile(HANDLE hA, HANDLE hB, bool& bSame) {
-  BY_HANDLE_FILE_INFORMATION infoA;
-  BY_HANDLE_FILE_INFORMATION infoB;
-  if (!GetFileInformationByHandle(hA, &infoA) || !GetFileInformationByHandle(hB, &infoB)) return false;
-  bSame = infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-          infoA.nFileIndexLow == infoB.nFileIndexLow;
+bool GetFileIdentity(HANDLE hFile, CFileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(hFile, &info)) return false;
+  identity.qwVolume = info.dwVolumeSerialNumber;
+  identity.qwIndex = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
 }

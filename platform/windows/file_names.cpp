@@ -64,8 +64,15 @@ BOOL WINAPI Cp936MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DW
       CFaultDirOp fault(FaultDirOp::kMove, pszExisting, pszNew, pszNew);
       if (!MoveFileExW(pszExisting, pszNew, dwFlags)) return FALSE;
       fault.Done();
-      // A write-through move writes NTFS's metadata log (platform/dir_sync.h).
-      if (g_bFaultArmed && (dwFlags & MOVEFILE_WRITE_THROUGH) != 0) FaultHookDirSynced(ParentDirOf(FullPathOf(pszNew)));
+      // A write-through move writes NTFS's metadata log (platform/dir_sync.h);
+      // an injected failure of that write leaves the move done, not durable.
+      if (g_bFaultArmed && (dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
+        if (FaultHookSyncFails()) {
+          SetLastError(ERROR_WRITE_FAULT);
+          return FALSE;
+        }
+        FaultHookDirSynced(ParentDirOf(FullPathOf(pszNew)));
+      }
       return TRUE;
     });
   });
