@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/scoped_handle.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -305,6 +306,26 @@ TEST_F(BuildTest, FailedBuildKeepsSourcesAndTheOldPackAndCanBeRunAgain) {
   EXPECT_EQ((std::vector<std::string>{"client\\a.txt", "client\\sub\\b.txt"}), IndexNames(pack));
   EXPECT_EQ(3u, pack.vecDirs.size());
   EXPECT_FALSE(fs::exists(m_dir.Path() / "client" / "a.txt"));
+}
+
+// A killed build leaves its work file <pack>.~N beside the pack. The next
+// build of that pack removes them before it takes a name (with all hundred
+// names taken, every build used to fail), but not one a build that still
+// runs holds open: that name is passed over.
+TEST_F(BuildTest, StaleWorkFilesOfThePackAreRemovedByTheNextBuild) {
+  Write("client/a.txt", "a");
+  for (int n = 0; n < 100; ++n) Write("out/client.pak.~" + std::to_string(n), "left by a killed build");
+  Write("out/other.pak.~0", "another pack's");
+  CScopedHandle hRunning(CreateFileA(m_dir.ProgramPath("out\\client.pak.~7").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(hRunning);
+  CPackFile file;
+  ASSERT_TRUE(Build(file, false));
+  EXPECT_EQ((std::vector<std::string>{"client\\a.txt"}), IndexNames(Read()));
+  std::vector<std::string> vecLeft;
+  for (const auto& item : fs::directory_iterator(m_dir.Path() / "out")) vecLeft.push_back(item.path().filename().string());
+  std::sort(vecLeft.begin(), vecLeft.end());
+  EXPECT_EQ((std::vector<std::string>{"client.pak", "client.pak.~7", "other.pak.~0"}), vecLeft);
 }
 
 TEST_F(BuildTest, DestinationThatCannotBeWrittenFailsCleanly) {

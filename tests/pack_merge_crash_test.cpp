@@ -375,8 +375,9 @@ TEST_F(MergeCrashTest, TheNewVersionNeverNamesTheOldPack) {
 // process that holds still at a point: before it wrote anything, and once
 // everything but the commit is written. Meanwhile a second merge, in a
 // process of its own, fails with ERROR_SHARING_VIOLATION and changes
-// nothing, and an open of the client fails the same way rather than roll
-// the first merge back under it. The first then ends as if alone.
+// nothing, and so do the readers of the client (an open, a check): they
+// neither roll the first merge back under it nor read a pack half merged.
+// The first then ends as if alone.
 TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
   CTempDir counted;
   Lay(counted.Path());
@@ -404,11 +405,19 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
     const CFaultChildRun second = RunMergeChild(dir.Path() / "work", "count", 0, vecMerge);
     EXPECT_EQ(0, second.nResult);
     EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), second.nError);
-    if (bJournal) {
-      CPackFile reader;
-      EXPECT_FALSE(reader.Open(ToProgramPath(dir.Path() / "client.pak")));
-      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-    }
+    CPackFile reader;
+    EXPECT_FALSE(reader.Open(ToProgramPath(dir.Path() / "client.pak")));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(reader.OpenForReading(ToProgramPath(dir.Path() / "client.pak")));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    std::vector<std::string> vecProblems;
+    EXPECT_FALSE(VerifyPack(ToProgramPath(dir.Path() / "client.pak").c_str(), vecProblems));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    const CFaultChildRun extract =
+        RunMergeChild(dir.Path() / "work", "count", 0, {"--extract", ToProgramPath(dir.Path() / "client.pak")});
+    EXPECT_EQ(0, extract.nResult);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), extract.nError);
+    EXPECT_FALSE(fs::exists(dir.Path() / "work/res")) << "a reader wrote what it could not read";
     EXPECT_TRUE(strPack == ReadFileBytes(dir.Path() / "client.pak")) << "the pack changed under the first merge";
     EXPECT_EQ(bJournal, fs::exists(dir.Path() / "client.pak.journal"));
     if (bJournal) {

@@ -14,6 +14,9 @@
 //   merge_fault_child MODE POINT --merge-update UPDATE CLIENT NAMES
 //       merge a release update removing the entries NAMES lists (separated
 //       by ';'), keeping the client's record of loose files
+//   merge_fault_child MODE POINT --extract PACK
+//       open PACK for reading and extract its root directory into the
+//       current directory (a reader of the pack)
 //
 // MODE is count, fail, fail-onward, stop, stop-torn, power-cut or
 // power-cut-torn; POINT the 1-based point it acts on. Loose files go below
@@ -21,10 +24,13 @@
 // S" and exits with 0 when the call returned; a stop ends the process with
 // kFaultExitCode, and so does a power-cut mode whose point came after the
 // last: the power is cut once the call returned.
-// PATCHLOOM_MERGE_WORKERS, when set, is the merge's worker count.
+// PATCHLOOM_MERGE_WORKERS, when set, is the merge's worker count;
+// PATCHLOOM_LOCK_WAIT, when set, how long a merge waits for the pack's
+// readers (milliseconds).
 //
-// MODE "pause" runs a merge that holds still at POINT: it creates the file
-// "paused" in the current directory and waits until "resume" appears there.
+// MODE "pause" runs the operation holding still at POINT: it creates the
+// file "paused" in the current directory and waits until "resume" appears
+// there.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -45,7 +51,7 @@ namespace {
 
 // The number of arguments after MODE and POINT, the operation's included.
 size_t ArgCount(const std::string& strOp) {
-  if (strOp == "--open") return 2;
+  if (strOp == "--open" || strOp == "--extract") return 2;
   if (strOp == "--build" || strOp == "--version") return 3;
   if (strOp == "--merge-version") return 5;
   if (strOp == "--merge-update") return 4;
@@ -72,8 +78,14 @@ int Run(const std::vector<std::string>& vecArgs) {
     return pack.CreatePack(vecArgs[4].c_str(), vecArgs[5].c_str(), false, nullptr, nullptr, true) ? 1 : 0;
   }
   if (strOp == "--version") return SetExeDir(vecArgs[4]) && WriteVersionFile(vecArgs[5].c_str()) ? 1 : 0;
+  if (strOp == "--extract") {
+    CPackFile pack;
+    if (!pack.OpenForReading(vecArgs[4])) return 0;
+    return pack.ExtractPath(pack.GetRootName(), 1, "unused");
+  }
   CRealizePack realize;
   if (const char* pszWorkers = std::getenv("PATCHLOOM_MERGE_WORKERS")) realize.SetMergeWorkers(std::atoi(pszWorkers));
+  if (const char* pszWait = std::getenv("PATCHLOOM_LOCK_WAIT")) realize.SetLockWait(std::strtoul(pszWait, nullptr, 10));
   if (strOp == "--merge-version") {
     if (realize.MergePack(vecArgs[4].c_str(), vecArgs[5].c_str()) == 0) return 0;
     return SetExeDir(vecArgs[6]) && WriteVersionFile(vecArgs[7].c_str()) ? 1 : 0;
@@ -91,12 +103,15 @@ int Run(const std::vector<std::string>& vecArgs) {
   return realize.MergePack(vecArgs[3].c_str(), vecArgs[4].c_str());
 }
 
-// Holds the merge still until the test lets it go on.
+// The directory the child started in: an extraction changes the current one.
+std::filesystem::path g_startDir;
+
+// Holds the operation still until the test lets it go on.
 void Pause() {
-  std::FILE* pMarker = std::fopen("paused", "w");
+  std::FILE* pMarker = std::fopen((g_startDir / "paused").string().c_str(), "w");
   if (pMarker != nullptr) std::fclose(pMarker);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!std::filesystem::exists("resume") && std::chrono::steady_clock::now() < deadline) {
+  while (!std::filesystem::exists(g_startDir / "resume") && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -104,6 +119,7 @@ void Pause() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  g_startDir = std::filesystem::current_path();
   std::vector<std::string> vecArgs = GetProgramArgs(argc, argv);
   FaultMode eMode = FaultMode::kCount;
   const bool bPause = vecArgs.size() > 1 && vecArgs[1] == "pause";

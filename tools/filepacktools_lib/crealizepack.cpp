@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tools/filepacktools_lib/packjournal.h"
+#include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packtree.h"
 
 CRealizePack g_realizePack;
@@ -29,23 +30,7 @@ bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(str
 bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   Close();
   m_nMode = 2;
-  // A merge that was interrupted is undone before the pack is read.
-  if (!RestoreFromJournal(strPath)) return false;
-  m_bReadOnly = eMode == OpenMode::kReadDenyWriters;
-  if (!m_bReadOnly) {
-    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
-  if (!m_hPackFile && eMode == OpenMode::kReadWriteOrRead && GetLastError() == ERROR_ACCESS_DENIED) {
-    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    m_bReadOnly = static_cast<bool>(m_hPackFile);
-  }
-  if (eMode == OpenMode::kReadDenyWriters) {
-    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
-  if (!m_hPackFile) return false;
+  if (!OpenFile(strPath, eMode)) return false;
 
   // A short or unreadable header leaves the rest zero; the region checks
   // below then reject it.
@@ -57,7 +42,7 @@ bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   const DWORD dwProtect = m_bReadOnly ? PAGE_READONLY : PAGE_READWRITE;
   m_hFileMapping.Reset(CreateFileMappingA(m_hPackFile.Get(), nullptr, dwProtect, 0, 0, nullptr));
   if (!m_hFileMapping) {
-    m_hPackFile.Reset();
+    CloseFile();
     return false;
   }
 
@@ -68,6 +53,57 @@ bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   DWORD dwSizeLow = GetFileSize(m_hPackFile.Get(), &dwSizeHigh);
   uint64_t qwFileSize = (static_cast<uint64_t>(dwSizeHigh) << 32) | dwSizeLow;
   return LoadRegions(qwFileSize);
+}
+
+// Opens the file as eMode says and, but for a merge's own target (whose
+// merge holds the lock), takes the readers' lock on it. A merge that was
+// interrupted is undone first; so is one that began and died between that
+// and the lock, which keeps merges off from then on: the pack read is never
+// half merged.
+bool CPackFile::OpenFile(const std::string& strPath, OpenMode eMode) {
+  if (eMode == OpenMode::kMergeTarget) return OpenHandle(strPath, eMode);
+  constexpr int kTries = 3;
+  for (int nTry = 0; nTry < kTries; ++nTry) {
+    if (!RestoreFromJournal(strPath) || !OpenHandle(strPath, eMode)) return false;
+    m_pReadLock = std::make_unique<CPackReadLock>();
+    if (!m_pReadLock->Take(m_hPackFile.Get())) {
+      CloseFile();
+      return false;
+    }
+    if (!HasJournal(strPath)) return true;
+    CloseFile();
+  }
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return false;
+}
+
+// Read-only media refuse writing with ERROR_WRITE_PROTECT, a read-only
+// file with ERROR_ACCESS_DENIED: either way the pack can still be read.
+bool CPackFile::OpenHandle(const std::string& strPath, OpenMode eMode) {
+  m_bReadOnly = eMode == OpenMode::kReadDenyWriters;
+  if (eMode == OpenMode::kReadDenyWriters) {
+    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(m_hPackFile);
+  }
+  m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const DWORD dwError = GetLastError();
+  if (!m_hPackFile && eMode == OpenMode::kReadWriteOrRead &&
+      (dwError == ERROR_ACCESS_DENIED || dwError == ERROR_WRITE_PROTECT)) {
+    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_bReadOnly = static_cast<bool>(m_hPackFile);
+  }
+  return static_cast<bool>(m_hPackFile);
+}
+
+// The readers' lock goes before the handle it was taken through.
+void CPackFile::CloseFile() {
+  const DWORD dwError = GetLastError();
+  m_pReadLock.reset();
+  m_hPackFile.Reset();
+  SetLastError(dwError);
 }
 
 // Reads the entry index, the directory table and the free list, each through
@@ -136,7 +172,7 @@ void CPackFile::LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount) {
 }
 
 void CPackFile::Close() {
-  m_hPackFile.Reset();
+  CloseFile();
   m_bReadOnly = false;
   m_hFileMapping.Reset();
   m_mapEntry.clear();

@@ -36,6 +36,7 @@ struct CFindState;
 struct CMergePlan;
 struct CReleaseSide;
 class CPackLock;
+class CPackReadLock;
 struct PackStream;
 
 class CPackFile {
@@ -60,14 +61,20 @@ class CPackFile {
   // A directory record that does not begin with the root name and a
   // backslash is not placed in the tree. A journal that an interrupted merge
   // left beside the pack (<path>.journal) is applied first, giving back the
-  // pack as it was before that merge; Open fails when that cannot be done,
-  // and with ERROR_SHARING_VIOLATION, leaving journal and pack alone, while
-  // a merge of the pack still runs.
+  // pack as it was before that merge; Open fails when that cannot be done.
+  // Readers see the pack as it was before a merge or as it is after one,
+  // never half merged: from Open to Close the pack is held with a shared
+  // lock (the byte-range lock a merge takes exclusively) that keeps merges
+  // off, so a merge of it, in any process, waits for the Close
+  // (CRealizePack::SetLockWait) and fails when it does not come in time;
+  // and while a merge or a restore holds the pack, Open fails at once with
+  // ERROR_SHARING_VIOLATION, leaving journal and pack alone (it does not
+  // wait).
   bool Open(std::string strPath);
 
   // Opens a pack as Open does, except that a file that may only be read
-  // (ERROR_ACCESS_DENIED for writing: a read-only file, read-only media) is
-  // opened for reading. Such a pack can be listed, extracted, streamed and
+  // (ERROR_ACCESS_DENIED for writing: a read-only file; ERROR_WRITE_PROTECT:
+  // read-only media) is opened for reading. Such a pack can be listed, extracted, streamed and
   // merged from; merging into it or saving it fails with
   // ERROR_ACCESS_DENIED and writes nothing. A journal beside it that cannot
   // be applied still fails the open, since the pack would be half merged.
@@ -436,9 +443,15 @@ class CPackFile {
   CFindState FindState();
   void ResetFindState();
   // How OpenPack opens the file: for reading and writing; so, or for reading
-  // when writing is denied; for reading only, with writers kept out.
-  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters };
+  // when writing is denied; for reading only, with writers kept out; for
+  // reading and writing as the target of a merge that holds the pack's
+  // merge lock (no journal is looked for, no readers' lock taken).
+  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters, kMergeTarget };
   bool OpenPack(const std::string& strPath, OpenMode eMode);
+  bool OpenFile(const std::string& strPath, OpenMode eMode);
+  bool OpenHandle(const std::string& strPath, OpenMode eMode);
+  // Lets go of the readers' lock and closes the file; keeps the last error.
+  void CloseFile();
   bool LoadRegions(uint64_t qwFileSize);
   void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
   void LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount);
@@ -504,6 +517,7 @@ class CPackFile {
   std::string m_strPackName;
   std::string m_strExtractDir;
   CScopedHandle m_hPackFile;
+  std::unique_ptr<CPackReadLock> m_pReadLock;  // after m_hPackFile: released before it closes
   LARGE_INTEGER m_liFilePos;
   PackEntryList m_vecNewEntry;  // added by a merge
 };
@@ -541,7 +555,8 @@ class CRealizePack {
   // directory of the tree); when the client would reach 4 GiB or its
   // journal cannot be written; when another merge or a compaction of the
   // client runs (ERROR_SHARING_VIOLATION: one writer of a pack at a time,
-  // whatever process runs it); or when an entry cannot be decoded or a
+  // whatever process runs it), or a reader holds the client longer than the
+  // merge waits (SetLockWait); or when an entry cannot be decoded or a
   // write fails (the merge is rolled back; loose files written before
   // stay). Only when the directory cannot be synced after the journal's
   // removal does 0 come with the merged pack.
@@ -671,6 +686,14 @@ class CRealizePack {
   // plain client, runs on the caller's thread.
   void SetMergeWorkers(int nWorkers);
 
+  // How long a merge (MergePack, MergeUpdate, MergeHeldUpdate, PreviewMerge)
+  // waits for the readers of the client pack to close it: every open of a
+  // pack for reading holds a shared lock that keeps merges off (see
+  // CPackFile::Open). The merge tries again every 50 ms; once the time is
+  // up it fails with ERROR_SHARING_VIOLATION, having written nothing.
+  // 5000 ms by default; 0 tries once.
+  void SetLockWait(DWORD dwMilliseconds);
+
  private:
   bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
   // Takes the client's merge lock, opens the client (an interrupted
@@ -693,6 +716,7 @@ class CRealizePack {
   std::string m_strHeldUpdate;  // the held update's path; "" when none is held
   std::string m_strCompactRefusal;
   int32_t m_nMergeWorkers = 0;  // 0: one per processor
+  DWORD m_dwLockWait = 5000;
 };
 
 // The program's one facade, alive from before main to normal exit.

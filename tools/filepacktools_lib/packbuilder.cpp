@@ -22,7 +22,7 @@
 // tagged and encoded by a worker, written and recorded by the writer. A
 // failed item carries its error to the writer's thread.
 struct CBuildItem {
-  std::string strFile;                   // a file's path; "" for a pack entry
+  std::string strFile;                    // a file's path; "" for a pack entry
   const CEntryReader* pReader = nullptr;  // a pack entry: where it is read
   const PackEntry* pEntry = nullptr;
   std::string strLower;
@@ -55,11 +55,26 @@ using CPipeline = COrderedPipeline<CBuildItem>;
 constexpr size_t kItemsPerWorker = 8;
 constexpr uint64_t kWindowBytes = 64ull << 20;
 
-// Creates a new, unshared file for the pack beside its destination. A name
-// already taken (left by a build that was killed, say) is not touched.
+constexpr int kWorkNames = 100;
+
+std::string WorkPath(const std::string& strPackPath, int n) { return strPackPath + ".~" + std::to_string(n); }
+
+// Removes the work files earlier builds of this pack left (killed, say). A
+// build that still runs has its file open unshared, so it is not removed.
+void RemoveStaleWorkFiles(const std::string& strPackPath) {
+  for (int n = 0; n < kWorkNames; ++n) {
+    const std::string strWorkPath = WorkPath(strPackPath, n);
+    if (GetFileAttributesA(strWorkPath.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(strWorkPath.c_str());
+  }
+}
+
+// Creates a new, unshared file for the pack beside its destination, once
+// the stale ones are gone. A name still taken (by another build that runs)
+// is not touched.
 CScopedHandle CreateWorkFile(const std::string& strDir, const std::string& strPackPath, std::string& strWorkPath) {
-  for (int n = 0; n < 100; ++n) {
-    strWorkPath = strPackPath + ".~" + std::to_string(n);
+  RemoveStaleWorkFiles(strPackPath);
+  for (int n = 0; n < kWorkNames; ++n) {
+    strWorkPath = WorkPath(strPackPath, n);
     if (strWorkPath.size() >= MAX_PATH) strWorkPath = JoinPath(strDir, "~" + std::to_string(n));
     if (strWorkPath.size() >= MAX_PATH) break;
     CScopedHandle hFile = CreateReplacement(strWorkPath, CREATE_NEW);
@@ -291,6 +306,7 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   // power cut must never leave sources deleted while the pack's new name is
   // not yet on disk.
   const bool bOk = CompleteReplacement(WritePack(source), m_pack.hBuildFile, strWorkPath, strPackPath);
+  m_bMoveDurable = bOk && GetLastError() == ERROR_SUCCESS;
   if (!bOk) {
     const DWORD dwError = GetLastError();
     RestoreState();
@@ -319,9 +335,9 @@ bool CPackBuilder::WritePack(const CBuildSource& source) {
   if (!WriteIndexRegions(hFile, m_pack.header, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree})) {
     return false;
   }
-  m_pack.header = HeaderForLayout(m_pack.header,
-                                  LayoutIndex(m_pack.header.dwIndexOffset,
-                                              {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
+  m_pack.header = HeaderForLayout(
+      m_pack.header,
+      LayoutIndex(m_pack.header.dwIndexOffset, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
   return true;
 }
 
@@ -406,6 +422,7 @@ void CPackBuilder::RestoreState() {
 
 // The pack itself is never deleted, even when it was listed as a source.
 void CPackBuilder::DeleteSources(const std::string& strPackPath) const {
+  if (!m_bMoveDurable) return;
   const std::string strCurrentDir = CurrentDirectory();
   const std::string strPackKey = ComparablePath(strPackPath, strCurrentDir);
   for (const std::string& strFile : m_vecRecorded) {

@@ -90,10 +90,14 @@ class CPackBuilder {
 
   // Writes the pack strPackPath (in strDir) from the source. False, with the
   // last error set, when it could not be written; the pack object's index,
-  // tree and header are then as they were before.
+  // tree and header are then as they were before. True once the new pack
+  // was moved over strPackPath, with the last error set when the move could
+  // not be made durable (platform/durable_replace.h).
   bool Build(const std::string& strDir, const std::string& strPackPath, const CBuildSource& source);
 
-  // Deletes the sources whose entries the build recorded, never the pack.
+  // Deletes the sources whose entries the build recorded, never the pack;
+  // none while the pack's move is not sure to be on disk, since a power cut
+  // could then take the pack back and leave the sources gone.
   void DeleteSources(const std::string& strPackPath) const;
 
   // Appends one file to the pack being written, on this thread.
@@ -110,4 +114,5 @@ class CPackBuilder {
   CBuildSettings m_settings;
   PackDirMap m_mapDirBefore;
   std::vector<std::string> m_vecRecorded;
+  bool m_bMoveDurable = false;
 };

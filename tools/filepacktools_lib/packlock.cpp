@@ -1,4 +1,4 @@
-// The merge lock on a pack (see packlock.h).
+// The merge lock on a pack and the readers' share of it (see packlock.h).
 #include "tools/filepacktools_lib/packlock.h"
 
 #include <cstdint>
@@ -9,6 +9,8 @@ namespace {
 
 // The first byte no pack can reach: its offsets and sizes are 32 bits.
 constexpr uint64_t kLockOffset = uint64_t(1) << 32;
+// How often a waiting merge tries the lock again.
+constexpr DWORD kRetryMilliseconds = 50;
 
 OVERLAPPED LockRange() {
   OVERLAPPED overlapped = {};
@@ -17,22 +19,42 @@ OVERLAPPED LockRange() {
   return overlapped;
 }
 
+bool Lock(HANDLE hPack, DWORD dwFlags) {
+  OVERLAPPED overlapped = LockRange();
+  if (LockFileEx(hPack, dwFlags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &overlapped)) return true;
+  if (GetLastError() == ERROR_LOCK_VIOLATION) SetLastError(ERROR_SHARING_VIOLATION);
+  return false;
+}
+
+// Closing the handle would release the lock too; Windows may take its time
+// over that, an explicit unlock does not.
+void Unlock(HANDLE hPack) {
+  const DWORD dwError = GetLastError();
+  OVERLAPPED overlapped = LockRange();
+  UnlockFileEx(hPack, 0, 1, 0, &overlapped);
+  SetLastError(dwError);
+}
+
 }  // namespace
 
-bool CPackLock::Take(const std::string& strPackPath) {
+bool CPackLock::Take(const std::string& strPackPath, DWORD dwWaitMilliseconds) {
   m_bBusy = false;
   m_hPack.Reset(CreateFileA(strPackPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!m_hPack) return false;
-  OVERLAPPED overlapped = LockRange();
-  m_bHeld =
-      LockFileEx(m_hPack.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &overlapped) != FALSE;
+  for (DWORD dwWaited = 0; !TryOnce() && m_bBusy && dwWaited < dwWaitMilliseconds; dwWaited += kRetryMilliseconds) {
+    Sleep(kRetryMilliseconds);
+  }
   if (m_bHeld) return true;
-  m_bBusy = GetLastError() == ERROR_LOCK_VIOLATION;
-  if (m_bBusy) SetLastError(ERROR_SHARING_VIOLATION);
   m_hPack.Reset();
   return false;
+}
+
+bool CPackLock::TryOnce() {
+  m_bHeld = Lock(m_hPack.Get(), LOCKFILE_EXCLUSIVE_LOCK);
+  m_bBusy = !m_bHeld && GetLastError() == ERROR_SHARING_VIOLATION;
+  return m_bHeld;
 }
 
 bool CPackLock::Guards(HANDLE hPack) const {
@@ -42,12 +64,19 @@ bool CPackLock::Guards(HANDLE hPack) const {
   return false;
 }
 
-// Closing the handle would release the lock too; Windows may take its time
-// over that, an explicit unlock does not.
 CPackLock::~CPackLock() {
-  if (!m_bHeld) return;
-  const DWORD dwError = GetLastError();
-  OVERLAPPED overlapped = LockRange();
-  UnlockFileEx(m_hPack.Get(), 0, 1, 0, &overlapped);
-  SetLastError(dwError);
+  if (m_bHeld) Unlock(m_hPack.Get());
+}
+
+bool CPackReadLock::Take(HANDLE hPack) {
+  Release();
+  if (!Lock(hPack, 0)) return false;
+  m_hPack = hPack;
+  return true;
+}
+
+void CPackReadLock::Release() {
+  if (m_hPack == nullptr) return;
+  Unlock(m_hPack);
+  m_hPack = nullptr;
 }

@@ -1,8 +1,14 @@
-// The lock that keeps a second merge, or a restore, off a pack that a merge
-// is changing. It is a byte-range lock on the pack itself, at an offset no
-// pack reaches (packs stay below 4 GiB), held through a handle of its own:
-// it ends with that handle or with the process, so no lock file can be left
-// behind by a crash.
+// The locks that keep a merge and the readers of a pack apart. Both are
+// byte-range locks on the pack itself, at an offset no pack reaches (packs
+// stay below 4 GiB), each held through a handle: they end with that handle
+// or with the process, so no lock file can be left behind by a crash.
+//
+// A merge (and a restore from its journal) holds the lock exclusively
+// (CPackLock); every open of the pack for reading holds it shared
+// (CPackReadLock) until the pack is closed. So a reader never sees a pack
+// half merged: while it reads no merge can begin, and while a merge runs
+// an open fails at once with ERROR_SHARING_VIOLATION. A merge waits a
+// bounded time for the readers to let go, then fails the same way.
 #pragma once
 
 #include <string>
@@ -17,11 +23,12 @@ class CPackLock {
   CPackLock& operator=(const CPackLock&) = delete;
 
   // Opens the pack strPackPath for reading and writing, sharing everything,
-  // and takes the lock without waiting. Returns false with the last error
-  // set: ERROR_SHARING_VIOLATION with Busy() true when another open of the
-  // pack holds the lock (a merge of it runs, in this process or another);
-  // else the error of opening the pack.
-  bool Take(const std::string& strPackPath);
+  // and takes the lock, trying again for up to dwWaitMilliseconds while
+  // another open holds it (0: without waiting). Returns false with the last
+  // error set: ERROR_SHARING_VIOLATION with Busy() true when another open
+  // of the pack holds the lock (a merge of it, or a reader, in this process
+  // or another); else the error of opening the pack.
+  bool Take(const std::string& strPackPath, DWORD dwWaitMilliseconds = 0);
 
   bool Busy() const { return m_bBusy; }
 
@@ -32,7 +39,31 @@ class CPackLock {
   bool Guards(HANDLE hPack) const;
 
  private:
+  bool TryOnce();
+
   CScopedHandle m_hPack;
   bool m_bHeld = false;
   bool m_bBusy = false;
+};
+
+// A reader's share of the lock, taken through the reader's own handle of
+// the pack, so that it is on the very file the reader reads.
+class CPackReadLock {
+ public:
+  CPackReadLock() = default;
+  ~CPackReadLock() { Release(); }
+  CPackReadLock(const CPackReadLock&) = delete;
+  CPackReadLock& operator=(const CPackReadLock&) = delete;
+
+  // Takes the shared lock through hPack (open for reading; it must stay
+  // open until Release) without waiting. False with ERROR_SHARING_VIOLATION
+  // while a merge or a restore holds the pack, else with the error of the
+  // lock.
+  bool Take(HANDLE hPack);
+
+  // Lets go; nothing when nothing is held.
+  void Release();
+
+ private:
+  HANDLE m_hPack = nullptr;
 };

@@ -184,8 +184,8 @@ bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPac
                             CRemovalPlan* pRemoval, const CUpdateRemovals* pRemovals) {
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
-  bool bOk = lock.Take(pszTarPack) && RestoreFromJournal(pszTarPack, lock);
-  bOk = bOk && target.Open(pszTarPack);
+  bool bOk = lock.Take(pszTarPack, m_dwLockWait) && RestoreFromJournal(pszTarPack, lock);
+  bOk = bOk && target.OpenPack(pszTarPack, CPackFile::OpenMode::kMergeTarget);
   if (!bOk) m_strRefusal = lock.Busy() ? "another merge of the client pack runs" : "the client pack does not open";
   if (bOk && !lock.Guards(target.m_hPackFile.Get())) {
     bOk = false;
@@ -210,7 +210,7 @@ bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
   }
   pSrcPack->m_hFileMapping.Reset();
   // The index in memory no longer matches the file: no save may follow.
-  if (!bOk) m_hPackFile.Reset();
+  if (!bOk) CloseFile();
   return bOk;
 }
 
@@ -278,6 +278,8 @@ bool CPackFile::PlanMergeFrom(const CPackFile& source, CMergePlan& plan, int nWo
 }
 
 void CRealizePack::SetMergeWorkers(int nWorkers) { m_nMergeWorkers = nWorkers > 0 ? nWorkers : 0; }
+
+void CRealizePack::SetLockWait(DWORD dwMilliseconds) { m_dwLockWait = dwMilliseconds; }
 
 int CPackFile::AllocSpace(uint32_t dwSize, uint32_t* pdwOffset) {
   return TakeFreeSpace(m_vecFreeBlock, m_header.dwIndexOffset, dwSize, *pdwOffset);

@@ -9,7 +9,7 @@ bool CPackFile::SaveIndex(const char* /*pszTarPack*/) {
   if (!m_hPackFile) return false;
   if (m_bReadOnly) {
     SetLastError(ERROR_ACCESS_DENIED);
-    m_hPackFile.Reset();
+    CloseFile();
     return false;
   }
   // Windows will not shorten a file while a mapping of it exists, and the
@@ -22,6 +22,6 @@ bool CPackFile::SaveIndex(const char* /*pszTarPack*/) {
   m_mapEntry.clear();
   m_vecNewEntry.clear();
   m_vecFreeBlock.clear();
-  m_hPackFile.Reset();
+  CloseFile();
   return bOk;
 }

@@ -331,8 +331,8 @@ bool CPackVerifier::CheckEntryBytes(const VerifyProgress& fnProgress) {
 bool CPackVerifier::DecodeEntry(size_t nIndex) {
   const PackEntry& entry = m_vecEntry[nIndex];
   if (entry.dwOrigSize > Lzma86MaxPlainSize(entry.dwStoredSize)) {
-    Problem(EntryLabel(nIndex) + " claims " + Num(entry.dwOrigSize) + " bytes, more than " +
-            Num(entry.dwStoredSize) + " stored bytes can decode to");
+    Problem(EntryLabel(nIndex) + " claims " + Num(entry.dwOrigSize) + " bytes, more than " + Num(entry.dwStoredSize) +
+            " stored bytes can decode to");
     return true;
   }
   std::unique_ptr<unsigned char[]> pbyStored(new (std::nothrow) unsigned char[entry.dwStoredSize + size_t{1}]);
@@ -361,12 +361,14 @@ bool VerifyPack(const char* pszPath, std::vector<std::string>& vecProblems, cons
   CScopedHandle hFile(CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!hFile) return false;
+  // A pack a merge is writing is not checked half way.
+  CPackReadLock readLock;
+  if (!readLock.Take(hFile.Get())) return false;
   uint64_t qwFileSize = 0;
   if (!FileSize(hFile.Get(), qwFileSize)) return false;
   // A check reads and never restores: what is on disk is half a merge.
   if (HasJournal(pszPath)) {
-    vecProblems.push_back("a merge into the pack was interrupted: its undo journal " +
-                          Quoted(JournalPath(pszPath)) +
+    vecProblems.push_back("a merge into the pack was interrupted: its undo journal " + Quoted(JournalPath(pszPath)) +
                           " lies beside it, and the next open puts back the pack as it was before that merge");
   }
   CPackVerifier verifier(hFile.Get(), qwFileSize, vecProblems);
