@@ -1,13 +1,15 @@
 #include "fuzz/fuzz_packs.h"
 
+#include <zlib.h>
+
 #include <cstring>
 #include <map>
 #include <stdexcept>
 
 #include "fuzz/fuzz_sandbox.h"
+#include "platform/scoped_handle.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packrecords.h"
-#include "platform/scoped_handle.h"
 
 namespace {
 
@@ -116,9 +118,36 @@ std::string MakeJournal(const std::string& strPack, const PackHeader& newHeader,
   {
     CScopedHandle hPack(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hPack || !WriteJournal(strPath, hPack.Get(), newHeader, vecRanges)) {
+    if (!hPack || !WriteJournal(strPath, hPack.Get(), newHeader, strPack.size(), vecRanges, CJournalFiles())) {
       throw std::runtime_error("WriteJournal failed");
     }
   }
   return ReadBytes(sandbox.Dir() / "client.pak.journal");
+}
+
+std::string ForPack(const std::string& strJournal, const CFileIdentity& identity) {
+  // The layout of packjournal.cpp: the magic, the file count at 28, the
+  // pack's identity at 152, the CRC-32 of everything before it last.
+  constexpr size_t kFileCount = 28;
+  constexpr size_t kIdentity = 152;
+  constexpr size_t kCrc = 4;
+  if (strJournal.size() < kIdentity + 24 + kCrc || strJournal.compare(0, 8, "pakundo2") != 0) return strJournal;
+  auto crcOf = [](const std::string& strBytes) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(strBytes.data()), static_cast<uInt>(strBytes.size() - kCrc)));
+  };
+  uint32_t dwStored = 0;
+  std::memcpy(&dwStored, strJournal.data() + strJournal.size() - kCrc, kCrc);
+  const bool bRight = dwStored == crcOf(strJournal);
+  uint32_t dwFiles = 0;
+  std::memcpy(&dwFiles, strJournal.data() + kFileCount, sizeof(dwFiles));
+  const CFileIdentity none = {UINT64_MAX, UINT64_MAX};
+  const CFileIdentity& stamp = dwFiles == 0 ? identity : none;
+  std::string strOut = strJournal;
+  std::memcpy(&strOut[kIdentity], &stamp.qwVolume, 8);
+  std::memcpy(&strOut[kIdentity + 8], &stamp.qwIndex, 8);
+  uint32_t dwCrc = crcOf(strOut);
+  if (!bRight) dwCrc = dwStored == dwCrc ? ~dwCrc : dwStored;
+  std::memcpy(&strOut[strOut.size() - kCrc], &dwCrc, kCrc);
+  return strOut;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "tools/filepacktools_lib/packjournal.h"
 
 struct CFuzzEntry {
@@ -27,7 +28,17 @@ std::string Lzma86(const std::string& strPlain);
 std::string FixedClient();
 
 // The undo journal a merge of strPack would write before writing
-// newHeader and vecRanges, made by the library in a sandbox of its own.
-// Throws std::runtime_error when the library cannot write it.
+// newHeader and vecRanges (and leaving the pack at its size), made by the
+// library in a sandbox of its own, for the file it wrote there. Throws
+// std::runtime_error when the library cannot write it.
 std::string MakeJournal(const std::string& strPack, const PackHeader& newHeader,
                         const std::vector<CWriteRange>& vecRanges);
+
+// A journal is applied only to the file it was made for. The bytes of one
+// as a journal of the file identity names: a journal that lists no files
+// beside the pack gets that identity, so that its ranges reach the
+// restore; one that lists files gets an identity no file has, so that the
+// paths it names, which could be any on the machine, are never acted on
+// (they are still read and checked). A right CRC is kept right, a wrong one
+// wrong. Other bytes are returned as they are.
+std::string ForPack(const std::string& strJournal, const CFileIdentity& identity);

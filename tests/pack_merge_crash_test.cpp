@@ -1,9 +1,10 @@
 // A merge failed or interrupted at every point that changes a file on disk,
 // in every way the fault injector knows (a failing call, a disk gone full,
 // a killed process, a power cut, each with or without a torn last write):
-// after the next open the client pack must be exactly the old pack or
-// exactly the merged one, and each loose file absent, old or complete.
-// Each injected merge runs in a child process of its own.
+// after the next open the client must be exactly the old one or exactly
+// the merged one, pack and loose files together (a player's own file that
+// a loose file replaces included). Each injected merge runs in a child
+// process of its own.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -62,21 +63,16 @@ CTestPack ScenarioUpdate() {
   return update;
 }
 
-// The loose files below a work directory, by relative path (temporary
-// files of an interrupted write included).
+// Everything below a work directory by relative path: each file with its
+// bytes (staged files of an interrupted merge included), each directory as
+// "<dir>".
 std::map<std::string, std::string> LooseFiles(const fs::path& work) {
   std::map<std::string, std::string> mapFiles;
   for (const auto& item : fs::recursive_directory_iterator(work)) {
-    if (item.is_regular_file())
-      mapFiles[fs::relative(item.path(), work).generic_u8string()] = ReadFileBytes(item.path());
+    const std::string strRel = fs::relative(item.path(), work).generic_u8string();
+    mapFiles[strRel] = item.is_directory() ? std::string("<dir>") : ReadFileBytes(item.path());
   }
   return mapFiles;
-}
-
-bool IsPartial(const std::string& strPath) {
-  const std::string strSuffix = ".~partial";
-  return strPath.size() > strSuffix.size() &&
-         strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
 }
 
 // The names whose bytes differ between two states, for a failure's message.
@@ -108,7 +104,7 @@ class MergeCrashTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_pOld = new std::string(ScenarioClient().Bytes());
-    s_pOldLoose = new std::map<std::string, std::string>{{"loose/x.txt", "old loose x"}};
+    s_pOldLoose = new std::map<std::string, std::string>{{"loose", "<dir>"}, {"loose/x.txt", "old loose x"}};
     // The merged state, from a merge that nothing disturbs.
     CTempDir reference;
     Lay(reference.Path());
@@ -145,7 +141,8 @@ class MergeCrashTest : public ::testing::Test {
   }
 
   // Opens the client as the next run would and checks that it is the old
-  // or the new pack, with loose files to match. Returns true for new.
+  // or the new pack, with every loose file to match and nothing staged
+  // left. Returns true for new.
   static bool ExpectOldOrNew(const fs::path& dir) {
     {
       CPackFile pack;
@@ -156,16 +153,10 @@ class MergeCrashTest : public ::testing::Test {
     const std::string strPack = ReadFileBytes(dir / "client.pak");
     const bool bNew = strPack == *s_pNew;
     EXPECT_TRUE(bNew || strPack == *s_pOld) << "the pack is neither the old one nor the merged one";
-    for (const auto& item : LooseFiles(dir / "work")) {
-      if (IsPartial(item.first)) continue;  // the temporary file of a write that never ended
-      const auto itNew = s_pNewLoose->find(item.first);
-      const auto itOld = s_pOldLoose->find(item.first);
-      const bool bIsNew = itNew != s_pNewLoose->end() && itNew->second == item.second;
-      const bool bIsOld = itOld != s_pOldLoose->end() && itOld->second == item.second;
-      EXPECT_TRUE(bIsNew || bIsOld) << item.first << " is neither old nor complete";
-      // The pack is saved after every loose file was written.
-      EXPECT_TRUE(bIsNew || !bNew) << item.first << " is old beside the merged pack";
-    }
+    const std::map<std::string, std::string> mapLoose = LooseFiles(dir / "work");
+    const std::map<std::string, std::string>& mapWanted = bNew ? *s_pNewLoose : *s_pOldLoose;
+    EXPECT_TRUE(mapLoose == mapWanted) << "beside the " << (bNew ? "merged" : "old")
+                                       << " pack, the loose files differ: " << Differences(mapWanted, mapLoose);
     return bNew;
   }
 
@@ -234,12 +225,18 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   CTempDir counted;
   Lay(counted.Path());
   const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
-  // Stopped just before the journal is removed: the pack is the merged one
-  // and the restore has everything to undo.
+  // Stopped just before the journal is removed: the pack and the loose
+  // files are the merged ones and the restore has everything to undo. (A
+  // copy would not do: a journal is applied only to the file it was made
+  // for.)
+  auto layStopped = [&count](const fs::path& dir) {
+    Lay(dir);
+    ASSERT_EQ(kFaultExitCode, RunChild(dir, "stop", count.nPoints, false).nExitCode);
+  };
   CTempDir stopped;
-  Lay(stopped.Path());
-  ASSERT_EQ(kFaultExitCode, RunChild(stopped.Path(), "stop", count.nPoints, false).nExitCode);
+  layStopped(stopped.Path());
   ASSERT_EQ(*s_pNew, ReadFileBytes(stopped.Path() / "client.pak"));
+  ASSERT_EQ(*s_pNewLoose, LooseFiles(stopped.Path() / "work"));
   ASSERT_TRUE(fs::exists(stopped.Path() / "client.pak.journal"));
   // A check reads only: it reports the journal and leaves both files alone.
   std::vector<std::string> vecProblems;
@@ -256,30 +253,23 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
   EXPECT_EQ(*s_pNew, ReadFileBytes(stopped.Path() / "client.pak"));
   EXPECT_TRUE(fs::exists(stopped.Path() / "client.pak.journal"));
 
-  auto copyStopped = [&stopped](const fs::path& dir) {
-    for (const auto& item : fs::recursive_directory_iterator(stopped.Path())) {
-      const fs::path to = dir / fs::relative(item.path(), stopped.Path());
-      if (item.is_directory()) {
-        fs::create_directories(to);
-      } else {
-        WriteFileBytes(to, ReadFileBytes(item.path()));
-      }
-    }
-  };
   CTempDir restored;
-  copyStopped(restored.Path());
+  layStopped(restored.Path());
   const CFaultChildRun restore = RunChild(restored.Path(), "count", 0, true);
   ASSERT_EQ(1, restore.nResult);
   EXPECT_EQ(*s_pOld, ReadFileBytes(restored.Path() / "client.pak"));
-  // The ranges, the end of the file, the flush and the journal's removal.
-  ASSERT_GE(restore.nPoints, 4u);
+  EXPECT_EQ(*s_pOldLoose, LooseFiles(restored.Path() / "work"));
+  // The ranges, the end of the file and the flush; the player's file put
+  // back (create, write, flush, move), the new loose file deleted, the two
+  // new directories removed; the journal's removal.
+  ASSERT_GE(restore.nPoints, 4u + 4u + 1u + 2u + 1u);
 
   unsigned nTested = 0;
   for (const char* pszMode : kFaultModes) {
     for (uint32_t nPoint = 1; nPoint <= restore.nPoints; ++nPoint) {
       SCOPED_TRACE(std::string(pszMode) + " at restore point " + std::to_string(nPoint));
       CTempDir dir;
-      copyStopped(dir.Path());
+      layStopped(dir.Path());
       const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, true);
       ASSERT_TRUE(run.bEnded);
       if (IsFailMode(pszMode)) {
@@ -326,6 +316,7 @@ TEST_F(MergeCrashTest, APowerCutAfterTheMergeOrTheRestoreReturnedKeepsItsOutcome
     EXPECT_EQ(kFaultExitCode, cut.nExitCode);
     EXPECT_FALSE(fs::exists(restored.Path() / "client.pak.journal")) << "the restore's end was lost";
     EXPECT_EQ(*s_pOld, ReadFileBytes(restored.Path() / "client.pak"));
+    EXPECT_EQ(*s_pOldLoose, LooseFiles(restored.Path() / "work"));
   }
 }
 
@@ -434,6 +425,94 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
   }
 }
 
+// A merge's commit is the journal's removal. A directory sync that fails
+// before it (the journal's move, a new directory, a loose file's move)
+// fails the merge, which gives back the old client; one that fails after
+// it (the removal's own) leaves the merge done, and it says so: it
+// returns 1, with the sync's error as the last error, and the updater goes
+// on to write version.ver.
+TEST_F(MergeCrashTest, AFailedSyncFailsTheMergeBeforeItsCommitAndNotAfter) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
+  ASSERT_EQ(1, count.nResult);
+  ASSERT_EQ(6u, count.nSyncs);
+  for (uint32_t nSync = 1; nSync <= count.nSyncs; ++nSync) {
+    SCOPED_TRACE("sync " + std::to_string(nSync) + " fails");
+    CTempDir dir;
+    Lay(dir.Path());
+    fs::create_directory(dir.Path() / "game");
+    WriteFileBytes(dir.Path() / "game/version.ver", "1.01");
+    const CFaultChildRun run =
+        RunMergeChild(dir.Path() / "work", "fail-sync", nSync,
+                      {"--merge-version", ToProgramPath(dir.Path() / "update.pak"),
+                       ToProgramPath(dir.Path() / "client.pak"), ToProgramPath(dir.Path() / "game"), "1.02"});
+    ASSERT_TRUE(run.bEnded);
+    const bool bCommitted = nSync == count.nSyncs;
+    EXPECT_EQ(bCommitted ? 1 : 0, run.nResult);
+    if (!bCommitted) {
+      EXPECT_NE(0u, run.nError);
+    }
+    EXPECT_EQ(bCommitted, ExpectOldOrNew(dir.Path()));
+    EXPECT_EQ(bCommitted ? "1.02" : "1.01", ReadFileBytes(dir.Path() / "game/version.ver"));
+  }
+  CTempDir dir;
+  Lay(dir.Path());
+  const CFaultChildRun run = RunChild(dir.Path(), "fail-sync", count.nSyncs, false);
+  EXPECT_EQ(1, run.nResult);
+  EXPECT_NE(0u, run.nError) << "the commit's failed sync is not told";
+}
+
+// A journal is applied only to the file it was made for. A build over the
+// pack restores it first (into the pack it belongs to, loose files too),
+// then replaces the pack; a pack moved over the name by another program,
+// even one with the very header the journal expects, does not get it: the
+// next open drops it and leaves that pack as it is.
+TEST_F(MergeCrashTest, AJournalBelongsToTheFileItWasMadeFor) {
+  CTempDir counted;
+  Lay(counted.Path());
+  const CFaultChildRun count = RunChild(counted.Path(), "count", 0, false);
+  // The merged pack with other bytes in one slot: the same header.
+  std::string strOther = *s_pNew;
+  const size_t nSlot = strOther.find("cccccccccccc");
+  ASSERT_NE(std::string::npos, nSlot);
+  strOther.replace(nSlot, 12, "CCCCCCCCCCCC");
+
+  CTempDir moved;
+  Lay(moved.Path());
+  ASSERT_EQ(kFaultExitCode, RunChild(moved.Path(), "stop", count.nPoints, false).nExitCode);
+  ASSERT_TRUE(fs::exists(moved.Path() / "client.pak.journal"));
+  WriteFileBytes(moved.Path() / "other.pak", strOther);
+  fs::rename(moved.Path() / "other.pak", moved.Path() / "client.pak");
+  {
+    CPackFile pack;
+    EXPECT_TRUE(pack.Open(ToProgramPath(moved.Path() / "client.pak")));
+  }
+  EXPECT_TRUE(strOther == ReadFileBytes(moved.Path() / "client.pak")) << "a journal was applied to another file";
+  EXPECT_FALSE(fs::exists(moved.Path() / "client.pak.journal"));
+
+  CTempDir built;
+  Lay(built.Path());
+  ASSERT_EQ(kFaultExitCode, RunChild(built.Path(), "stop", count.nPoints, false).nExitCode);
+  fs::create_directories(built.Path() / "client/ui");
+  WriteFileBytes(built.Path() / "client/ui/z.txt", "a release built over the pack");
+  {
+    CCurrentDirGuard cwd;
+    CPackFile builder;
+    builder.SetRootPath(ToProgramPath(built.Path() / "client").c_str());
+    builder.CollectFiles(ToProgramPath(built.Path() / "client").c_str());
+    ASSERT_TRUE(builder.CreatePack(ToProgramPath(built.Path() / "client").c_str(), ToProgramPath(built.Path()).c_str(),
+                                   false, nullptr, nullptr, false));
+  }
+  EXPECT_FALSE(fs::exists(built.Path() / "client.pak.journal"));
+  EXPECT_EQ(*s_pOldLoose, LooseFiles(built.Path() / "work")) << "the interrupted merge's loose files stayed";
+  const std::string strBuilt = ReadFileBytes(built.Path() / "client.pak");
+  CPackFile pack;
+  ASSERT_TRUE(pack.Open(ToProgramPath(built.Path() / "client.pak")));
+  EXPECT_TRUE(strBuilt == ReadFileBytes(built.Path() / "client.pak"));
+  EXPECT_EQ(1u, pack.GetEntryMap()->count("client\\ui\\z.txt"));
+}
+
 // What durability costs a merge: the flushes of the journal, of each loose
 // file and of the pack, and the directory syncs of the journal's and each
 // loose file's move, of each new directory and of the journal's removal.
@@ -475,9 +554,9 @@ TEST_F(MergeCrashTest, IncompleteOrForeignJournalIsIgnored) {
 }
 
 // A release update that removes entries, from the pack and among the
-// client's recorded loose files, interrupted at every point: the pack is
-// the old or the merged one after the next open, and the update run again
-// ends exactly as one that nothing disturbed, loose files and record too.
+// client's recorded loose files, interrupted at every point: after the next
+// open everything is old (pack, loose files, record) or everything is new,
+// and the update run again ends exactly as one that nothing disturbed.
 TEST_F(MergeCrashTest, RemovalsAtEveryPointGiveTheOldOrTheNewPack) {
   const std::string strRemovals = "res\\ui\\g.txt;res\\loose\\old.txt";
   auto lay = [](const fs::path& dir) {
@@ -506,13 +585,20 @@ TEST_F(MergeCrashTest, RemovalsAtEveryPointGiveTheOldOrTheNewPack) {
     mapState["client.pak.loose"] = ReadFileBytes(dir / "client.pak.loose");
     return mapState;
   };
+  // The client byte for byte: the pack, the loose files, the record.
+  auto exact = [](const fs::path& dir) {
+    std::map<std::string, std::string> mapState = LooseFiles(dir / "work");
+    mapState["client.pak"] = ReadFileBytes(dir / "client.pak");
+    mapState["client.pak.loose"] = ReadFileBytes(dir / "client.pak.loose");
+    return mapState;
+  };
   CTempDir counted;
   lay(counted.Path());
-  const std::string strOld = ReadFileBytes(counted.Path() / "client.pak");
+  const std::map<std::string, std::string> mapOldExact = exact(counted.Path());
   const CFaultChildRun count = run(counted.Path(), "count", 0);
   ASSERT_EQ(1, count.nResult);
   const std::map<std::string, std::string> mapNew = state(counted.Path());
-  const std::string strNew = ReadFileBytes(counted.Path() / "client.pak");
+  const std::map<std::string, std::string> mapNewExact = exact(counted.Path());
   EXPECT_EQ(0u, mapNew.count("loose/old.txt"));
   EXPECT_EQ(0u, mapNew.count("pack: ui/g.txt"));
 
@@ -527,8 +613,11 @@ TEST_F(MergeCrashTest, RemovalsAtEveryPointGiveTheOldOrTheNewPack) {
         CPackFile pack;
         EXPECT_TRUE(pack.Open(ToProgramPath(dir.Path() / "client.pak")));
       }
-      const std::string strPack = ReadFileBytes(dir.Path() / "client.pak");
-      EXPECT_TRUE(strPack == strOld || strPack == strNew) << "neither the old nor the merged pack";
+      const std::map<std::string, std::string> mapAfter = exact(dir.Path());
+      const bool bNew = mapAfter.at("client.pak") == mapNewExact.at("client.pak");
+      const std::map<std::string, std::string>& mapWanted = bNew ? mapNewExact : mapOldExact;
+      EXPECT_TRUE(mapAfter == mapWanted) << "not all " << (bNew ? "new" : "old") << ": "
+                                         << Differences(mapWanted, mapAfter);
       {
         CCurrentDirGuard cwd;
         fs::current_path(dir.Path() / "work");

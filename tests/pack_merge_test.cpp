@@ -13,8 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
-
 std::vector<std::string> IndexNames(const CTestPack& pack) {
   std::vector<std::string> vecNames;
   for (const PackEntry& entry : pack.vecEntries) vecNames.push_back(FieldString(entry.szName, kPackNameSize));
@@ -172,9 +170,9 @@ TEST_F(MergeTest, NewEntriesJoinAnExistingFirstDirectory) {
   ASSERT_EQ(1, Merge(SampleClient(), update));
   CTestPack client = Client();
   EXPECT_EQ(4, client.header.nEntryCount);
-  EXPECT_EQ((std::vector<std::string>{"res\\ui\\a.txt", "res\\ui\\b.txt", "res\\ui\\0first.txt",
-                                      "res\\ui\\deep\\c.txt"}),
-            IndexNames(client));
+  EXPECT_EQ(
+      (std::vector<std::string>{"res\\ui\\a.txt", "res\\ui\\b.txt", "res\\ui\\0first.txt", "res\\ui\\deep\\c.txt"}),
+      IndexNames(client));
   EXPECT_EQ("0", Content("res\\ui\\0first.txt"));
   EXPECT_EQ("ccc", Content("res\\ui\\deep\\c.txt"));
   EXPECT_EQ(std::vector<std::string>{}, LooseFiles());
@@ -403,7 +401,7 @@ TEST_F(MergeTest, CorruptStreamRollsTheWholeMergeBack) {
   std::string strBroken = Lzma86Encode(std::string(400, 'k'));
   strBroken.resize(strBroken.size() / 2);
   CTestPack update("res", /*bCompressed=*/true);
-  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("first"), "u1", 5);        // in place, before the bad one
+  update.AddEntry("res\\ui\\a.txt", Lzma86Encode("first"), "u1", 5);  // in place, before the bad one
   update.AddEntry("res\\ui\\b.txt", strBroken, "u2", 400);
   update.AddEntry("res\\ui\\c.txt", Lzma86Encode("never"), "u3", 5);
   EXPECT_EQ(0, Merge(SampleClient(), update));
@@ -413,15 +411,84 @@ TEST_F(MergeTest, CorruptStreamRollsTheWholeMergeBack) {
   EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal.new"));
 }
 
+// Loose files join the merge's commit: a merge that fails after it wrote
+// some takes them back, and a player's own file of a loose file's name
+// keeps its bytes.
+TEST_F(MergeTest, ADamagedEntryAfterLooseFilesLeavesEverythingOld) {
+  fs::create_directory(m_dir.Path() / "work/loose");
+  WriteFileBytes(m_dir.Path() / "work/loose/x.txt", "the player's own x");
+  std::string strBroken = Lzma86Encode(std::string(400, 'k'));
+  strBroken.resize(strBroken.size() / 2);
+  CTestPack update("res", /*bCompressed=*/true);
+  update.AddEntry("res\\loose\\new.txt", Lzma86Encode("new loose"), "u0", 9);
+  update.AddEntry("res\\loose\\x.txt", Lzma86Encode("x of the update"), "u1", 15);
+  update.AddEntry("res\\maps\\deep\\m.txt", Lzma86Encode("m"), "u2", 1);
+  update.AddEntry("res\\ui\\b.txt", strBroken, "u3", 400);
+  EXPECT_EQ(0, Merge(SampleClient(), update));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+  EXPECT_TRUE(ClientUnchanged());
+  EXPECT_EQ((std::vector<std::string>{"loose", "loose/x.txt"}), LooseFiles());
+  EXPECT_EQ("the player's own x", ReadFileBytes(m_dir.Path() / "work/loose/x.txt"));
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "client.pak.journal"));
+}
+
+// An update never writes the updater's own files, which lie where loose
+// files go (the tool's directory): the installed version, the programs of
+// the updater and the client, the client's record of loose files. It is
+// refused, naming the entry, before anything is written.
+TEST_F(MergeTest, LooseFilesOntoTheUpdatersOwnFilesAreRefused) {
+  fs::current_path(m_dir.Path());
+  WriteFileBytes(m_dir.Path() / "version.ver", "1.01");
+  for (const char* pszName :
+       {"res\\version.ver", "res\\VERSION.VER.tmp", "res\\Patchloom.exe", "res\\patchloom", "res\\Veshmarkland.EXE",
+        "res\\grumvel.exe", "res\\client.pak.loose", "res\\client.pak.LOOSE.~partial"}) {
+    SCOPED_TRACE(pszName);
+    CTestPack update("res");
+    update.AddEntry("res\\ui\\a.txt", "new", "u1");
+    update.AddEntry(pszName, "not the updater's", "z");
+    EXPECT_EQ(0, Merge(SampleClient(), update));
+    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    EXPECT_NE(std::string::npos, m_strRefusal.find(pszName)) << m_strRefusal;
+    EXPECT_TRUE(ClientUnchanged());
+    EXPECT_EQ("1.01", ReadFileBytes(m_dir.Path() / "version.ver"));
+    std::vector<std::string> vecFiles;
+    for (const auto& item : fs::directory_iterator(m_dir.Path())) vecFiles.push_back(item.path().filename().u8string());
+    std::sort(vecFiles.begin(), vecFiles.end());
+    EXPECT_EQ((std::vector<std::string>{"client.pak", "update.pak", "version.ver", "work"}), vecFiles);
+  }
+  // Below a directory of its own, a file of such a name is the game's.
+  CTestPack update("res");
+  update.AddEntry("res\\sounds\\version.ver", "the sounds' version", "z");
+  EXPECT_EQ(1, Merge(SampleClient(), update));
+  EXPECT_EQ("the sounds' version", ReadFileBytes(m_dir.Path() / "sounds/version.ver"));
+}
+
+// MergeFrom has no journal and no commit: its loose files go into place
+// as soon as all are written.
+TEST_F(MergeTest, MergeFromPutsItsLooseFilesInPlace) {
+  SampleClient().WriteTo(m_dir.Path() / "client.pak");
+  CTestPack update("res");
+  update.AddEntry("res\\loose\\x.txt", "loose x", "u1");
+  update.WriteTo(m_dir.Path() / "update.pak");
+  CPackFile client;
+  CPackFile source;
+  ASSERT_TRUE(client.Open(m_dir.ProgramPath("client.pak")));
+  ASSERT_TRUE(source.OpenForReading(m_dir.ProgramPath("update.pak")));
+  EXPECT_TRUE(client.MergeFrom(&source));
+  EXPECT_TRUE(client.SaveIndex(nullptr));
+  EXPECT_EQ((std::vector<std::string>{"loose", "loose/x.txt"}), LooseFiles());
+  EXPECT_EQ("loose x", ReadFileBytes(m_dir.Path() / "work/loose/x.txt"));
+}
+
 TEST_F(MergeTest, LooseFileThatCannotBeWrittenRollsTheMergeBack) {
   WriteFileBytes(m_dir.Path() / "work/maps", "a file where a directory should be");
   CTestPack update("res");
-  update.AddEntry("res\\loose\\early.txt", "early", "u0");  // written before the failure, stays
+  update.AddEntry("res\\loose\\early.txt", "early", "u0");  // staged before the failure, then taken back
   update.AddEntry("res\\maps\\m.txt", "m", "u1");
   update.AddEntry("res\\ui\\b.txt", "bbbb", "u2");
   EXPECT_EQ(0, Merge(SampleClient(), update));
   EXPECT_TRUE(ClientUnchanged());
-  EXPECT_EQ((std::vector<std::string>{"loose", "loose/early.txt", "maps"}), LooseFiles());
+  EXPECT_EQ(std::vector<std::string>{"maps"}, LooseFiles());
 }
 
 TEST_F(MergeTest, NewEntryThatClashesWithAFileOrADirectoryIsRefused) {

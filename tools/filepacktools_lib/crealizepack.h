@@ -133,12 +133,12 @@ class CPackFile {
   // directory, at their path without the root name.
   //   pSrcPack  an opened source pack; its mapping is closed on return.
   // The placement is planned in memory first, then blobs and loose files
-  // are written (loose files under a temporary name, renamed when
-  // complete; entries are decoded ahead on one worker per processor, as
-  // in MergePack). Returns false at the first entry that cannot be encoded,
-  // decoded or written, when the pack would reach 4 GiB, or (writing
-  // nothing) when this pack is open for reading only; the file handle
-  // is closed then, so no SaveIndex can follow. Not safe against
+  // are written (loose files under a staging name, moved into place once
+  // all are written; entries are decoded ahead on one worker per
+  // processor, as in MergePack). Returns false at the first entry that
+  // cannot be encoded, decoded or written, when the pack would reach 4 GiB,
+  // or (writing nothing) when this pack is open for reading only; the file
+  // handle is closed then, so no SaveIndex can follow. Not safe against
   // interruption on its own: MergePack journals the whole merge.
   bool MergeFrom(CPackFile* pSrcPack);
 
@@ -192,7 +192,15 @@ class CPackFile {
   // build leaves no new file and an older pack of that name as it was; a
   // <name>.pak that is a directory, read-only, or open elsewhere without
   // delete sharing fails the build. The object's file list and tree stay
-  // as they were after a failure.
+  // as they were after a failure. Work files earlier builds of this pack
+  // left (<name>.pak.~N, killed say) are removed first, but for one that
+  // another build holds open. A journal of an interrupted merge beside
+  // <name>.pak is restored first (CPackFile::Open), into the pack it was
+  // made for and with the loose files that merge changed, so that it is
+  // never applied to the new pack; a restore that fails fails the build.
+  // When the move is done but could not be made durable, the build has
+  // succeeded (the last error tells the failed sync) and no source is
+  // deleted, since a power cut could still take the new pack back.
   bool CreatePack(const char* chSrcFilePath, const char* chDesFilePath, bool bCompress, char* pszOutPath,
                   const char* pszPackName, bool bDeleteSrc);
 
@@ -536,30 +544,40 @@ class CRealizePack {
   // both.
   //   pszSrcPack  the update pack; pszTarPack  the client pack. Both
   //               non-null and non-empty (asserted).
-  // All or nothing: before its first write the merge saves every byte it
-  // will overwrite in a journal beside the client (<client>.journal,
-  // removed once the merged pack is flushed; the removal is the commit and
-  // is synced to disk before MergePack returns). Interrupted at any point
-  // (a killed process, a power cut), the next Open of the client gives back
-  // the old pack; otherwise the pack is the merged one, and stays so
-  // through a power cut after MergePack returned 1. Loose files are each
-  // absent, as they were, or complete. A compacted pack that an interrupted
-  // CompactPack left beside the client (<client>.compact.new) is removed.
+  // All or nothing, loose files included: before its first write the merge
+  // saves every byte of the client it will overwrite, and every file beside
+  // it that it will write or delete (a player's own file of a loose file's
+  // name, say), in a journal beside the client (<client>.journal). Loose
+  // files are staged beside their places, complete and flushed, and moved
+  // into place only once the merged pack is flushed; then the journal is
+  // removed: the removal is the commit and is synced to disk before
+  // MergePack returns. Interrupted at any point (a killed process, a power
+  // cut), the next Open of the client gives back the old pack and every
+  // loose file as it was, staged files and new directories removed;
+  // otherwise the pack and every loose file are the merged ones, and stay
+  // so through a power cut after MergePack returned 1. A compacted pack
+  // that an interrupted CompactPack left beside the client
+  // (<client>.compact.new) is removed.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
   // not open (an update that may only be read is fine); when the client
   // does not open completely, or a check fails (an update blob outside its
   // data area, an unsafe name, a loose file that would land on either pack,
-  // its journal or its compacted pack, or need a path of MAX_PATH or more,
+  // its journal, its compacted pack or its record of loose files, on a file
+  // of the updater in the loose files' directory (version.ver,
+  // Patchloom.exe or Patchloom, Veshmarkland.exe, Grumvel.exe; any letter
+  // case), or need a path of MAX_PATH or more,
   // a client whose blobs overlap, a new entry below a file or named like a
   // directory of the tree); when the client would reach 4 GiB or its
   // journal cannot be written; when another merge or a compaction of the
   // client runs (ERROR_SHARING_VIOLATION: one writer of a pack at a time,
   // whatever process runs it), or a reader holds the client longer than the
-  // merge waits (SetLockWait); or when an entry cannot be decoded or a
-  // write fails (the merge is rolled back; loose files written before
-  // stay). Only when the directory cannot be synced after the journal's
-  // removal does 0 come with the merged pack.
+  // merge waits (SetLockWait); or when an entry cannot be decoded, a write
+  // fails, or a loose file cannot be put in place durably (the merge is
+  // rolled back, loose files too). Once the journal is removed the merge
+  // has happened: when that removal could not be made durable, MergePack
+  // returns 1 all the same, with the sync's error as the last error
+  // (ERROR_SUCCESS otherwise).
   int MergePack(const char* pszSrcPack, const char* pszTarPack);
 
   // Merges a release update: as MergePack, and besides it removes the
@@ -567,15 +585,15 @@ class CRealizePack {
   // lacks), in the same all-or-nothing step: their slots become free
   // blocks, their directory records go with every directory left empty,
   // and the journal covers it. It keeps the client's record of loose files
-  // (packloose.h): a removed entry held as a loose file is deleted once the
-  // merge is committed, and the record then names every loose file the
-  // client holds, those this merge wrote included. MergePack neither
-  // removes nor records.
+  // (packloose.h): a removed entry held as a loose file is deleted, and the
+  // record then names every loose file the client holds, those this merge
+  // wrote included; both in the commit, under the journal, so that they
+  // are old or new with the pack. MergePack neither removes nor records.
   // Returns what MergePack returns; 0 also, writing nothing, when the
   // client's record of loose files is damaged or an entry is both brought
   // and removed (ERROR_INVALID_DATA, GetMergeRefusal() says which), and 0
-  // with the pack merged when the record cannot be written (the last error
-  // says why; the client's release can then not be told).
+  // with the client as it was when a removed loose file cannot be deleted
+  // or the record cannot be written.
   int MergeUpdate(const char* pszSrcPack, const char* pszTarPack, const CUpdateRemovals& removals);
 
   // The names of the entries the last merge wrote into the client pack or
@@ -704,10 +722,8 @@ class CRealizePack {
                 CRemovalPlan* pRemoval = nullptr, const CUpdateRemovals* pRemovals = nullptr);
   int MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemovals);
   // A release update's removals (packupdate.cpp): taken out of the open
-  // client's index before the plan, and the loose files once committed.
+  // client's index before the plan.
   bool TakeRemovals(const char* pszTarPack, const CUpdateRemovals& removals, CRemovalPlan& removal);
-  bool FinishRemovals(const char* pszTarPack, const std::string& strLooseDir, const CMergePlan& plan,
-                      const CRemovalPlan& removal);
 
   std::unique_ptr<CPackFile> m_pSrcPack;
   std::unique_ptr<CPackFile> m_pTarPack;

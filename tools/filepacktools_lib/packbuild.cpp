@@ -10,6 +10,7 @@
 #include "platform/text_case.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packbuilder.h"
+#include "tools/filepacktools_lib/packjournal.h"
 
 namespace {
 
@@ -112,6 +113,10 @@ bool CPackFile::BuildInto(CPackBuilder& builder, const CBuildSource& source, con
   }
   if (pszOutPath) std::memcpy(pszOutPath, strPackPath.data(), strPackPath.size());
 
+  // A journal beside the pack is restored into the file it was made for
+  // before the build replaces it, putting back the loose files that merge
+  // touched too; left there, it would be dropped unapplied by the next open.
+  if (!RestoreFromJournal(strPackPath)) return false;
   if (!builder.Build(strDir, strPackPath, source)) return false;
   if (bDeleteSrc) builder.DeleteSources(strPackPath);
 

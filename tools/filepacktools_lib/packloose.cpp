@@ -44,6 +44,25 @@ std::string LooseFilePath(const std::string& strLooseDir, const std::string& str
   return JoinPath(strLooseDir, LooseRelative(strName));
 }
 
+std::vector<std::string> LooseDirectories(const std::string& strLooseDir, const std::string& strName) {
+  std::vector<std::string> vecDirs;
+  std::vector<std::string> vecParts = SplitPath(LooseRelative(strName));
+  if (!vecParts.empty()) vecParts.pop_back();
+  std::string strPath = strLooseDir;
+  for (const std::string& strPart : vecParts) {
+    strPath = JoinPath(strPath, strPart);
+    vecDirs.push_back(strPath);
+  }
+  return vecDirs;
+}
+
+std::string LooseRecordText(const std::set<std::string>& setNames) {
+  if (setNames.empty()) return std::string();
+  std::string strText = kRecordHeader;
+  for (const std::string& strName : setNames) strText += EncodeNameText(strName) + '\n';
+  return strText;
+}
+
 bool ReadLooseRecord(const std::string& strPackPath, std::set<std::string>& setNames) {
   setNames.clear();
   std::string strText;
@@ -63,8 +82,7 @@ bool WriteLooseRecord(const std::string& strPackPath, const std::set<std::string
     const DWORD dwError = GetLastError();
     return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
   }
-  std::string strText = kRecordHeader;
-  for (const std::string& strName : setNames) strText += EncodeNameText(strName) + '\n';
+  const std::string strText = LooseRecordText(setNames);
   const std::string strTemp = strPath + kTempSuffix;
   CScopedHandle hTemp = CreateReplacement(strTemp, CREATE_ALWAYS);
   if (!hTemp) return false;

@@ -19,6 +19,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 constexpr char kLooseRecordSuffix[] = ".loose";
 
@@ -26,6 +27,13 @@ std::string LooseRecordPath(const std::string& strPackPath);
 
 // Where a loose entry's file lies below strLooseDir.
 std::string LooseFilePath(const std::string& strLooseDir, const std::string& strName);
+
+// The directories between strLooseDir and a loose entry's file, outermost
+// first: those a merge makes when they are missing.
+std::vector<std::string> LooseDirectories(const std::string& strLooseDir, const std::string& strName);
+
+// The record's text for setNames (empty for an empty set: no record).
+std::string LooseRecordText(const std::set<std::string>& setNames);
 
 // Reads the record beside strPackPath into setNames; no record gives an
 // empty set. Returns false, with the last error set, when it cannot be

@@ -19,6 +19,7 @@
 #include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packlock.h"
+#include "tools/filepacktools_lib/packloosecommit.h"
 #include "tools/filepacktools_lib/packmergecheck.h"
 #include "tools/filepacktools_lib/packmergewrite.h"
 #include "tools/filepacktools_lib/packplan.h"
@@ -138,30 +139,27 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
   bool bJournaled = false;
   DWORD dwError = bOk ? ERROR_SUCCESS : GetLastError();
   if (bOk) {
+    const std::string strLooseDir = FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir));
+    const CLooseCommit loose(pszTarPack, strLooseDir, plan, pRemovals ? &removal : nullptr);
     // The workers decode ahead while the journal is saved; the first byte
     // of the pack is written only once the journal is safe on disk.
-    const PackHeader newHeader =
-        HeaderForLayout(target.m_header, LayoutIndex(target.m_header.dwIndexOffset, target.Regions()));
+    const CIndexLayout layout = LayoutIndex(target.m_header.dwIndexOffset, target.Regions());
+    const PackHeader newHeader = HeaderForLayout(target.m_header, layout);
     auto writeJournal = [&] {
-      bJournaled = WriteJournal(pszTarPack, target.m_hPackFile.Get(), newHeader, JournalRanges(plan));
+      bJournaled = WriteJournal(pszTarPack, target.m_hPackFile.Get(), newHeader, layout.End(), JournalRanges(plan),
+                                loose.JournalFiles());
       return bJournaled;
     };
-    CMergeWriter writer(source.Reader(), target.m_byCompressed != 0, target.m_hPackFile.Get(),
-                        FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)));
+    CMergeWriter writer(source.Reader(), target.m_byCompressed != 0, target.m_hPackFile.Get(), strLooseDir);
     writer.SetWorkers(m_nMergeWorkers);
     bOk = writer.Write(plan, writeJournal);
     if (!bOk && bJournaled) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
-    bOk = bOk && target.SaveIndex(pszTarPack) && RemoveJournal(pszTarPack);
-    if (!bOk) dwError = GetLastError();
-    // Committed: the loose files of removed entries go, and the record
-    // names the loose files the client holds now.
-    if (bOk && pRemovals) {
-      bOk = FinishRemovals(pszTarPack, FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)), plan, removal);
-      if (!bOk) {
-        dwError = GetLastError();
-        bJournaled = false;  // nothing to undo: the pack is merged
-      }
-    }
+    // The loose files and the record take their new state before the
+    // commit, so that a rollback puts them back with the pack.
+    bOk = bOk && target.SaveIndex(pszTarPack) && loose.Install() && RemoveJournal(pszTarPack);
+    // Committed: a failed sync of the journal's removal is told, not failed.
+    dwError = GetLastError();
+    if (bOk) loose.Tidy();
   }
   if (bOk) {
     for (const CMergeStep& step : plan.vecSteps) m_setMerged.insert(*step.pstrName);
@@ -170,7 +168,7 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
   target.Close();
   // When even this fails, the journal stays and the next Open restores.
   if (!bOk && bJournaled) RestoreFromJournal(pszTarPack, lock);
-  if (!bOk) SetLastError(dwError);
+  SetLastError(dwError);
   return bOk ? 1 : 0;
 }
 
@@ -204,9 +202,11 @@ bool CPackFile::MergeFrom(CPackFile* pSrcPack) {
   CMergePlan plan;
   bool bOk = RefuseReadOnly(*this) && PlanMergeFrom(*pSrcPack, plan, 0);
   if (bOk) {
-    CMergeWriter writer(pSrcPack->Reader(), m_byCompressed != 0, m_hPackFile.Get(),
-                        FieldString(m_szWorkDir, sizeof(m_szWorkDir)));
-    bOk = writer.Write(plan);
+    const std::string strLooseDir = FieldString(m_szWorkDir, sizeof(m_szWorkDir));
+    CMergeWriter writer(pSrcPack->Reader(), m_byCompressed != 0, m_hPackFile.Get(), strLooseDir);
+    // Without a journal there is no commit to wait for: staged loose files
+    // go into place once all are written.
+    bOk = writer.Write(plan) && CLooseCommit(std::string(), strLooseDir, plan, nullptr).Install();
   }
   pSrcPack->m_hFileMapping.Reset();
   // The index in memory no longer matches the file: no save may follow.

@@ -7,8 +7,10 @@
 #include "tools/filepacktools_lib/packcheck.h"
 #include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
-#include "tools/filepacktools_lib/packmergewrite.h"
+#include "tools/filepacktools_lib/packloose.h"
 #include "tools/filepacktools_lib/packnames.h"
+#include "tools/filepacktools_lib/packplan.h"
+#include "tools/filepacktools_lib/packstage.h"
 
 namespace {
 
@@ -20,14 +22,30 @@ bool Refuse(std::string& strRefusal, const std::string& strReason, DWORD dwError
   return false;
 }
 
+// The updater's own files, which lie in the directory loose files go below
+// (the tool's directory): the installed version, the file it is written
+// through, and the programs of the updater and of the client. Loose files
+// are refused these names in the file system's way, letter case aside.
+const char* const kUpdaterFiles[] = {"version.ver", "version.ver.tmp",  "patchloom.exe",
+                                     "patchloom",   "veshmarkland.exe", "grumvel.exe"};
+
 // The files of a pack that a loose file must never land on: the pack, its
-// journal, the journal being written and the compacted pack being written
-// (which the next compaction or merge removes).
+// journal, the journal being written, the compacted pack being written
+// (which the next compaction or merge removes), and the record of loose
+// files with its staged name.
 void AddPackKeys(const std::string& strPack, const std::string& strCurrentDir, std::vector<std::string>& vecKeys) {
-  vecKeys.push_back(ComparablePath(strPack, strCurrentDir));
-  vecKeys.push_back(ComparablePath(JournalPath(strPack), strCurrentDir));
-  vecKeys.push_back(ComparablePath(JournalTempPath(strPack), strCurrentDir));
-  vecKeys.push_back(ComparablePath(CompactTempPath(strPack), strCurrentDir));
+  const std::string strRecord = LooseRecordPath(strPack);
+  for (const std::string& strPath : {strPack, JournalPath(strPack), JournalTempPath(strPack), CompactTempPath(strPack),
+                                     strRecord, StagedPath(strRecord)}) {
+    vecKeys.push_back(ComparablePath(strPath, strCurrentDir));
+  }
+}
+
+bool IsUpdaterFile(const std::string& strKey, const std::string& strCurrentDir) {
+  for (const char* pszName : kUpdaterFiles) {
+    if (strKey == ComparablePath(JoinPath(strCurrentDir, pszName), strCurrentDir)) return true;
+  }
+  return false;
 }
 
 bool CheckLooseFile(const CMergeCheckInput& input, const std::string& strName,
@@ -35,21 +53,26 @@ bool CheckLooseFile(const CMergeCheckInput& input, const std::string& strName,
   const std::string strRel = LooseRelative(strName);
   if (strRel.empty()) return true;  // a name without a directory is passed over
   if (input.strCurrentDir.empty()) {
-    return Refuse(strRefusal, "entry " + Quoted(strName) +
-                                  " would be a loose file, but the current directory cannot be named");
+    return Refuse(strRefusal,
+                  "entry " + Quoted(strName) + " would be a loose file, but the current directory cannot be named");
   }
   const std::string strLoose = JoinPath(input.strCurrentDir, strRel);
-  if (CMergeWriter::LooseTempPath(strLoose).size() >= MAX_PATH) {
+  if (StagedPath(strLoose).size() >= MAX_PATH) {
     return Refuse(strRefusal, "entry " + Quoted(strName) + " would be a loose file with a path too long",
                   ERROR_FILENAME_EXCED_RANGE);
   }
-  for (const std::string& strPath : {strLoose, CMergeWriter::LooseTempPath(strLoose)}) {
+  for (const std::string& strPath : {strLoose, StagedPath(strLoose)}) {
     const std::string strKey = ComparablePath(strPath, input.strCurrentDir);
+    if (IsUpdaterFile(strKey, input.strCurrentDir)) {
+      return Refuse(strRefusal, "entry " + Quoted(strName) +
+                                    " would be a loose file written over a file of the updater or the client");
+    }
     for (const std::string& strPackKey : vecPackKeys) {
       if (strKey == strPackKey) {
-        return Refuse(strRefusal, "entry " + Quoted(strName) +
-                                      " would be a loose file written over one of the packs or its journal",
-                      ERROR_SHARING_VIOLATION);
+        return Refuse(
+            strRefusal,
+            "entry " + Quoted(strName) + " would be a loose file written over one of the packs or its journal",
+            ERROR_SHARING_VIOLATION);
       }
     }
   }

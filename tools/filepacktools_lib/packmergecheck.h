@@ -23,8 +23,10 @@ struct CMergeCheckInput {
 // area; an update entry outside the update's data area, or plain with
 // differing sizes, or with a name that is not safe on disk; a loose file
 // whose path would reach MAX_PATH or that would land on either pack, its
-// journal (a forged journal would be applied by the next open) or the
-// compacted pack a compaction writes beside it; a new
+// journal (a forged journal would be applied by the next open), the
+// compacted pack a compaction writes beside it or its record of loose
+// files, or on a file of the updater (version.ver, the updater's and the
+// client's programs) in the loose files' directory; a new
 // entry below a file, or named like a directory, of the client or the
 // update (the saved tree would hold one path as both).
 // Returns true when the merge may go ahead. Otherwise false, with the last

@@ -4,11 +4,11 @@
 #include <new>
 
 #include "platform/dir_sync.h"
-#include "platform/durable_replace.h"
 #include "platform/file_io.h"
-#include "platform/paths.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
 #include "tools/filepacktools_lib/packcodec.h"
+#include "tools/filepacktools_lib/packloose.h"
+#include "tools/filepacktools_lib/packstage.h"
 
 // One entry on its way through the writer: its index in the run, and what
 // a worker made of it (the bytes to write, or a size), or why it failed.
@@ -32,9 +32,6 @@ namespace {
 
 using CMergePipeline = COrderedPipeline<CMergeItem>;
 
-// Loose files are written under this suffix and renamed when complete.
-constexpr char kLooseTempSuffix[] = ".~partial";
-
 // Creates strPath unless a directory of that name exists; a new one is
 // made durable at once (FlushDirectoryOf), so that the loose file moved
 // into it durably stays reachable after a power cut. False with the last
@@ -54,8 +51,6 @@ bool MakeDirectory(const std::string& strPath) {
 }
 
 }  // namespace
-
-std::string CMergeWriter::LooseTempPath(const std::string& strPath) { return strPath + kLooseTempSuffix; }
 
 bool CMergeWriter::StoredSize(const PackEntry& source, uint32_t& dwSize) const {
   if (m_source.IsCompressed()) {
@@ -110,7 +105,7 @@ bool CMergeWriter::Write(const CMergePlan& plan, const std::function<bool()>& fn
   auto write = [this, &plan](CMergeItem& item) {
     const CMergeStep& step = plan.vecSteps[item.nIndex];
     const bool bOk = item.Succeeded() && (step.eAction == MergeAction::kLoose ? WriteLooseFile(step, *item.pBytes)
-                                                                                : WriteBlob(step, *item.pBytes));
+                                                                              : WriteBlob(step, *item.pBytes));
     item.pBytes.reset();  // written: its memory leaves the window now
     if (!bOk) m_strFailed = *step.pstrName;
     return bOk;
@@ -199,22 +194,14 @@ bool CMergeWriter::WriteBlob(const CMergeStep& step, const CEntryBytes& bytes) {
   return SeekFile(m_hTarget, liPos, step.dwOffset) && WriteAll(m_hTarget, bytes.pbyData, bytes.dwSize);
 }
 
-// An entry outside the client's tree is written below the starting
-// directory at its path without the root name, creating its directories.
-// A directory that cannot be made (a file of that name, say) fails the
-// merge instead of writing the file somewhere else.
+// An entry outside the client's tree is staged below the starting
+// directory at its path without the root name (packstage.h), creating its
+// directories; the merge's commit moves it into place. A directory that
+// cannot be made (a file of that name, say) fails the merge instead of
+// writing the file somewhere else.
 bool CMergeWriter::WriteLooseFile(const CMergeStep& step, const CEntryBytes& bytes) {
-  const std::string strRel = LooseRelative(*step.pstrName);
-  std::string strPath = m_strWorkDir;
-  size_t nStart = 0;
-  for (size_t nSep; (nSep = strRel.find('\\', nStart)) != std::string::npos; nStart = nSep + 1) {
-    strPath = JoinPath(strPath, strRel.substr(nStart, nSep - nStart));
-    if (!MakeDirectory(strPath)) return false;
+  for (const std::string& strDir : LooseDirectories(m_strWorkDir, *step.pstrName)) {
+    if (!MakeDirectory(strDir)) return false;
   }
-  strPath = JoinPath(strPath, strRel.substr(nStart));
-  const std::string strTemp = LooseTempPath(strPath);
-
-  CScopedHandle hFile = CreateReplacement(strTemp, CREATE_ALWAYS);
-  if (!hFile) return false;
-  return CompleteReplacement(WriteAll(hFile.Get(), bytes.pbyData, bytes.dwSize), hFile, strTemp, strPath);
+  return StageFile(LooseFilePath(m_strWorkDir, *step.pstrName), bytes.pbyData, bytes.dwSize);
 }

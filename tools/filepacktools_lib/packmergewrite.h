@@ -1,7 +1,6 @@
 // The writes of a merge plan: each blob at the place the plan chose, and
-// each loose file by a durable replace (a temporary name, flushed and moved
-// into place with write-through), so that a loose file is always either
-// absent, as it was, or complete.
+// each loose file staged beside its place, complete and flushed
+// (packstage.h), for the merge's commit to move into place.
 //
 // Decoding (and, into a compressed client, encoding) is the slow part, and
 // the steps of a plan are independent of each other, so worker threads
@@ -30,9 +29,11 @@ class CMergeWriter {
   //                      once they are known to decode; a plain update's
   //                      entries are encoded).
   //   hTarget            the client pack, open for writing.
-  //   strWorkDir         where loose files go.
+  //   strWorkDir         the absolute directory loose files go below.
   CMergeWriter(CEntryReader source, bool bTargetCompressed, HANDLE hTarget, std::string strWorkDir)
-      : m_source(source), m_bTargetCompressed(bTargetCompressed), m_hTarget(hTarget),
+      : m_source(source),
+        m_bTargetCompressed(bTargetCompressed),
+        m_hTarget(hTarget),
         m_strWorkDir(std::move(strWorkDir)) {}
 
   // Worker threads that prepare entries ahead: nWorkers, or one per
@@ -67,9 +68,6 @@ class CMergeWriter {
   // The update's name of the entry whose write failed.
   const std::string& FailedName() const { return m_strFailed; }
 
-  // The temporary name a loose file is written under before it is renamed.
-  static std::string LooseTempPath(const std::string& strPath);
-
  private:
   using Prepare = std::function<void(CMergeItem&)>;
   using Consume = std::function<bool(CMergeItem&)>;
@@ -77,8 +75,8 @@ class CMergeWriter {
   // Prepares one item per entry (fnPrepare, on the workers or here) and
   // hands them to fnConsume strictly in order, after fnFirst; stops at the
   // first false.
-  bool RunInOrder(const std::vector<const PackEntry*>& vecEntries, const Prepare& fnPrepare,
-                  const Consume& fnConsume, const std::function<bool()>& fnFirst) const;
+  bool RunInOrder(const std::vector<const PackEntry*>& vecEntries, const Prepare& fnPrepare, const Consume& fnConsume,
+                  const std::function<bool()>& fnFirst) const;
   size_t WorkerCount() const;
   bool ReadForTarget(const PackEntry& source, CEntryBytes& out) const;
   bool WriteBlob(const CMergeStep& step, const CEntryBytes& bytes);

@@ -22,8 +22,8 @@ struct CUpdateRemovals {
 
 // What a merge with removals does, decided before it writes anything: the
 // entries it takes out of the pack, and for the loose files (packloose.h),
-// carried out once the merge is committed, the removed ones to delete and
-// the record to keep.
+// carried out in the merge's commit (packloosecommit.h), the removed ones
+// to delete and the record to keep.
 struct CRemovalPlan {
   std::vector<std::string> vecFromPack;  // entries taken out of the pack
   std::vector<std::string> vecLoose;     // removed entries held as loose files

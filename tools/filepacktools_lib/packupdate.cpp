@@ -1,10 +1,8 @@
 // A release update's merge: the merge of packmerge.cpp, with the entries
-// the update removes taken out of the client first and the client's loose
-// files kept in step with its release.
+// the update removes taken out of the client first; its loose files and
+// record follow in the merge's commit (packloosecommit.h).
 #include <cassert>
 
-#include "platform/dir_sync.h"
-#include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packloose.h"
 #include "tools/filepacktools_lib/packplan.h"
@@ -15,24 +13,6 @@ bool Refuse(std::string& strRefusal, const std::string& strWhy) {
   strRefusal = strWhy;
   SetLastError(ERROR_INVALID_DATA);
   return false;
-}
-
-// Removes a loose file and the directories below strLooseDir it leaves
-// empty. Returns false when the file is there and could not be removed.
-bool DeleteLooseFile(const std::string& strLooseDir, const std::string& strName) {
-  std::string strPath = LooseFilePath(strLooseDir, strName);
-  if (!DeleteFileA(strPath.c_str())) {
-    const DWORD dwError = GetLastError();
-    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
-  }
-  FlushDirectoryOf(strPath.c_str());
-  for (size_t nSep = LastSeparator(strPath); nSep != std::string::npos && nSep > strLooseDir.size();
-       nSep = LastSeparator(strPath)) {
-    strPath.resize(nSep);
-    if (!RemoveDirectoryA(strPath.c_str())) break;
-    FlushDirectoryOf(strPath.c_str());
-  }
-  return true;
 }
 
 }  // namespace
@@ -75,22 +55,4 @@ bool CRealizePack::TakeRemovals(const char* pszTarPack, const CUpdateRemovals& r
   }
   RemoveEntries(removal.vecFromPack, target.m_strRootPath, target.m_mapEntry, target.m_mapDir, target.m_vecFreeBlock);
   return true;
-}
-
-bool CRealizePack::FinishRemovals(const char* pszTarPack, const std::string& strLooseDir, const CMergePlan& plan,
-                                  const CRemovalPlan& removal) {
-  std::set<std::string> setRecord = removal.setRecord;
-  for (const CMergeStep& step : plan.vecSteps) {
-    if (step.eAction == MergeAction::kLoose) setRecord.insert(*step.pstrName);
-  }
-  // A loose file that could not be deleted is still part of the client:
-  // the record keeps saying so, and a later merge deletes it.
-  for (const std::string& strName : removal.vecLoose) {
-    if (!DeleteLooseFile(strLooseDir, strName)) setRecord.insert(strName);
-  }
-  if (WriteLooseRecord(pszTarPack, setRecord)) return true;
-  const DWORD dwError = GetLastError();
-  m_strRefusal = "the update is merged, but the record of loose files could not be written";
-  SetLastError(dwError);
-  return false;
 }
