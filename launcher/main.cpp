@@ -101,6 +101,9 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
     ReportOpenFailure(pszUpdateArg, GetLastError());
     return;
   }
+  // A run cut off in its merge left the client half merged: it is put back
+  // before anything below can refuse this run and leave it so.
+  g_realizePack.RecoverPack(paths.szClientPack);
   if (!FileExists(paths.szUpdatePack)) {
     ReportOpenFailure(paths.szUpdatePack, GetLastError());
     return;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "launcher/updatetrust.h"
+#include "platform/fault_inject.h"
 #include "tests/support/child_process.h"
 #include "tests/support/launcher_messages.h"
 #include "tests/support/pack_writer.h"
@@ -146,6 +147,46 @@ TEST_F(TrustTest, TheVersionMustBeNamedAndNewer) {
   ExpectRefused(Code(UpdateRefusal::kNotNewer), {"update.pak", "1.02"}, "1.02");  // a replay
   WriteFileBytes(m_tool.Path() / "version.ver", "1.10");
   ExpectRefused(Code(UpdateRefusal::kNotNewer), {"update.pak", "1.02"}, "1.10");  // a downgrade
+}
+
+// A run cut off in its merge (a killed updater, a power cut) leaves the
+// client half merged, its journal beside it. The next run may well be
+// refused (another update, a signature missing) before it opens the client:
+// it puts the client back first all the same, pack and loose files, so
+// that nothing is left torn for a reader that is not the library.
+TEST_F(TrustTest, ARefusedRunStillPutsBackAnInterruptedMerge) {
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "new content, longer", "tag-2");
+  update.AddEntry("res\\sounds\\x.wav", "a loose file", "tag-x");
+  update.WriteTo(m_tool.Path() / "update.pak");
+  auto merge = [this] {
+    CCurrentDirGuard cwd;
+    fs::current_path(m_tool.Path());
+    CRealizePack realize;
+    return realize.MergePack(m_tool.ProgramPath("update.pak").c_str(), m_tool.ProgramPath("clientres.pak").c_str());
+  };
+  // The merge stopped at its last point, the journal's removal, as a killed
+  // process stops: what it wrote stays.
+  FaultInjectArm(FaultMode::kCount, 0);
+  ASSERT_EQ(1, merge());
+  const uint32_t nPoints = FaultInjectPoints();
+  FaultInjectDisarm();
+  WriteFileBytes(m_tool.Path() / "clientres.pak", m_strClientBefore);
+  fs::remove_all(m_tool.Path() / "sounds");
+  FaultInjectArm(FaultMode::kStop, nPoints);
+  bool bStopped = false;
+  try {
+    merge();
+  } catch (const CFaultStop&) {
+    bStopped = true;
+  }
+  FaultInjectDisarm();
+  ASSERT_TRUE(bStopped);
+  ASSERT_TRUE(fs::exists(m_tool.Path() / "clientres.pak.journal"));
+  ASSERT_TRUE(fs::exists(m_tool.Path() / "sounds/x.wav"));
+
+  ExpectRefused(Code(PackSigStatus::kNoSignature));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / "sounds"));
 }
 
 // The check comes before the client is stopped: a refused update leaves the

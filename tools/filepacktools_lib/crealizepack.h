@@ -638,6 +638,17 @@ class CRealizePack {
   // The same for a release update, as MergeUpdate merges it.
   int MergeHeldUpdate(const char* pszTarPack, const CUpdateRemovals& removals);
 
+  // Puts back a pack, and the files beside it, as a merge that was
+  // interrupted found them (its journal restored), as every open of the
+  // pack does first, without opening it: for a caller that may refuse to
+  // go on before it opens the pack, and must not leave it torn.
+  //   pszPack  the pack; non-null and non-empty (asserted).
+  // Returns true when nothing is left to undo (there was no journal, or no
+  // pack); false with the last error set when the restore failed (the
+  // journal stays for the next try), ERROR_SHARING_VIOLATION while a merge
+  // of the pack runs or a reader holds it.
+  bool RecoverPack(const char* pszPack);
+
   // ---- Dry run (packpreview.cpp) -------------------------------------------
 
   // What MergePack(pszSrcPack, pszTarPack) would do, writing nothing: opens

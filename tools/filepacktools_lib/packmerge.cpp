@@ -93,6 +93,16 @@ bool CRealizePack::OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode)
   return true;
 }
 
+bool CRealizePack::RecoverPack(const char* pszPack) {
+  assert(NULL != pszPack);
+  assert('\0' != pszPack[0]);
+  if (!pszPack || !pszPack[0]) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return RestoreFromJournal(pszPack);
+}
+
 bool CRealizePack::ReadHeldUpdate(const std::function<bool(const unsigned char*, size_t)>& fnSink) {
   HANDLE hFile = m_pSrcPack->m_hPackFile.Get();
   if (m_strHeldUpdate.empty() || !hFile) {
