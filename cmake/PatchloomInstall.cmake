@@ -21,6 +21,7 @@ install(FILES
   tools/filepacktools_lib/packclient.h
   tools/filepacktools_lib/packcodec.h
   tools/filepacktools_lib/packcontent.h
+  tools/filepacktools_lib/packdelta.h
   tools/filepacktools_lib/packdiff.h
   tools/filepacktools_lib/packindex.h
   tools/filepacktools_lib/packloose.h

@@ -20,6 +20,7 @@
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
 #include "tools/filepacktools_lib/packcontent.h"
+#include "tools/filepacktools_lib/packdelta.h"
 #include "tools/filepacktools_lib/packdiff.h"
 #include "tools/filepacktools_lib/packindex.h"
 #include "tools/filepacktools_lib/packpreview.h"
@@ -405,6 +406,50 @@ class CPackFile {
   // differ or the diff names an entry newer lacks.
   bool CreateUpdatePack(const CPackFile& newer, const CReleaseDiff& diff, const char* chDesFilePath, bool bCompress,
                         char* pszOutPath, const char* pszPackName);
+
+  // ---- Delta updates (packdeltamake.cpp) -----------------------------------
+
+  // The plain bytes of an entry of the release this object holds: of the
+  // open pack's entry strName, or of the file strFile (a build's file list).
+  // Returns false, with the last error set, when the entry is not there
+  // (ERROR_FILE_NOT_FOUND) or cannot be read or decoded. Thread-safe.
+  bool ReadReleaseBytes(const std::string& strName, const std::string& strFile, CEntryBytes& out) const;
+
+  // Writes the delta update (packdelta.h) of a diff made from this release
+  // (the old one) to newer, at strPath: every changed and added entry of
+  // newer, in name order; a changed entry as a patch against this release's
+  // entry when the patch is smaller than three quarters of its whole form
+  // (its Lzma86 stream when bCompress, else its plain bytes), else whole in
+  // that form. Read, encoded and patched on SetBuildWorkers threads; written
+  // into a new file moved over strPath when complete. report counts what
+  // went how.
+  //   newer  the release diff was made with, as it was then.
+  // Returns false, with the last error set and report.strFailed naming the
+  // entry when one failed, when an entry cannot be read or encoded, the
+  // delta would reach 4 GiB (ERROR_FILE_TOO_LARGE), or the file cannot be
+  // written; no file is left at strPath then (an older one stays).
+  bool CreateDeltaUpdate(const CPackFile& newer, const CReleaseDiff& diff, const std::string& strPath, bool bCompress,
+                         CDeltaReport& report) const;
+
+  // Rebuilds the update a delta was made from (packdelta.h), on an object
+  // that holds no open pack and no build: the plain update 'paktool diff'
+  // writes for the same releases without -z, byte for byte, written as
+  // CreatePack writes (chDesFilePath\<pszPackName or the root name>.pak, a
+  // new file moved into place when complete, on SetBuildWorkers threads).
+  // Each whole entry is decoded, each patch applied to client's entry of
+  // the same name, and every entry's bytes checked against the MD5 the
+  // delta records for it; a patch's base must have the recorded size and
+  // MD5.
+  //   pbyDelta, qwDeltaSize  the delta's bytes (a view of its file, or a
+  //                          copy).
+  //   client                 the client pack the delta was made for, open.
+  // Returns false, with the last error set and outcome telling why and
+  // which entry, writing nothing: the delta breaks its rules or an entry
+  // does not give its recorded bytes (kDamaged, ERROR_INVALID_DATA), a base
+  // entry is missing or not the recorded one (kBase, ERROR_INVALID_DATA),
+  // or the system failed (kSystem).
+  bool RebuildDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const CPackFile& client,
+                          const char* chDesFilePath, const char* pszPackName, CDeltaOutcome& outcome);
 
   // ---- Holes (packcompact.cpp) -------------------------------------------
 

@@ -22,9 +22,11 @@
 // tagged and encoded by a worker, written and recorded by the writer. A
 // failed item carries its error to the writer's thread.
 struct CBuildItem {
-  std::string strFile;                   // a file's path; "" for a pack entry
+  std::string strFile;                    // a file's path; "" for a pack entry
   const CEntryReader* pReader = nullptr;  // a pack entry: where it is read
   const PackEntry* pEntry = nullptr;
+  const EntryMaker* pfnMake = nullptr;  // a made entry: who makes it, and its index
+  size_t nMade = 0;
   std::string strLower;
   std::string strName;
   std::string strBelowRoot;  // named from the root directory: the path below it
@@ -184,6 +186,13 @@ void ProcessItem(const CBuildSettings& settings, CBuildItem& item) {
     item.Fail();
     return;
   }
+  if (item.pfnMake) {
+    if (!(*item.pfnMake)(item.nMade, item.pbyPlain, item.dwSize)) {
+      item.Fail();
+      return;
+    }
+    item.dwStoredSize = item.dwSize;
+  }
   if (settings.bTags && !MakeContentTag(item.pbyPlain.get(), item.dwSize, item.szTag)) {
     item.Fail();
     return;
@@ -213,32 +222,48 @@ void ProduceFiles(const CBuildSettings& settings, const std::vector<std::string>
   }
 }
 
-// Pack entries keep their names; the tree takes each at its path below the
-// root name, which it must have.
+// Named entries keep their names; the tree takes each at its path below the
+// root name, which it must have. Returns false for a name without it (the
+// item fails).
+bool TakeName(const CBuildSettings& settings, const std::string& strName, CBuildItem& item) {
+  const std::string strPrefix = settings.strPackName + '\\';
+  item.strName = strName;
+  if (strName.size() > strPrefix.size() && strName.compare(0, strPrefix.size(), strPrefix) == 0) {
+    item.strBelowRoot = strName.substr(strPrefix.size());
+    return true;
+  }
+  SetLastError(ERROR_INVALID_DATA);
+  item.Fail();
+  return false;
+}
+
 void ProduceEntries(const CBuildSettings& settings, const CEntryReader& reader,
                     const std::vector<CPackSourceEntry>& vecEntries, CPipeline& out) {
-  const std::string strPrefix = settings.strPackName + '\\';
   for (const CPackSourceEntry& entry : vecEntries) {
     CBuildItem item;
-    item.strName = entry.strName;
     item.pReader = &reader;
     item.pEntry = entry.pEntry;
-    const bool bBelowRoot =
-        item.strName.size() > strPrefix.size() && item.strName.compare(0, strPrefix.size(), strPrefix) == 0;
-    if (bBelowRoot) {
-      item.strBelowRoot = item.strName.substr(strPrefix.size());
-    } else {
-      SetLastError(ERROR_INVALID_DATA);
-      item.Fail();
-    }
-    const uint64_t qwBytes = entry.pEntry->dwOrigSize;
-    if (!out.Push(std::move(item), qwBytes) || !bBelowRoot) return;
+    const bool bBelowRoot = TakeName(settings, entry.strName, item);
+    if (!out.Push(std::move(item), entry.pEntry->dwOrigSize) || !bBelowRoot) return;
+  }
+}
+
+void ProduceMade(const CBuildSettings& settings, const std::vector<CMadeEntry>& vecMade, const EntryMaker& fnMake,
+                 CPipeline& out) {
+  for (size_t i = 0; i < vecMade.size(); ++i) {
+    CBuildItem item;
+    item.pfnMake = &fnMake;
+    item.nMade = i;
+    const bool bBelowRoot = TakeName(settings, vecMade[i].strName, item);
+    if (!out.Push(std::move(item), vecMade[i].dwSize) || !bBelowRoot) return;
   }
 }
 
 void Produce(const CBuildSettings& settings, const CBuildSource& source, CPipeline& out) {
   if (source.Files()) {
     ProduceFiles(settings, *source.Files(), out);
+  } else if (source.Made()) {
+    ProduceMade(settings, *source.Made(), *source.Maker(), out);
   } else {
     ProduceEntries(settings, *source.Reader(), *source.Entries(), out);
   }
@@ -319,9 +344,9 @@ bool CPackBuilder::WritePack(const CBuildSource& source) {
   if (!WriteIndexRegions(hFile, m_pack.header, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree})) {
     return false;
   }
-  m_pack.header = HeaderForLayout(m_pack.header,
-                                  LayoutIndex(m_pack.header.dwIndexOffset,
-                                              {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
+  m_pack.header = HeaderForLayout(
+      m_pack.header,
+      LayoutIndex(m_pack.header.dwIndexOffset, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
   return true;
 }
 

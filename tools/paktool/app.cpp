@@ -23,9 +23,10 @@ std::vector<CCommand> SetUpApp(CLI::App& app) {
   app.require_subcommand(1);
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("paktool ") + PatchloomVersion(), "print paktool's version and exit");
-  return {AddBuildCommand(app),   AddListCommand(app),   AddInfoCommand(app),     AddExtractCommand(app),
-          AddCatCommand(app),     AddDiffCommand(app),   AddManifestCommand(app), AddMergeCommand(app),
-          AddCompactCommand(app), AddVerifyCommand(app), AddKeygenCommand(app),   AddSignCommand(app)};
+  return {AddBuildCommand(app),     AddListCommand(app),   AddInfoCommand(app),     AddExtractCommand(app),
+          AddCatCommand(app),       AddDiffCommand(app),   AddManifestCommand(app), AddMergeCommand(app),
+          AddCompactCommand(app),   AddVerifyCommand(app), AddKeygenCommand(app),   AddSignCommand(app),
+          AddApplyDeltaCommand(app)};
 }
 
 }  // namespace paktool

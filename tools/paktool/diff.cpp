@@ -33,6 +33,7 @@ struct CDiffOptions {
   std::string strTo;
   std::string strProduct = kPackProduct;
   bool bFull = false;
+  bool bDelta = false;
   bool bCompress = false;
   bool bJson = false;
   bool bTrustTags = false;
@@ -74,6 +75,9 @@ std::string VersionProblem(const CDiffOptions& options) {
     return "give OLD and NEW (or --full NEW)";
   } else if (options.strFrom.empty() != options.strTo.empty()) {
     return "--from and --to go together";
+  }
+  if (options.bDelta && (options.bFull || !options.HasStatement())) {
+    return "--delta makes an update for one base: it needs --from and --to";
   }
   if (!options.HasStatement()) return std::string();
   if (!IsReleaseVersion(options.strTo)) return std::string("--to: ") + kVersionRule;
@@ -135,6 +139,51 @@ nlohmann::json DiffJson(const CReleaseDiff& diff) {
   return document;
 }
 
+std::string BytesText(uint64_t qwBytes) { return std::to_string(qwBytes) + (qwBytes == 1 ? " byte" : " bytes"); }
+
+std::string EntriesText(size_t nEntries) { return std::to_string(nEntries) + (nEntries == 1 ? " entry" : " entries"); }
+
+// Writes the delta update; reports and returns false on a failure.
+bool WriteDelta(const CRelease& old, const CRelease& newer, const CReleaseDiff& diff, const CDiffOptions& options,
+                const CBuildTarget& target, std::string& strPath, nlohmann::json& update) {
+  strPath = TargetPath(target, newer.strRoot);
+  CDeltaReport report;
+  bool bWritten = false;
+  DWORD dwError = ERROR_SUCCESS;
+  {
+    CSpinner spinner("writing " + ShortName(target.strShown, 40));
+    bWritten = old.pRelease->CreateDeltaUpdate(*newer.pRelease, diff, strPath, options.bCompress, report);
+    dwError = GetLastError();
+  }
+  if (!bWritten) {
+    ReportError(report.strFailed.empty() ? target.strShown : ShownName(report.strFailed), dwError);
+    return false;
+  }
+  uint64_t qwSize = 0;
+  FileSize(strPath, qwSize);
+  PrintErrorLine("patches: " + EntriesText(report.nPatches) + ", " + BytesText(report.qwPatchBytes) + " instead of " +
+                 BytesText(report.qwPatchedWholeBytes) + " whole (" +
+                 BytesText(report.qwPatchedWholeBytes - report.qwPatchBytes) + " saved)");
+  PrintErrorLine("whole: " + EntriesText(report.nChangedWhole) + " changed (a patch would not save a quarter), " +
+                 BytesText(report.qwChangedWholeBytes) + "; " + EntriesText(report.nAddedWhole) + " added, " +
+                 BytesText(report.qwAddedWholeBytes));
+  PrintErrorLine("wrote " + target.strShown + ": a delta update of " +
+                 EntriesText(report.nPatches + report.nChangedWhole + report.nAddedWhole) + ", " +
+                 (options.bCompress ? "whole entries compressed, " : "whole entries plain, ") + std::to_string(qwSize) +
+                 " bytes");
+  update = {
+      {"path", JsonText(target.strShown)},
+      {"entries", report.nPatches + report.nChangedWhole + report.nAddedWhole},
+      {"compressed", options.bCompress},
+      {"bytes", qwSize},
+      {"delta",
+       {{"patches",
+         {{"count", report.nPatches}, {"bytes", report.qwPatchBytes}, {"whole_bytes", report.qwPatchedWholeBytes}}},
+        {"changed_whole", {{"count", report.nChangedWhole}, {"bytes", report.qwChangedWholeBytes}}},
+        {"added_whole", {{"count", report.nAddedWhole}, {"bytes", report.qwAddedWholeBytes}}}}}};
+  return true;
+}
+
 // Writes the update; reports and returns false on a failure.
 bool WriteUpdate(const CRelease& newer, const CReleaseDiff& diff, const CDiffOptions& options,
                  const CBuildTarget& target, std::string& strPath, nlohmann::json& update) {
@@ -170,11 +219,12 @@ bool WriteStatement(const CReleaseDiff& diff, const CDiffOptions& options, const
   const std::string strShown = PackStatementPath(target.strShown);
   PackStatement statement;
   std::string strField;
-  if (!MakeUpdateStatement(diff, strPath, options.strProduct, options.bFull ? kAnyBase : options.strFrom,
-                           options.strTo, statement)) {
+  if (!MakeUpdateStatement(diff, strPath, options.strProduct, options.bFull ? kAnyBase : options.strFrom, options.strTo,
+                           statement)) {
     ReportError(strShown, GetLastError());
     return false;
   }
+  statement.bDelta = options.bDelta;
   if (CheckStatement(statement, strField) == SigFileFault::kTooLong) {
     ReportFailure(strShown, "the update removes too many entries for one statement: make a full update (--full)");
     return false;
@@ -258,7 +308,8 @@ int RunDiff(const CDiffOptions& options) {
   if (!(options.HasStatement() ? diff.HasChanges() : diff.HasUpdate())) {
     PrintErrorLine(options.HasStatement() ? "nothing to update: NEW holds the same entries as OLD; no pack written"
                                           : "nothing to update: NEW holds no changed or added entry; no pack written");
-  } else if (!WriteUpdate(newer, diff, options, target, strPath, update)) {
+  } else if (options.bDelta ? !WriteDelta(old, newer, diff, options, target, strPath, update)
+                            : !WriteUpdate(newer, diff, options, target, strPath, update)) {
     return kExitFailure;
   } else if (!options.HasStatement()) {
     RemoveOlderStatement(strPath, target);
@@ -306,6 +357,9 @@ CCommand AddDiffCommand(CLI::App& app) {
   pSub->add_flag("--full", pOptions->bFull,
                  "a full update of NEW for a client of any release: every entry of NEW; every entry NEW lacks "
                  "is removed");
+  pSub->add_flag("--delta", pOptions->bDelta,
+                 "write a delta update: each changed entry as a binary patch against OLD's entry when that is a "
+                 "quarter smaller or more than the entry whole (needs --from and --to)");
   pSub->add_option("--product", pOptions->strProduct, "the product the statement names")
       ->type_name("NAME")
       ->capture_default_str();
@@ -328,8 +382,12 @@ CCommand AddDiffCommand(CLI::App& app) {
       "update brings version V to clients of version B that hold exactly OLD, and\n"
       "removes the entries NEW lacks; 'paktool sign UPDATE --key KEY' signs it. With\n"
       "--full NEW --to V the update holds every entry of NEW and applies to a client\n"
-      "of any release. Nothing to update: no pack is written. Exit status 1 also\n"
-      "when a file of a directory is left out (named above).");
+      "of any release. With --delta the update is a delta: a changed entry goes as\n"
+      "a patch against OLD's entry when the patch is smaller than three quarters of\n"
+      "the entry whole (compressed with -z), and the updater (or 'paktool\n"
+      "apply-delta') rebuilds the full update against the client first. Nothing to\n"
+      "update: no pack is written. Exit status 1 also when a file of a directory is\n"
+      "left out (named above).");
   return {pSub, [pOptions] { return RunDiff(*pOptions); }};
 }
 
