@@ -608,6 +608,22 @@ class CRealizePack {
   // says why; the client's release can then not be told).
   int MergeUpdate(const char* pszSrcPack, const char* pszTarPack, const CUpdateRemovals& removals);
 
+  // Merges a delta update (packdelta.h) as MergeUpdate merges the update it
+  // was made from: rebuilds that update against the client
+  // (CPackFile::RebuildDeltaUpdate) into <client>.rebuilt.pak beside it,
+  // holds it (HoldUpdate), checks that the held entries are exactly the
+  // delta's records (names, sizes, tags and the MD5 of their bytes), merges
+  // it with the removals, and deletes it; a leftover of an interrupted run
+  // is deleted first.
+  //   pbyDelta, qwDeltaSize  the delta's bytes.
+  //   pszTarPack             the client pack; non-null, non-empty (asserted).
+  // Returns what MergeUpdate returns; 0 also, with outcome telling why and
+  // the client as it was, when the delta cannot be rebuilt against this
+  // client or the rebuilt update is not what the delta says
+  // (ERROR_INVALID_DATA, kDamaged).
+  int MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
+                       const CUpdateRemovals& removals, CDeltaOutcome& outcome);
+
   // The names of the entries the last merge wrote into the client pack or
   // as loose files (changed and new ones), once it returned 1; empty
   // otherwise. A check of the client's release afterwards reads these
@@ -728,6 +744,8 @@ class CRealizePack {
   // A release update's removals (packupdate.cpp): taken out of the open
   // client's index before the plan, and the loose files once committed.
   bool TakeRemovals(const char* pszTarPack, const CUpdateRemovals& removals, CRemovalPlan& removal);
+  // True when the held update holds exactly the delta's records' entries.
+  bool HeldUpdateIs(const CDeltaIndex& index);
   bool FinishRemovals(const char* pszTarPack, const std::string& strLooseDir, const CMergePlan& plan,
                       const CRemovalPlan& removal);
 

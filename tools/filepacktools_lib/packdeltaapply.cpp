@@ -3,9 +3,11 @@
 // client's entry of its name, every result checked against its signed MD5,
 // on every core, written as the plain update 'paktool diff' writes.
 #include <atomic>
+#include <cassert>
 #include <cstring>
 #include <new>
 
+#include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packbuilder.h"
 #include "tools/filepacktools_lib/packcodec.h"
@@ -105,4 +107,76 @@ bool CPackFile::RebuildDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDel
   }
   SetLastError(dwError);
   return false;
+}
+
+namespace {
+
+constexpr char kRebuiltSuffix[] = ".rebuilt";
+
+std::string RebuiltPath(const std::string& strClient) { return strClient + kRebuiltSuffix + ".pak"; }
+
+}  // namespace
+
+bool CRealizePack::HeldUpdateIs(const CDeltaIndex& index) {
+  const PackEntryMap& mapEntry = m_pSrcPack->m_mapEntry;
+  if (mapEntry.size() != index.vecRecords.size()) return false;
+  const CEntryReader reader = m_pSrcPack->Reader();
+  auto itEntry = mapEntry.begin();
+  for (const CDeltaRecord& record : index.vecRecords) {
+    const PackEntry& entry = *itEntry->second;
+    CEntryBytes bytes;
+    if (itEntry->first != FieldString(record.szName, kPackNameSize) || entry.dwOrigSize != record.dwSize ||
+        std::memcmp(entry.szTag, record.szTag, kPackTagSize) != 0 || !reader.ReadPlainBytes(entry, bytes) ||
+        !HasTag(bytes.pbyData, bytes.dwSize, record.szTag)) {
+      return false;
+    }
+    ++itEntry;
+  }
+  return true;
+}
+
+int CRealizePack::MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
+                                   const CUpdateRemovals& removals, CDeltaOutcome& outcome) {
+  assert(NULL != pszTarPack);
+  m_strRefusal.clear();
+  m_setMerged.clear();
+  if (!pszTarPack || !pszTarPack[0]) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::string strRebuilt = RebuiltPath(pszTarPack);
+  DeleteFileA(strRebuilt.c_str());
+  const size_t nSeparator = LastSeparator(pszTarPack);
+  const std::string strDir = nSeparator == std::string::npos ? CurrentDirectory() : std::string(pszTarPack, nSeparator);
+  const std::string strName =
+      std::string(pszTarPack).substr(nSeparator == std::string::npos ? 0 : nSeparator + 1) + kRebuiltSuffix;
+  bool bRebuilt = false;
+  {
+    CPackFile client;
+    CPackFile writer;
+    bRebuilt = client.OpenForReading(pszTarPack) &&
+               writer.RebuildDeltaUpdate(pbyDelta, qwDeltaSize, client, strDir.c_str(), strName.c_str(), outcome);
+  }
+  if (!bRebuilt) {
+    if (outcome.eFault == DeltaFault::kNone) m_strRefusal = "the client pack does not open";
+    return 0;
+  }
+  CDeltaIndex index;
+  ReadDeltaIndex(pbyDelta, qwDeltaSize, qwDeltaSize, index);
+  int nMerged = 0;
+  if (!HoldUpdate(strRebuilt.c_str())) {
+    outcome.eFault = DeltaFault::kSystem;
+  } else if (!HeldUpdateIs(index)) {
+    outcome.eFault = DeltaFault::kDamaged;
+    outcome.strWhy = "the rebuilt update changed before it was merged";
+    m_strHeldUpdate.clear();
+    m_pSrcPack->Close();
+    SetLastError(ERROR_INVALID_DATA);
+  } else {
+    nMerged = MergeHeldUpdate(pszTarPack, removals);
+  }
+  const DWORD dwError = GetLastError();
+  DeleteFileA(strRebuilt.c_str());
+  SetLastError(dwError);
+  return nMerged;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/packclient.h"
 #include "tools/filepacktools_lib/packplan.h"
@@ -15,6 +16,7 @@
 #include "tools/paktool/packpath.h"
 #include "tools/paktool/paths.h"
 #include "tools/paktool/progress.h"
+#include "tools/paktool/signing.h"
 
 namespace paktool {
 
@@ -152,7 +154,20 @@ int RunMerge(const CMergeOptions& options) {
   update.strPath = AbsolutePath(update.strPath);
   target.strPath = AbsolutePath(target.strPath);
   CStatementArg statement;
-  if (!CanOpen(update) || !CanOpen(target) || !ReadStatement(options, update, statement)) return kExitFailure;
+  const bool bDelta = IsDeltaFile(update.strPath);
+  if (bDelta && (options.strStatement.empty() || options.bDryRun)) {
+    return UsageError("merge",
+                      "a delta update is merged with its statement (--statement), and not as a dry run: "
+                      "'paktool apply-delta' rebuilds the update it was made from");
+  }
+  if ((!bDelta && !CanOpen(update)) || !CanOpen(target) || !ReadStatement(options, update, statement)) {
+    return kExitFailure;
+  }
+  std::string strDelta;
+  if (bDelta && !ReadWholeFile(update.strPath.c_str(), strDelta)) {
+    ReportError(update.strShown, GetLastError());
+    return kExitFailure;
+  }
 
   CWorkingDirGuard guard;
   if (!options.strDir.empty() && !SetCurrentDirectoryA(ArgPath(options.strDir).c_str())) {
@@ -171,12 +186,16 @@ int RunMerge(const CMergeOptions& options) {
   std::string strRefusal;
   CMergePreview preview;
   CRealizePack realizePack;
+  CDeltaOutcome outcome;
   {
     CSpinner spinner((options.bDryRun ? "planning " : "merging ") + ShortName(update.strShown, 30) + " into " +
                      ShortName(target.strShown, 30));
     const CUpdateRemovals* pRemovals = statement.bGiven ? &statement.removals : nullptr;
     if (options.bDryRun) {
       nMerged = realizePack.PreviewMerge(update.strPath.c_str(), target.strPath.c_str(), preview, pRemovals);
+    } else if (bDelta) {
+      nMerged = realizePack.MergeDeltaUpdate(reinterpret_cast<const unsigned char*>(strDelta.data()), strDelta.size(),
+                                             target.strPath.c_str(), *pRemovals, outcome);
     } else if (pRemovals) {
       nMerged = realizePack.MergeUpdate(update.strPath.c_str(), target.strPath.c_str(), *pRemovals);
     } else {
@@ -184,6 +203,12 @@ int RunMerge(const CMergeOptions& options) {
     }
     dwError = GetLastError();
     strRefusal = realizePack.GetMergeRefusal();
+  }
+  if (nMerged != 1 && outcome.eFault == DeltaFault::kBase) {
+    strRefusal = "its entry \"" + outcome.strName + "\" is not the one the delta was made against";
+  } else if (nMerged != 1 && outcome.eFault == DeltaFault::kDamaged) {
+    strRefusal = outcome.strName.empty() ? "a damaged delta: " + outcome.strWhy
+                                         : "a damaged delta: entry \"" + outcome.strName + "\" does not give its bytes";
   }
   if (nMerged != 1) {
     // The refusal names the entry and the rule; the error code alone cannot.
@@ -232,7 +257,9 @@ CCommand AddMergeCommand(CLI::App& app) {
       "writes it), TARGET must hold the release the update applies to (its entries\n"
       "and the loose files below DIR its record lists), the merge removes the\n"
       "entries the statement lists and records the loose files, and TARGET must then\n"
-      "hold the release the update makes: as the updater applies it, without keys.");
+      "hold the release the update makes: as the updater applies it, without keys.\n"
+      "A delta update ('paktool diff --delta') is merged only so: rebuilt against\n"
+      "TARGET first, every entry checked against the MD5 the delta records.");
   return {pSub, [pOptions] { return RunMerge(*pOptions); }};
 }
 
