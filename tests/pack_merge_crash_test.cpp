@@ -539,6 +539,86 @@ TEST_F(MergeCrashTest, RemovalsAtEveryPointGiveTheOldOrTheNewPack) {
   std::cout << "merge with removals: " << count.nPoints << " points, " << nTested << " interrupted merges\n";
 }
 
+// A delta update, rebuilt against the client into a file beside it and
+// merged, interrupted at every point of the rebuild and the merge: the
+// client is the old or the merged one after the next open, and the delta
+// merged again ends as one that nothing disturbed, with no rebuilt file
+// left.
+TEST_F(MergeCrashTest, DeltasAtEveryPointGiveTheOldOrTheNewPack) {
+  CTempDir releases;
+  const std::string strBig = RandomBytes(20000, 5);
+  WriteFileBytes(releases.Path() / "old/res/ui/a.txt", strBig);
+  WriteFileBytes(releases.Path() / "old/res/ui/b.txt", "bravo");
+  WriteFileBytes(releases.Path() / "new/res/ui/a.txt", strBig.substr(0, 9000) + "an edit" + strBig.substr(9000));
+  WriteFileBytes(releases.Path() / "new/res/ui/b.txt", "bravo, longer now");
+  WriteFileBytes(releases.Path() / "new/res/ui/c.txt", "charlie");
+  {
+    CCurrentDirGuard cwd;
+    CPackFile old;
+    CPackFile newer;
+    for (CPackFile* pRelease : {&old, &newer}) {
+      const std::string strRoot = ToProgramPath(releases.Path() / (pRelease == &old ? "old/res" : "new/res"));
+      pRelease->SetRootPath(strRoot.c_str());
+      pRelease->CollectFiles(strRoot.c_str());
+    }
+    CReleaseDiff diff;
+    std::string strFailed;
+    ASSERT_TRUE(old.DiffRelease(newer, false, diff, strFailed));
+    CDeltaReport report;
+    ASSERT_TRUE(old.CreateDeltaUpdate(newer, diff, ToProgramPath(releases.Path() / "delta.pak"), true, report));
+    ASSERT_EQ(1u, report.nPatches);
+    old.SetContentTags(true);
+    const std::string strRoot = ToProgramPath(releases.Path() / "old/res");
+    ASSERT_TRUE(old.CreatePack(strRoot.c_str(), ToProgramPath(releases.Path()).c_str(), false, nullptr, "client",
+                               false));
+  }
+  auto lay = [&](const fs::path& dir) {
+    fs::create_directories(dir / "work");
+    fs::copy_file(releases.Path() / "client.pak", dir / "client.pak");
+    fs::copy_file(releases.Path() / "delta.pak", dir / "delta.pak");
+  };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunMergeChild(dir / "work", strMode, nPoint,
+                         {"--merge-delta", ToProgramPath(dir / "delta.pak"), ToProgramPath(dir / "client.pak")});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const std::string strOld = ReadFileBytes(counted.Path() / "client.pak");
+  const CFaultChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  const std::string strNew = ReadFileBytes(counted.Path() / "client.pak");
+  ASSERT_NE(strOld, strNew);
+  EXPECT_FALSE(fs::exists(counted.Path() / "client.pak.rebuilt.pak"));
+
+  unsigned nTested = 0;
+  for (const char* pszMode : kFaultModes) {
+    for (uint32_t nPoint = 1; nPoint <= count.nPoints; ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      const CFaultChildRun result = run(dir.Path(), pszMode, nPoint);
+      ASSERT_TRUE(result.bEnded);
+      if (IsFailMode(pszMode)) EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.rebuilt.pak"));
+      {
+        CPackFile pack;
+        EXPECT_TRUE(pack.Open(ToProgramPath(dir.Path() / "client.pak")));
+      }
+      const std::string strPack = ReadFileBytes(dir.Path() / "client.pak");
+      const bool bNew = strPack == strNew;
+      EXPECT_TRUE(bNew || strPack == strOld) << "neither the old nor the merged pack";
+      // Run again: a merged client no longer holds the patches' bases, an
+      // old one takes the delta as if nothing had happened; either way the
+      // run removes what an interrupted one left.
+      EXPECT_EQ(bNew ? 0 : 1, run(dir.Path(), "count", 0).nResult);
+      EXPECT_TRUE(strNew == ReadFileBytes(dir.Path() / "client.pak")) << "merged again, the client differs";
+      EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.rebuilt.pak"));
+      ++nTested;
+      if (HasFatalFailure()) return;
+    }
+  }
+  std::cout << "delta: " << count.nPoints << " points, " << nTested << " interrupted rebuilds and merges\n";
+}
+
 // A build that deletes its sources, interrupted at every point and after
 // it returned: the pack is the old one or the complete new one, and no
 // source is gone unless the new pack is complete.
