@@ -1,4 +1,5 @@
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,10 +80,14 @@ std::vector<std::string> Plans() {
   return vecSeeds;
 }
 
+// fuzz/CMakeLists.txt's list of targets, passed in comma-separated.
 const std::vector<std::string>& FuzzTargets() {
-  static const std::vector<std::string> s_vecTargets = {"open_extract_stays_inside", "merge_keeps_client_sound",
-                                                        "lzma86_decode_is_bounded", "journal_restore_is_safe",
-                                                        "plan_keeps_layout_sound"};
+  static const std::vector<std::string> s_vecTargets = [] {
+    std::vector<std::string> vecTargets;
+    std::istringstream list(PATCHLOOM_FUZZ_TARGETS);
+    for (std::string strTarget; std::getline(list, strTarget, ',');) vecTargets.push_back(strTarget);
+    return vecTargets;
+  }();
   return s_vecTargets;
 }
 
