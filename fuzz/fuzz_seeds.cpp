@@ -26,20 +26,17 @@ std::vector<std::string> Packs() {
                                               {"res\\ui\\b.txt", Text(200), "t2"},
                                               {"res\\ui\\deep\\c.bin", std::string(64, '\x90'), ""},
                                               {"res\\\xB5\xD8\xCD\xBC\\\xB3\xC7.map", Text(90), "t3"}};
-  return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true),
-          MakePack("res", vecEntries, false, 17), MakePack("res", {}, false),
-          MakePack("r", {{"r\\x", "", ""}}, true)};
+  return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true), MakePack("res", vecEntries, false, 17),
+          MakePack("res", {}, false), MakePack("r", {{"r\\x", "", ""}}, true)};
 }
 
 // Updates for the fixed client: changed entries that shrink, grow and keep
 // their size, unchanged ones, new entries in and outside its tree.
 std::vector<std::string> Updates() {
-  const std::vector<CFuzzEntry> vecEntries = {{"res\\loose\\l.txt", "loose", "l1"},
-                                              {"res\\maps\\m.map", "a longer map", "m2"},
-                                              {"res\\ui\\a.txt", "short", "a2"},
-                                              {"res\\ui\\b.txt", "bbbb", "b1"},
-                                              {"res\\ui\\deep\\new.txt", Text(40), "n1"},
-                                              {"res\\ui\\z.txt", Text(500), "z1"}};
+  const std::vector<CFuzzEntry> vecEntries = {
+      {"res\\loose\\l.txt", "loose", "l1"},       {"res\\maps\\m.map", "a longer map", "m2"},
+      {"res\\ui\\a.txt", "short", "a2"},          {"res\\ui\\b.txt", "bbbb", "b1"},
+      {"res\\ui\\deep\\new.txt", Text(40), "n1"}, {"res\\ui\\z.txt", Text(500), "z1"}};
   return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true),
           MakePack("res", {{"res\\ui\\b.txt", Text(3000), "b2"}}, true)};
 }
@@ -60,6 +57,18 @@ std::vector<std::string> Journals() {
   std::vector<std::string> vecOut;
   for (const auto& vecRanges : vecRangeSets) vecOut.push_back(MakeJournal(strClient, newHeader, vecRanges));
   return vecOut;
+}
+
+// Deltas for the fixed client: patches of entries that grow, shrink and are
+// rewritten, whole entries plain and compressed, an empty one.
+std::vector<std::string> Deltas() {
+  const std::vector<CFuzzEntry> vecBase = FixedClientEntries();
+  const std::vector<CFuzzEntry> vecNew = {{"res\\maps\\m.map", "map, redone", ""},
+                                          {"res\\ui\\a.txt", "AAAAAAAABAAAAAAAA", ""},
+                                          {"res\\ui\\deep\\c.txt", std::string(250, 'c') + Text(60), ""},
+                                          {"res\\ui\\new.txt", Text(120), ""}};
+  return {MakeDelta(vecBase, vecNew, false), MakeDelta(vecBase, vecNew, true), MakeDelta(vecBase, {}, false),
+          MakeDelta({}, vecNew, true)};
 }
 
 }  // namespace
@@ -97,6 +106,7 @@ std::vector<CFuzzInput> FuzzSeeds(const std::string& strTarget) {
   if (strTarget == "lzma86_decode_is_bounded") return Named(Streams());
   if (strTarget == "journal_restore_is_safe") return Named(Journals());
   if (strTarget == "plan_keeps_layout_sound") return Named(Plans());
+  if (strTarget == "delta_rebuild_is_checked") return Named(Deltas());
   return {};
 }
 

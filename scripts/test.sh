@@ -6,7 +6,7 @@
 # runs for half a minute (scripts/fuzz.sh, its clang build included). After
 # the first suite, the README's main job (scripts/demo.sh) runs from a copy
 # of the checkout in an unusual path; before the Windows suite, so does the
-# Windows configure, which cross-builds liblzma and LZO. The optimised and
+# Windows configure, which cross-builds liblzma, LZO and zstd. The optimised and
 # the Windows build are each installed into a prefix that examples/consumer
 # is built against (scripts/consumer-test.sh), and the optimised one is made
 # into a Debian package (scripts/deb-test.sh).
@@ -97,7 +97,8 @@ configure_windows_elsewhere() {
     return 1
   fi
   local variable found
-  for variable in LIBLZMA_INCLUDE_DIR LIBLZMA_LIBRARY_RELEASE LZO2_INCLUDE_DIRS pkgcfg_lib_LZO2_lzo2; do
+  for variable in LIBLZMA_INCLUDE_DIR LIBLZMA_LIBRARY_RELEASE LZO2_INCLUDE_DIRS pkgcfg_lib_LZO2_lzo2 \
+      ZSTD_INCLUDE_DIRS pkgcfg_lib_ZSTD_zstd; do
     found=$(sed -n "s/^$variable:[A-Z]*=//p" "$copy/$dir/CMakeCache.txt")
     if [[ $found != "$copy/$dir/mingw-deps/prefix/"* ]]; then
       rm -rf "$base"
@@ -105,7 +106,7 @@ configure_windows_elsewhere() {
       return 1
     fi
   done
-  [ -d "$dir/mingw-deps/prefix" ] || cp -R "$copy/$dir/mingw-deps/prefix" "$dir/mingw-deps/"
+  mkdir -p "$dir/mingw-deps/prefix" && cp -R "$copy/$dir/mingw-deps/prefix/." "$dir/mingw-deps/prefix/"
   rm -rf "$base"
   echo "the Windows configure passed from $copy"
 }
