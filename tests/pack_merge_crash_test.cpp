@@ -598,7 +598,9 @@ TEST_F(MergeCrashTest, DeltasAtEveryPointGiveTheOldOrTheNewPack) {
       lay(dir.Path());
       const CFaultChildRun result = run(dir.Path(), pszMode, nPoint);
       ASSERT_TRUE(result.bEnded);
-      if (IsFailMode(pszMode)) EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.rebuilt.pak"));
+      if (IsFailMode(pszMode)) {
+        EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.rebuilt.pak"));
+      }
       {
         CPackFile pack;
         EXPECT_TRUE(pack.Open(ToProgramPath(dir.Path() / "client.pak")));
