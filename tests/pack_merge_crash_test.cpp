@@ -1,8 +1,10 @@
 // A merge failed or interrupted at every point that changes a file on disk,
-// in every way the fault injector knows (a failing call, a disk gone full,
-// a killed process, a power cut, each with or without a torn last write):
-// after the next open the client pack must be exactly the old pack or
-// exactly the merged one, and each loose file absent, old or complete.
+// in every way the fault injector knows (a failing call, every call failing
+// from there on, a disk that fills up there, a killed process, a power cut,
+// each with or without a torn last write): after the next open the client
+// pack must be exactly the old pack or exactly the merged one, and each
+// loose file absent, old or complete; a merge that fails reports the error
+// that failed it, not one of its rollback.
 // Each injected merge runs in a child process of its own.
 #include <gtest/gtest.h>
 
@@ -48,7 +50,7 @@ CTestPack ScenarioUpdate() {
   auto add = [&update](const std::string& strName, const std::string& strPlain, const std::string& strTag) {
     update.AddEntry(strName, Lzma86Encode(strPlain), strTag, static_cast<uint32_t>(strPlain.size()));
   };
-  add("res\\loose\\x.txt", "new loose x", "x2");  // replaces an old loose file
+  add("res\\loose\\x.txt", "new loose x", "x2");    // replaces an old loose file
   add("res\\maps\\town\\t.map", "town map", "t1");  // a new loose file in new directories
   add("res\\ui\\a.txt", "new", "a2");
   add("res\\ui\\b.txt", "bbbbbb", "b2");
@@ -66,14 +68,16 @@ CTestPack ScenarioUpdate() {
 std::map<std::string, std::string> LooseFiles(const fs::path& work) {
   std::map<std::string, std::string> mapFiles;
   for (const auto& item : fs::recursive_directory_iterator(work)) {
-    if (item.is_regular_file()) mapFiles[fs::relative(item.path(), work).generic_u8string()] = ReadFileBytes(item.path());
+    if (item.is_regular_file())
+      mapFiles[fs::relative(item.path(), work).generic_u8string()] = ReadFileBytes(item.path());
   }
   return mapFiles;
 }
 
 bool IsPartial(const std::string& strPath) {
   const std::string strSuffix = ".~partial";
-  return strPath.size() > strSuffix.size() && strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+  return strPath.size() > strSuffix.size() &&
+         strPath.compare(strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
 }
 
 CFaultChildRun RunMergeChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
@@ -122,9 +126,9 @@ class MergeCrashTest : public ::testing::Test {
 
   // Runs the child with MODE and POINT on the pack set in dir.
   static CFaultChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint, bool bOpenOnly) {
-    return RunMergeChild(dir / "work", strMode, nPoint,
-                         {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"),
-                          ToProgramPath(dir / "client.pak")});
+    return RunMergeChild(
+        dir / "work", strMode, nPoint,
+        {bOpenOnly ? std::string("--open") : ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak")});
   }
 
   // Opens the client as the next run would and checks that it is the old
@@ -192,13 +196,18 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
       Lay(dir.Path());
       const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, false);
       ExpectFaultExit(run, pszMode);
-      if (std::string(pszMode) == "fail") {
+      if (std::string(pszMode) == "fail" || (IsDiskFullMode(pszMode) && run.nResult == 0)) {
         // Rolled back at once: no open is needed to see the old pack.
         EXPECT_TRUE(*s_pOld == ReadFileBytes(dir.Path() / "client.pak")) << "not rolled back";
         EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal"));
       }
-      (ExpectOldOrNew(dir.Path()) ? nNew : nOld)++;
-      ExpectRerunCompletes(dir.Path());
+      const bool bNew = ExpectOldOrNew(dir.Path());
+      if (run.nResult == 1) {
+        EXPECT_TRUE(bNew) << "a merge that needed no more space than the disk had is complete";
+      } else {
+        (bNew ? nNew : nOld)++;
+        ExpectRerunCompletes(dir.Path());
+      }
       ++nTested;
       if (HasFatalFailure()) return;
     }
@@ -265,8 +274,11 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
       copyStopped(dir.Path());
       const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, true);
       ASSERT_TRUE(run.bEnded);
-      if (IsFailMode(pszMode)) {
+      if (IsDiskFullMode(pszMode)) {
+        ExpectDiskFullError(run);
+      } else if (IsFailMode(pszMode)) {
         EXPECT_EQ(0, run.nResult) << "an open whose restore failed must fail";
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
       }
       EXPECT_FALSE(ExpectOldOrNew(dir.Path())) << "a journal that was there must win";
       ++nTested;
@@ -371,7 +383,8 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
     Lay(dir.Path());
     const std::vector<std::string> vecMerge = {ToProgramPath(dir.Path() / "update.pak"),
                                                ToProgramPath(dir.Path() / "client.pak")};
-    CChildProcess first(MERGE_CHILD_EXE, {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
+    CChildProcess first(MERGE_CHILD_EXE,
+                        {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
                         dir.Path() / "work");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!fs::exists(dir.Path() / "work/paused") && std::chrono::steady_clock::now() < deadline) {
@@ -484,6 +497,7 @@ TEST(BuildCrashTest, NoSourceIsGoneWithoutTheCompletePack) {
       ASSERT_TRUE(result.bEnded);
       // A source that cannot be deleted stays; the build has succeeded.
       EXPECT_EQ(IsFailMode(pszMode) ? 0 : kFaultExitCode, result.nExitCode);
+      if (IsDiskFullMode(pszMode)) ExpectDiskFullError(result);
       const std::string strPack = ReadFileBytes(dir.Path() / "out/client.pak");
       const bool bNew = strPack == strNew;
       EXPECT_TRUE(bNew || strPack == old.Bytes()) << "the pack is neither the old one nor the new one";

@@ -10,6 +10,7 @@
 #include "platform/cp936.h"
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/text_case.h"
 #include "tools/filepacktools_lib/contenttag.h"
@@ -22,7 +23,7 @@
 // tagged and encoded by a worker, written and recorded by the writer. A
 // failed item carries its error to the writer's thread.
 struct CBuildItem {
-  std::string strFile;                   // a file's path; "" for a pack entry
+  std::string strFile;                    // a file's path; "" for a pack entry
   const CEntryReader* pReader = nullptr;  // a pack entry: where it is read
   const PackEntry* pEntry = nullptr;
   std::string strLower;
@@ -36,9 +37,10 @@ struct CBuildItem {
   bool bFailed = false;
   DWORD dwError = ERROR_SUCCESS;
 
+  // A failure always has a cause: the worker's last error, else bad data.
   void Fail() {
     bFailed = true;
-    dwError = GetLastError();
+    dwError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_DATA;
   }
   const unsigned char* StoredBytes() const { return pbyEncoded ? pbyEncoded.get() : pbyPlain.get(); }
 };
@@ -292,9 +294,8 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   // not yet on disk.
   const bool bOk = CompleteReplacement(WritePack(source), m_pack.hBuildFile, strWorkPath, strPackPath);
   if (!bOk) {
-    const DWORD dwError = GetLastError();
+    CKeepLastError keep;
     RestoreState();
-    SetLastError(dwError);
   }
   return bOk;
 }
@@ -319,9 +320,9 @@ bool CPackBuilder::WritePack(const CBuildSource& source) {
   if (!WriteIndexRegions(hFile, m_pack.header, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree})) {
     return false;
   }
-  m_pack.header = HeaderForLayout(m_pack.header,
-                                  LayoutIndex(m_pack.header.dwIndexOffset,
-                                              {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
+  m_pack.header = HeaderForLayout(
+      m_pack.header,
+      LayoutIndex(m_pack.header.dwIndexOffset, {m_pack.mapEntry, vecNone, m_pack.mapDir, m_pack.vecFree}));
   return true;
 }
 
@@ -333,30 +334,24 @@ bool CPackBuilder::WritePack(const CBuildSource& source) {
 bool CPackBuilder::AppendAll(const CBuildSource& source) {
   const CBuildSettings& settings = m_settings;
   const size_t nWorkers = PipelineWorkerCount(m_settings.nWorkers);
-  bool bOk = false;
-  DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
-  {
-    CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
-    if (pipeline.Start(
-            nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
-            [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
-      bOk = true;
-      CBuildItem item;
-      while (bOk && pipeline.Pop(item)) {
-        if (item.bFailed) {
-          SetLastError(item.dwError);
-          bOk = false;
-        } else if (!RecordItem(item)) {
-          bOk = false;
-        } else if (!item.strFile.empty()) {
-          m_vecRecorded.push_back(item.strFile);
-        }
-      }
-      dwError = GetLastError();
+  CFirstError first;  // outlives the pipeline, whose end is no cause
+  CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
+  if (!pipeline.Start(
+          nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
+          [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
+    return first.Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread started
+  }
+  CBuildItem item;
+  while (first.Ok() && pipeline.Pop(item)) {
+    if (item.bFailed) {
+      first.Fail(item.dwError);
+    } else if (!RecordItem(item)) {
+      first.Fail();
+    } else if (!item.strFile.empty()) {
+      m_vecRecorded.push_back(item.strFile);
     }
   }
-  if (!bOk) SetLastError(dwError);
-  return bOk;
+  return first.Ok();
 }
 
 // Appends stored bytes at the end of the data area; offsets are 32 bits wide.
