@@ -199,6 +199,18 @@ class CPackFile {
   // complete.
   bool AddFileToPack(const char* szFile, bool bCompress, bool bDeleteSrc);
 
+  // Files left out of every build of this object's file list on purpose:
+  // each file whose path below the root (its entry name without the root
+  // name, folded) matches one of the globs (packexclude.h: '*', '?', '**';
+  // a pattern without a separator matches a name in any directory, one
+  // that matches a directory leaves out what lies below it). CreatePack and
+  // AddFileToPack skip such a file before opening it, NameBuildFiles gives
+  // it BuildFileFate::kExcluded, and the release a file list holds
+  // (ReleaseManifest, DiffRelease, CreateUpdatePack) lacks it. Entries of
+  // an open pack are never excluded. An empty list, the default, excludes
+  // nothing; the list stays until set again.
+  void SetBuildExcludes(const std::vector<std::string>& vecPatterns);
+
   // Content tags: when on, every entry a build writes gets the lower-case
   // hexadecimal MD5 of its plain bytes as its tag (32 characters, the whole
   // field), so that a merge replaces exactly the entries whose content
@@ -353,9 +365,10 @@ class CPackFile {
   // directory becomes the root and the work directory, and the files of
   // the lines of its "ConfigDir.txt" form the file list (the current
   // directory is left at the last directory the walk entered). Returns
-  // false, when nothing is to be built: the current directory does not fit
-  // a path buffer or has no parent, or a line of the list is longer than
-  // 259 characters. CreatePack(WorkDirectory(), WorkDirectory(), ...) then
+  // false, with the last error set, when nothing is to be built: the
+  // current directory does not fit a path buffer or has no parent, or a
+  // line of the list is longer than 259 characters
+  // (ERROR_FILENAME_EXCED_RANGE). CreatePack(WorkDirectory(), WorkDirectory(), ...) then
   // builds what PackConfigDirs builds.
   bool CollectConfigDirs();
 
@@ -494,8 +507,9 @@ class CPackFile {
   char m_szSrcRoot[MAX_PATH];
   std::vector<std::string> m_vecConfigDir;
   bool m_bContentTags = false;
-  int32_t m_nBuildWorkers = 0;    // 0: one per processor
-  int32_t m_nExtractWorkers = 0;  // 0: one per processor
+  std::vector<std::string> m_vecExcludes;  // SetBuildExcludes
+  int32_t m_nBuildWorkers = 0;             // 0: one per processor
+  int32_t m_nExtractWorkers = 0;           // 0: one per processor
 
   // Opened pack.
   int32_t m_nMode;  // 0 constructed (building), 2 opened from a file

@@ -29,6 +29,7 @@ struct CBuildItem {
   std::string strLower;
   std::string strName;
   std::string strBelowRoot;  // named from the root directory: the path below it
+  bool bExcluded = false;    // its entry name falls under an exclude pattern
   std::unique_ptr<unsigned char[]> pbyPlain;
   uint32_t dwSize = 0;
   std::unique_ptr<unsigned char[]> pbyEncoded;
@@ -103,18 +104,23 @@ bool EntryName(const CBuildSettings& settings, CBuildItem& item) {
   return true;
 }
 
-// A path too long for a path buffer fails the build; one that gives no
+// A file excluded on purpose is skipped, whatever its path; otherwise a
+// path too long for a path buffer fails the build, and one that gives no
 // entry name is skipped.
 Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuildItem& item) {
   item.strFile = strFile;
+  item.strLower = LowerCopy(strFile);
+  const bool bNamed = !item.strLower.empty() && EntryName(settings, item);
+  if (bNamed && settings.excludes.Excludes(item.strName)) {
+    item.bExcluded = true;
+    return Step::kSkipped;
+  }
   if (strFile.size() >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     item.Fail();
     return Step::kFailed;
   }
-  item.strLower = LowerCopy(strFile);
-  if (item.strLower.empty() || !EntryName(settings, item)) return Step::kSkipped;
-  return Step::kDone;
+  return bNamed ? Step::kDone : Step::kSkipped;
 }
 
 CScopedHandle OpenSource(const std::string& strFile) {
@@ -257,6 +263,10 @@ std::vector<CBuildFileName> NameBuildFiles(const CBuildSettings& settings, const
     const Step step = NameItem(settings, vecFiles[i], item);
     name.strFile = vecFiles[i];
     name.strName = item.strName;
+    if (item.bExcluded) {
+      name.eFate = BuildFileFate::kExcluded;
+      continue;
+    }
     if (step != Step::kDone) {
       name.eFate = step == Step::kFailed ? BuildFileFate::kPathTooLong : BuildFileFate::kNoName;
       name.strName.clear();
