@@ -163,7 +163,7 @@ TEST_F(PackErrorsTest, MergingAndCompacting) {
   });
 }
 
-TEST_F(PackErrorsTest, BuildingAndComparingReleases) {
+TEST_F(PackErrorsTest, BuildingComparingAndSigningReleases) {
   auto build = [this](const char* pszOutDir) {
     CPackFile pack;
     const std::string strRoot = Path("tree\\res");
@@ -213,6 +213,14 @@ TEST_F(PackErrorsTest, BuildingAndComparingReleases) {
        [&] {
          PackDigest digest;
          return DigestPackFile(Path("missing.pak"), digest);
+       },
+       ERROR_FILE_NOT_FOUND},
+      {"SignPack of a missing pack",
+       [&] {
+         PackSecretKey key;
+         return GeneratePackKeys(Path("release")) == PackKeyStatus::kOk &&
+                ReadPackSecretKey(Path("release.key"), key) == PackKeyStatus::kOk &&
+                SignPack(Path("missing.pak"), key, "1.02", kPackProduct, kAnyBase);
        },
        ERROR_FILE_NOT_FOUND},
       {"WritePackStatement into a missing directory",

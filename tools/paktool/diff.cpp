@@ -235,15 +235,18 @@ bool RemoveStaleUpdate(const std::string& strPath, const CBuildTarget& target, n
       {PackStatementPath(strPath), PackStatementPath(target.strShown)},
       {PackSignaturePath(strPath), PackSignaturePath(target.strShown)}};
   for (const auto& file : files) {
-    if (DeleteFileA(file.first.c_str()) && FlushDirectoryOf(file.first.c_str())) {
-      PrintErrorLine("removed " + file.second + ", which an earlier run left: it is not an update of these releases");
-      removed.push_back(JsonText(file.second));
-      continue;
+    if (!DeleteFileA(file.first.c_str())) {
+      const DWORD dwError = GetLastError();
+      if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) continue;
+      ReportFailure(file.second, "an earlier run left it, and it cannot be removed: " + ErrorText(dwError));
+      return false;
     }
-    const DWORD dwError = GetLastError();
-    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) continue;
-    ReportFailure(file.second, "an earlier run left it, and it cannot be removed: " + ErrorText(dwError));
-    return false;
+    PrintErrorLine("removed " + file.second + ", which an earlier run left: it is not an update of these releases");
+    removed.push_back(JsonText(file.second));
+    if (!FlushDirectoryOf(file.first.c_str())) {
+      ReportFailure(file.second, "its removal cannot be made durable: " + ErrorText(GetLastError()));
+      return false;
+    }
   }
   return true;
 }
