@@ -1,5 +1,7 @@
 // The fault injector's counting and the undo records of file contents (see
 // fault_inject.h; directory operations are in fault_dir_ops.cpp).
+#include "platform/fault_inject.h"
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -7,7 +9,6 @@
 
 #include "platform/fault_dir_ops.h"
 #include "platform/fault_hook.h"
-#include "platform/fault_inject.h"
 #include "platform/win32.h"
 
 bool g_bFaultArmed = false;
@@ -57,9 +58,7 @@ bool IsPowerCut() {
   return g_faultState.eMode == FaultMode::kPowerCut || g_faultState.eMode == FaultMode::kPowerCutTorn;
 }
 
-bool IsTorn() {
-  return g_faultState.eMode == FaultMode::kStopTorn || g_faultState.eMode == FaultMode::kPowerCutTorn;
-}
+bool IsTorn() { return g_faultState.eMode == FaultMode::kStopTorn || g_faultState.eMode == FaultMode::kPowerCutTorn; }
 
 // Directory operations are recorded while a power cut is armed and the
 // program runs.
@@ -82,9 +81,22 @@ Verdict NextPoint() {
       return nAt == g_faultState.nPoint ? Verdict::kFail : Verdict::kGo;
     case FaultMode::kFailOnward:
       return nAt >= g_faultState.nPoint ? Verdict::kFail : Verdict::kGo;
+    case FaultMode::kDiskFull:
+      return Verdict::kGo;  // the hook asks NeedsSpace
     default:
       return nAt == g_faultState.nPoint ? Verdict::kStop : Verdict::kGo;
   }
+}
+
+// True when the disk is full and a call that makes hFile reach qwEnd bytes
+// needs space it does not have.
+bool NeedsSpace(intptr_t hFile, uint64_t qwEnd) {
+  if (g_faultState.eMode != FaultMode::kDiskFull || g_faultState.nSeen < g_faultState.nPoint) return false;
+  uint64_t qwSize = 0;
+  if (!FaultOsSize(hFile, qwSize)) throw std::runtime_error("fault injection: cannot size a file");
+  if (qwEnd <= qwSize) return false;
+  SetLastError(ERROR_DISK_FULL);
+  return true;
 }
 
 // Turns a verdict into the hook's answer: go ahead, or fail the call.
@@ -107,9 +119,8 @@ size_t FileOf(intptr_t hFile) {
   uint64_t qwIndex = 0;
   if (!FaultOsIdentify(hFile, qwVolume, qwIndex)) throw std::runtime_error("fault injection: cannot identify a file");
   std::vector<CFaultFile>& vecFile = g_faultState.vecFile;
-  auto it = std::find_if(vecFile.begin(), vecFile.end(), [&](const CFaultFile& file) {
-    return file.qwVolume == qwVolume && file.qwIndex == qwIndex;
-  });
+  auto it = std::find_if(vecFile.begin(), vecFile.end(),
+                         [&](const CFaultFile& file) { return file.qwVolume == qwVolume && file.qwIndex == qwIndex; });
   if (it == vecFile.end()) it = vecFile.insert(vecFile.end(), {qwVolume, qwIndex, -1});
   if (it->hOwn == -1) it->hOwn = FaultOsDuplicate(hFile);
   if (it->hOwn == -1) throw std::runtime_error("fault injection: cannot duplicate a handle");
@@ -202,6 +213,7 @@ bool FaultHookWrite(intptr_t hFile, const void* pData, uint32_t dwSize, bool bAt
   const Verdict verdict = NextPoint();
   if (verdict == Verdict::kFail) return Answer(verdict);
   if (!bAtOffset && !FaultOsPosition(hFile, qwOffset)) throw std::runtime_error("fault injection: no file position");
+  if (NeedsSpace(hFile, qwOffset + dwSize)) return false;
   const uint32_t dwTorn = dwSize / 2;
   if (verdict == Verdict::kStop && IsTorn() && dwTorn > 0) {
     if (IsPowerCut()) {
@@ -228,11 +240,10 @@ bool FaultHookFlush(intptr_t hFile) {
 bool FaultHookTruncate(intptr_t hFile) {
   if (!FaultOsIsDiskFile(hFile)) return true;
   const Verdict verdict = NextPoint();
-  if (verdict == Verdict::kGo && IsPowerCut()) {
-    uint64_t qwPosition = 0;
-    if (!FaultOsPosition(hFile, qwPosition)) throw std::runtime_error("fault injection: no file position");
-    RecordUndo(hFile, qwPosition, UINT64_MAX);  // whatever the cut removes
-  }
+  uint64_t qwPosition = 0;
+  if (!FaultOsPosition(hFile, qwPosition)) throw std::runtime_error("fault injection: no file position");
+  if (NeedsSpace(hFile, qwPosition)) return false;
+  if (verdict == Verdict::kGo && IsPowerCut()) RecordUndo(hFile, qwPosition, UINT64_MAX);  // whatever the cut removes
   return Answer(verdict);
 }
 

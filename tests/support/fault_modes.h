@@ -6,14 +6,18 @@
 
 #include "platform/fault_inject.h"
 
-// count, fail, fail-onward, stop, stop-torn, power-cut, power-cut-torn.
+// count, fail, fail-onward, disk-full, stop, stop-torn, power-cut, power-cut-torn.
 inline bool ParseFaultMode(const std::string& strMode, FaultMode& eMode) {
   static const struct {
     const char* pszName;
     FaultMode eMode;
-  } kModes[] = {{"count", FaultMode::kCount},         {"fail", FaultMode::kFail},
-                {"fail-onward", FaultMode::kFailOnward}, {"stop", FaultMode::kStop},
-                {"stop-torn", FaultMode::kStopTorn},   {"power-cut", FaultMode::kPowerCut},
+  } kModes[] = {{"count", FaultMode::kCount},
+                {"fail", FaultMode::kFail},
+                {"fail-onward", FaultMode::kFailOnward},
+                {"disk-full", FaultMode::kDiskFull},
+                {"stop", FaultMode::kStop},
+                {"stop-torn", FaultMode::kStopTorn},
+                {"power-cut", FaultMode::kPowerCut},
                 {"power-cut-torn", FaultMode::kPowerCutTorn}};
   for (const auto& mode : kModes) {
     if (strMode == mode.pszName) {

@@ -139,8 +139,9 @@ class CPackFile {
   // Writes the index regions behind the data area and then the header,
   // flushes and closes the file. pszTarPack is not used: the save writes
   // through the handle Open left. Returns false when a write fails (the
-  // header is then not written) or the pack would reach 4 GiB, and with
-  // ERROR_ACCESS_DENIED, writing nothing, when it is open for reading only.
+  // header is then not written) or the pack would reach 4 GiB, with
+  // ERROR_ACCESS_DENIED, writing nothing, when it is open for reading only,
+  // and with ERROR_INVALID_HANDLE when nothing is open.
   bool SaveIndex(const char* pszTarPack);
 
   // First fit over the free list, carving from the front of the block.
@@ -198,6 +199,18 @@ class CPackFile {
   // bDeleteSrc is not acted on: CreatePack deletes sources once the pack is
   // complete.
   bool AddFileToPack(const char* szFile, bool bCompress, bool bDeleteSrc);
+
+  // Files left out of every build of this object's file list on purpose:
+  // each file whose path below the root (its entry name without the root
+  // name, folded) matches one of the globs (packexclude.h: '*', '?', '**';
+  // a pattern without a separator matches a name in any directory, one
+  // that matches a directory leaves out what lies below it). CreatePack and
+  // AddFileToPack skip such a file before opening it, NameBuildFiles gives
+  // it BuildFileFate::kExcluded, and the release a file list holds
+  // (ReleaseManifest, DiffRelease, CreateUpdatePack) lacks it. Entries of
+  // an open pack are never excluded. An empty list, the default, excludes
+  // nothing; the list stays until set again.
+  void SetBuildExcludes(const std::vector<std::string>& vecPatterns);
 
   // Content tags: when on, every entry a build writes gets the lower-case
   // hexadecimal MD5 of its plain bytes as its tag (32 characters, the whole
@@ -261,9 +274,11 @@ class CPackFile {
   //                  modes, asserted; shorter than MAX_PATH).
   // Returns 1 when the single file was written, or in directory mode when D
   // is a pack directory and its tree was walked (single entries may still
-  // have failed); 0 otherwise, with nothing created: the root name is not
-  // in the path, a path is MAX_PATH or longer, D names no directory (a file
-  // or a path ending in a backslash) or its top directory cannot be made.
+  // have failed); 0 otherwise, with the last error set and nothing created:
+  // the root name is not in the path or D names no directory (a file or a
+  // path ending in a backslash; ERROR_PATH_NOT_FOUND), a path is MAX_PATH or
+  // longer (ERROR_FILENAME_EXCED_RANGE), or its top directory cannot be
+  // made.
   int ExtractPath(const char* pchPackPath, int nExtractMode, const char* pchSinglefile);
 
   // Writes the children of the pack directory szDir into the existing disk
@@ -274,10 +289,10 @@ class CPackFile {
   int ExtractDir(const char* szDir);
 
   // Writes the entry named exactly pszName to pszOutFile (replacing it,
-  // unshared while written, in one write). Returns 1 when written; 0 when
-  // the name is unknown, the entry cannot be read or decoded (no file is
-  // created then), the file cannot be created, or the write fails (the file
-  // is removed).
+  // unshared while written, in one write). Returns 1 when written; 0, with
+  // the last error set, when the name is unknown (ERROR_FILE_NOT_FOUND), the
+  // entry cannot be read or decoded (no file is created then), the file
+  // cannot be created, or the write fails (the file is removed).
   int ExtractFile(const char* pszName, const char* pszOutFile);
 
   // One file of ExtractFiles, and the report after each (packrequest.h).
@@ -312,8 +327,11 @@ class CPackFile {
   // Opens an entry as an in-memory stream: the root name is inserted after
   // the path's first component, so x/ui/a.txt opens root\ui\a.txt.
   // Returns a stream holding a private copy of the entry's plain bytes,
-  // which the caller releases with StreamClose, or null (unknown name, an
-  // entry that cannot be read or decoded, a path of MAX_PATH or more).
+  // which the caller releases with StreamClose, or null with the last error
+  // set: ERROR_FILE_NOT_FOUND for a path that names no entry,
+  // ERROR_INVALID_DATA for an entry that cannot be decoded (the system's
+  // error when it cannot be read), ERROR_FILENAME_EXCED_RANGE for a path of
+  // MAX_PATH or more, ERROR_INVALID_HANDLE when no pack is open.
   PackStream* StreamOpen(const char* pszFilePath);
 
   // Copies up to byteCount bytes from the stream's position and advances
@@ -348,9 +366,10 @@ class CPackFile {
   // directory becomes the root and the work directory, and the files of
   // the lines of its "ConfigDir.txt" form the file list (the current
   // directory is left at the last directory the walk entered). Returns
-  // false, when nothing is to be built: the current directory does not fit
-  // a path buffer or has no parent, or a line of the list is longer than
-  // 259 characters. CreatePack(WorkDirectory(), WorkDirectory(), ...) then
+  // false, with the last error set, when nothing is to be built: the
+  // current directory does not fit a path buffer or has no parent, or a
+  // line of the list is longer than 259 characters
+  // (ERROR_FILENAME_EXCED_RANGE). CreatePack(WorkDirectory(), WorkDirectory(), ...) then
   // builds what PackConfigDirs builds.
   bool CollectConfigDirs();
 
@@ -533,8 +552,9 @@ class CPackFile {
   char m_szSrcRoot[MAX_PATH];
   std::vector<std::string> m_vecConfigDir;
   bool m_bContentTags = false;
-  int32_t m_nBuildWorkers = 0;    // 0: one per processor
-  int32_t m_nExtractWorkers = 0;  // 0: one per processor
+  std::vector<std::string> m_vecExcludes;  // SetBuildExcludes
+  int32_t m_nBuildWorkers = 0;             // 0: one per processor
+  int32_t m_nExtractWorkers = 0;           // 0: one per processor
 
   // Opened pack.
   int32_t m_nMode;  // 0 constructed (building), 2 opened from a file

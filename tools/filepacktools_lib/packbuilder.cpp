@@ -10,6 +10,7 @@
 #include "platform/cp936.h"
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/text_case.h"
 #include "tools/filepacktools_lib/contenttag.h"
@@ -30,6 +31,7 @@ struct CBuildItem {
   std::string strLower;
   std::string strName;
   std::string strBelowRoot;  // named from the root directory: the path below it
+  bool bExcluded = false;    // its entry name falls under an exclude pattern
   std::unique_ptr<unsigned char[]> pbyPlain;
   uint32_t dwSize = 0;
   std::unique_ptr<unsigned char[]> pbyEncoded;
@@ -38,9 +40,10 @@ struct CBuildItem {
   bool bFailed = false;
   DWORD dwError = ERROR_SUCCESS;
 
+  // A failure always has a cause: the worker's last error, else bad data.
   void Fail() {
     bFailed = true;
-    dwError = GetLastError();
+    dwError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_DATA;
   }
   const unsigned char* StoredBytes() const { return pbyEncoded ? pbyEncoded.get() : pbyPlain.get(); }
 };
@@ -103,18 +106,23 @@ bool EntryName(const CBuildSettings& settings, CBuildItem& item) {
   return true;
 }
 
-// A path too long for a path buffer fails the build; one that gives no
+// A file excluded on purpose is skipped, whatever its path; otherwise a
+// path too long for a path buffer fails the build, and one that gives no
 // entry name is skipped.
 Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuildItem& item) {
   item.strFile = strFile;
+  item.strLower = LowerCopy(strFile);
+  const bool bNamed = !item.strLower.empty() && EntryName(settings, item);
+  if (bNamed && settings.excludes.Excludes(item.strName)) {
+    item.bExcluded = true;
+    return Step::kSkipped;
+  }
   if (strFile.size() >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     item.Fail();
     return Step::kFailed;
   }
-  item.strLower = LowerCopy(strFile);
-  if (item.strLower.empty() || !EntryName(settings, item)) return Step::kSkipped;
-  return Step::kDone;
+  return bNamed ? Step::kDone : Step::kSkipped;
 }
 
 CScopedHandle OpenSource(const std::string& strFile) {
@@ -280,6 +288,10 @@ std::vector<CBuildFileName> NameBuildFiles(const CBuildSettings& settings, const
     const Step step = NameItem(settings, vecFiles[i], item);
     name.strFile = vecFiles[i];
     name.strName = item.strName;
+    if (item.bExcluded) {
+      name.eFate = BuildFileFate::kExcluded;
+      continue;
+    }
     if (step != Step::kDone) {
       name.eFate = step == Step::kFailed ? BuildFileFate::kPathTooLong : BuildFileFate::kNoName;
       name.strName.clear();
@@ -317,9 +329,8 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   // not yet on disk.
   const bool bOk = CompleteReplacement(WritePack(source), m_pack.hBuildFile, strWorkPath, strPackPath);
   if (!bOk) {
-    const DWORD dwError = GetLastError();
+    CKeepLastError keep;
     RestoreState();
-    SetLastError(dwError);
   }
   return bOk;
 }
@@ -358,30 +369,24 @@ bool CPackBuilder::WritePack(const CBuildSource& source) {
 bool CPackBuilder::AppendAll(const CBuildSource& source) {
   const CBuildSettings& settings = m_settings;
   const size_t nWorkers = PipelineWorkerCount(m_settings.nWorkers);
-  bool bOk = false;
-  DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
-  {
-    CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
-    if (pipeline.Start(
-            nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
-            [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
-      bOk = true;
-      CBuildItem item;
-      while (bOk && pipeline.Pop(item)) {
-        if (item.bFailed) {
-          SetLastError(item.dwError);
-          bOk = false;
-        } else if (!RecordItem(item)) {
-          bOk = false;
-        } else if (!item.strFile.empty()) {
-          m_vecRecorded.push_back(item.strFile);
-        }
-      }
-      dwError = GetLastError();
+  CFirstError first;  // outlives the pipeline, whose end is no cause
+  CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
+  if (!pipeline.Start(
+          nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
+          [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
+    return first.Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread started
+  }
+  CBuildItem item;
+  while (first.Ok() && pipeline.Pop(item)) {
+    if (item.bFailed) {
+      first.Fail(item.dwError);
+    } else if (!RecordItem(item)) {
+      first.Fail();
+    } else if (!item.strFile.empty()) {
+      m_vecRecorded.push_back(item.strFile);
     }
   }
-  if (!bOk) SetLastError(dwError);
-  return bOk;
+  return first.Ok();
 }
 
 // Appends stored bytes at the end of the data area; offsets are 32 bits wide.

@@ -21,6 +21,7 @@
 
 #include "platform/scoped_handle.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
+#include "tools/filepacktools_lib/packexclude.h"
 #include "tools/filepacktools_lib/packindex.h"
 #include "tools/filepacktools_lib/packread.h"
 
@@ -31,6 +32,7 @@ struct CBuildSettings {
   std::string strRootPath;  // anchors of the tree for files named by the
   std::string strSrcRoot;   //   first occurrence of the root name
   std::string strRootDir;   // files below it are named relative to it; "" for none
+  CBuildExcludes excludes;  // files whose entry names fall under these are left out
   bool bCompress = false;
   bool bTags = false;
   int nWorkers = 0;  // 0: one per processor

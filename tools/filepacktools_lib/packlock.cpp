@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/file_identity.h"
+#include "platform/last_error.h"
 
 namespace {
 
@@ -46,8 +47,7 @@ bool CPackLock::Guards(HANDLE hPack) const {
 // over that, an explicit unlock does not.
 CPackLock::~CPackLock() {
   if (!m_bHeld) return;
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;
   OVERLAPPED overlapped = LockRange();
   UnlockFileEx(m_hPack.Get(), 0, 1, 0, &overlapped);
-  SetLastError(dwError);
 }

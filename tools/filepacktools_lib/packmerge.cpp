@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packcompactor.h"
@@ -130,14 +131,14 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
 
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
+  CFirstError first;  // goes last: the rollback and the lock's release are no cause
   CMergePlan plan;
   CPackLock lock;
   CRemovalPlan removal;
-  bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
-  if (bOk) RemoveCompactLeftover(pszTarPack);
   bool bJournaled = false;
-  DWORD dwError = bOk ? ERROR_SUCCESS : GetLastError();
-  if (bOk) {
+  if (!PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals)) first.Fail();
+  if (first.Ok()) {
+    RemoveCompactLeftover(pszTarPack);
     // The workers decode ahead while the journal is saved; the first byte
     // of the pack is written only once the journal is safe on disk.
     const PackHeader newHeader =
@@ -149,29 +150,28 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
     CMergeWriter writer(source.Reader(), target.m_byCompressed != 0, target.m_hPackFile.Get(),
                         FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)));
     writer.SetWorkers(m_nMergeWorkers);
-    bOk = writer.Write(plan, writeJournal);
-    if (!bOk && bJournaled) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
-    bOk = bOk && target.SaveIndex(pszTarPack) && RemoveJournal(pszTarPack);
-    if (!bOk) dwError = GetLastError();
-    // Committed: the loose files of removed entries go, and the record
-    // names the loose files the client holds now.
-    if (bOk && pRemovals) {
-      bOk = FinishRemovals(pszTarPack, FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)), plan, removal);
-      if (!bOk) {
-        dwError = GetLastError();
-        bJournaled = false;  // nothing to undo: the pack is merged
-      }
+    if (!writer.Write(plan, writeJournal)) {
+      first.Fail();
+      if (bJournaled) m_strRefusal = FailureReason(first.Error(), writer.FailedName());
+    } else if (!target.SaveIndex(pszTarPack) || !RemoveJournal(pszTarPack)) {
+      first.Fail();
+    } else if (pRemovals && !FinishRemovals(pszTarPack, FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir)),
+                                            plan, removal)) {
+      // Committed: the loose files of removed entries go, and the record
+      // names the loose files the client holds now; a failure here leaves
+      // nothing to undo, the pack is merged.
+      first.Fail();
+      bJournaled = false;
     }
   }
-  if (bOk) {
+  if (first.Ok()) {
     for (const CMergeStep& step : plan.vecSteps) m_setMerged.insert(*step.pstrName);
   }
   source.Close();
   target.Close();
   // When even this fails, the journal stays and the next Open restores.
-  if (!bOk && bJournaled) RestoreFromJournal(pszTarPack, lock);
-  if (!bOk) SetLastError(dwError);
-  return bOk ? 1 : 0;
+  if (!first.Ok() && bJournaled) RestoreFromJournal(pszTarPack, lock);
+  return first.Ok() ? 1 : 0;
 }
 
 // One merge of a pack at a time: the lock is taken before the target is

@@ -6,6 +6,7 @@
 #include "platform/dir_sync.h"
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
 #include "tools/filepacktools_lib/packcodec.h"
@@ -42,15 +43,13 @@ constexpr char kLooseTempSuffix[] = ".~partial";
 // directory could not be made.
 bool MakeDirectory(const std::string& strPath) {
   if (CreateDirectoryA(strPath.c_str(), nullptr)) return FlushDirectoryOf(strPath.c_str()) != FALSE;
-  const DWORD dwError = GetLastError();
-  const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
-  if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
-    SetLastError(dwError);
-    return false;
+  DWORD dwAttributes = INVALID_FILE_ATTRIBUTES;
+  {
+    CKeepLastError keep;  // why it could not be made, unless something is there
+    dwAttributes = GetFileAttributesA(strPath.c_str());
   }
-  if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-  SetLastError(ERROR_DIRECTORY);
-  return false;
+  if (dwAttributes == INVALID_FILE_ATTRIBUTES) return false;
+  return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || Fail(false, ERROR_DIRECTORY);
 }
 
 }  // namespace
@@ -110,7 +109,7 @@ bool CMergeWriter::Write(const CMergePlan& plan, const std::function<bool()>& fn
   auto write = [this, &plan](CMergeItem& item) {
     const CMergeStep& step = plan.vecSteps[item.nIndex];
     const bool bOk = item.Succeeded() && (step.eAction == MergeAction::kLoose ? WriteLooseFile(step, *item.pBytes)
-                                                                                : WriteBlob(step, *item.pBytes));
+                                                                              : WriteBlob(step, *item.pBytes));
     item.pBytes.reset();  // written: its memory leaves the window now
     if (!bOk) m_strFailed = *step.pstrName;
     return bOk;
@@ -150,18 +149,15 @@ bool CMergeWriter::RunInOrder(const std::vector<const PackEntry*>& vecEntries, c
       if (!out.Push(std::move(item), qwFactor * vecEntries[i]->dwOrigSize)) return;
     }
   };
-  bool bOk = false;
-  DWORD dwError = ERROR_SUCCESS;
-  {
-    CMergePipeline pipeline(kStepsPerWorker * nWorkers, kWindowBytes);
-    if (!pipeline.Start(nWorkers, produce, fnPrepare)) return runHere();  // no thread: nothing was produced
-    bOk = !fnFirst || fnFirst();
-    CMergeItem item;
-    while (bOk && pipeline.Pop(item)) bOk = fnConsume(item);
-    dwError = GetLastError();
+  CFirstError first;  // outlives the pipeline, whose end is no cause
+  CMergePipeline pipeline(kStepsPerWorker * nWorkers, kWindowBytes);
+  if (!pipeline.Start(nWorkers, produce, fnPrepare)) return runHere();  // no thread: nothing was produced
+  if (fnFirst && !fnFirst()) return first.Fail();
+  CMergeItem item;
+  while (pipeline.Pop(item)) {
+    if (!fnConsume(item)) return first.Fail();
   }
-  SetLastError(dwError);
-  return bOk;
+  return true;
 }
 
 // The bytes an entry takes in the client: plain for a plain pack, an Lzma86

@@ -4,6 +4,7 @@
 #include <cassert>
 
 #include "platform/dir_sync.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packloose.h"
@@ -56,9 +57,8 @@ bool CRealizePack::TakeRemovals(const char* pszTarPack, const CUpdateRemovals& r
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
   if (!ReadLooseRecord(pszTarPack, removal.setRecord)) {
-    const DWORD dwError = GetLastError();
+    CKeepLastError keep;
     m_strRefusal = "the client's record of loose files (" + LooseRecordPath(pszTarPack) + ") cannot be read";
-    SetLastError(dwError);
     return false;
   }
   const std::vector<std::string> vecRecorded(removal.setRecord.begin(), removal.setRecord.end());
@@ -89,8 +89,7 @@ bool CRealizePack::FinishRemovals(const char* pszTarPack, const std::string& str
     if (!DeleteLooseFile(strLooseDir, strName)) setRecord.insert(strName);
   }
   if (WriteLooseRecord(pszTarPack, setRecord)) return true;
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;
   m_strRefusal = "the update is merged, but the record of loose files could not be written";
-  SetLastError(dwError);
   return false;
 }

@@ -11,7 +11,7 @@ namespace {
 const char kFooter[] =
     "Names inside a pack are shown with '/' between components and may be given\n"
     "with '/' or '\\', with or without the root name (res/ui/a.txt or ui/a.txt).\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.";
+    "Exit status: 0 success, 1 failure, 2 usage error, 3 nothing to update (diff).";
 
 }  // namespace
 
