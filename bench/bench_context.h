@@ -18,6 +18,7 @@ struct CContext {
   std::filesystem::path work;  // the benchmark's directory (below build/)
   std::string strPaktool;
   std::string strSelf;         // this program, for the floor of the merge
+  std::filesystem::path otherBuild;  // a second build of the programs, for the delta of a real rebuild
   CTree client;                // work/client/gamedata
   CTree update;                // work/update/gamedata
   CTree buildTree;             // work/buildtree/gamedata, and work/buildtree.bin
@@ -52,6 +53,7 @@ void RunOpenBench(const CContext& context, CTable& table);
 void RunDiffBench(const CContext& context, CTable& table);
 void RunCompactBench(const CContext& context, CTable& table);
 void RunChurnBench(const CContext& context, CTable& table);
+void RunDeltaBench(const CContext& context, CTable& table);
 
 // The merge's floor, run as a child: decodes every entry of the update on
 // every core and writes its bytes into the client pack where the merge

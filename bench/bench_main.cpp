@@ -97,7 +97,8 @@ int Run(int argc, char** argv) {
   context.strPaktool = PAKTOOL_EXE;
   context.strSelf = SelfPath();
   const char* const pszUsage =
-      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--only build|merge|extract|open|diff|compact|churn]";
+      "usage: patchloom_bench [--work DIR] [--paktool FILE] [--other-build DIR] "
+      "[--only build|merge|extract|open|diff|compact|churn|delta]";
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << pszUsage << "\n";
     return 0;
@@ -110,6 +111,8 @@ int Run(int argc, char** argv) {
       strOnly = argv[i + 1];
     } else if (strOption == "--work") {
       context.work = fs::absolute(argv[i + 1]);
+    } else if (strOption == "--other-build") {
+      context.otherBuild = fs::absolute(argv[i + 1]);
     } else if (strOption == "--paktool") {
       context.strPaktool = fs::absolute(argv[i + 1]).string();
     } else {
@@ -118,7 +121,8 @@ int Run(int argc, char** argv) {
   }
   const std::pair<const char*, void (*)(const CContext&, CTable&)> benches[] = {
       {"build", RunBuildBench}, {"merge", RunMergeBench},     {"extract", RunExtractBench}, {"open", RunOpenBench},
-      {"diff", RunDiffBench},   {"compact", RunCompactBench}, {"churn", RunChurnBench}};
+      {"diff", RunDiffBench},   {"compact", RunCompactBench}, {"churn", RunChurnBench},
+      {"delta", RunDeltaBench}};
   if (!strOnly.empty() &&
       std::none_of(std::begin(benches), std::end(benches), [&](const auto& bench) { return strOnly == bench.first; })) {
     throw std::invalid_argument(pszUsage);

@@ -46,6 +46,40 @@ CRun MergeChild(const CContext& context, const fs::path& update, const fs::path&
   return RunChecked({context.strPaktool, "merge", update.string(), client.string()});
 }
 
+// The keyed updater's checks of a release update, in this process, against
+// the merge: the client's release read before the merge (every entry by
+// its content tag, from the index alone) and after it (the update's
+// entries read back and hashed).
+void RunReleaseChecks(const CContext& context, const CMergeFiles& files, double dMergeSeconds, CTable& table) {
+  std::set<std::string> setUpdated;
+  for (const PackEntry& entry : ReadPackIndex(files.update).vecEntries) {
+    setUpdated.insert(FieldString(entry.szName, kPackNameSize));
+  }
+  auto check = [&](const std::set<std::string>& setRehash) {
+    return TimeHere([&] {
+      ContentTagMap mapRelease;
+      std::string strFailed;
+      std::string strDigest;
+      if (!ReadClientRelease(ProgramPath(files.client), ProgramPath(files.client.parent_path()), setRehash,
+                             mapRelease, strFailed) ||
+          !ReleaseDigest(mapRelease, strDigest) || mapRelease.size() != context.client.vecFiles.size()) {
+        throw std::runtime_error("cannot read the client's release");
+      }
+    });
+  };
+  const std::vector<CRun> vecBest =
+      BestOf(kReps, {[&] { return check(std::set<std::string>()); }, [&] { return check(setUpdated); }});
+  const std::string strEntries = std::to_string(context.client.vecFiles.size()) + " entries";
+  table.Add({"base check before the merge (" + strEntries + ")", Seconds(vecBest[0].dSeconds),
+             "merge " + Seconds(dMergeSeconds), vecBest[0].dSeconds / dMergeSeconds, Goal::kAtMost, 0.1,
+             "time to read the client's release from its index (content tags) and digest it / merge time"});
+  table.Add({"result check after the merge (" + std::to_string(setUpdated.size()) + " entries read)",
+             Seconds(vecBest[1].dSeconds), "merge " + Seconds(dMergeSeconds), vecBest[1].dSeconds / dMergeSeconds,
+             Goal::kNone, 0,
+             "time to read the release again, the update's entries hashed from the client, and digest it / merge "
+             "time"});
+}
+
 // The merge of the 1% update, its floor and the merge into the larger
 // client, each on a client put back as built before it.
 void RunUpdateMerge(const CContext& context, const CMergeFiles& files, CTable& table) {
@@ -96,40 +130,6 @@ void RunUpdateMerge(const CContext& context, const CMergeFiles& files, CTable& t
              "4 x " + Mebibytes(dLargest) + " + window " + Mebibytes(dAllowed), merge.nMaxRssKiB * 1024.0 / dAllowed,
              Goal::kAtMost, 1.0,
              "paktool merge's peak RSS / (4 x the largest entry + the pipeline's window of decoded entries)"});
-}
-
-// The keyed updater's checks of a release update, in this process, against
-// the merge: the client's release read before the merge (every entry by
-// its content tag, from the index alone) and after it (the update's
-// entries read back and hashed).
-void RunReleaseChecks(const CContext& context, const CMergeFiles& files, double dMergeSeconds, CTable& table) {
-  std::set<std::string> setUpdated;
-  for (const PackEntry& entry : ReadPackIndex(files.update).vecEntries) {
-    setUpdated.insert(FieldString(entry.szName, kPackNameSize));
-  }
-  auto check = [&](const std::set<std::string>& setRehash) {
-    return TimeHere([&] {
-      ContentTagMap mapRelease;
-      std::string strFailed;
-      std::string strDigest;
-      if (!ReadClientRelease(ProgramPath(files.client), ProgramPath(files.client.parent_path()), setRehash,
-                             mapRelease, strFailed) ||
-          !ReleaseDigest(mapRelease, strDigest) || mapRelease.size() != context.client.vecFiles.size()) {
-        throw std::runtime_error("cannot read the client's release");
-      }
-    });
-  };
-  const std::vector<CRun> vecBest =
-      BestOf(kReps, {[&] { return check(std::set<std::string>()); }, [&] { return check(setUpdated); }});
-  const std::string strEntries = std::to_string(context.client.vecFiles.size()) + " entries";
-  table.Add({"base check before the merge (" + strEntries + ")", Seconds(vecBest[0].dSeconds),
-             "merge " + Seconds(dMergeSeconds), vecBest[0].dSeconds / dMergeSeconds, Goal::kAtMost, 0.1,
-             "time to read the client's release from its index (content tags) and digest it / merge time"});
-  table.Add({"result check after the merge (" + std::to_string(setUpdated.size()) + " entries read)",
-             Seconds(vecBest[1].dSeconds), "merge " + Seconds(dMergeSeconds), vecBest[1].dSeconds / dMergeSeconds,
-             Goal::kNone, 0,
-             "time to read the release again, the update's entries hashed from the client, and digest it / merge "
-             "time"});
 }
 
 // The merge in this process with one worker per core and with one: every

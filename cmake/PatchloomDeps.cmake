@@ -1,9 +1,10 @@
 # The pack library's dependencies as the imported targets it links:
-# LibLZMA::LibLZMA, ZLIB::ZLIB, PkgConfig::LZO2, PkgConfig::GCRYPT and, outside
+# LibLZMA::LibLZMA, ZLIB::ZLIB, PkgConfig::LZO2, PkgConfig::ZSTD,
+# PkgConfig::GCRYPT and, outside
 # Windows, Threads::Threads. Included by the build and by the installed
 # PatchloomConfig.cmake, so a program using the installed library finds the
 # same libraries the same way. On Windows everything is linked statically:
-# liblzma and LZO come from the find root and pkg-config's search path (for
+# liblzma, LZO and zstd come from the find root and pkg-config's search path (for
 # the cross build, cmake/MingwDeps.cmake puts them there), libgcrypt with the
 # static link line its pkg-config file names (libgpg-error, Winsock).
 #
@@ -40,6 +41,7 @@ _patchloom_find_package(LibLZMA 5.4)
 _patchloom_find_package(ZLIB)
 _patchloom_find_package(PkgConfig)
 _patchloom_pkg_module(LZO2 lzo2 IMPORTED_TARGET)
+_patchloom_pkg_module(ZSTD libzstd IMPORTED_TARGET)
 if(WIN32)
   # Without it lzma.h declares the functions as imported from a DLL.
   set_property(TARGET LibLZMA::LibLZMA APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS LZMA_API_STATIC)

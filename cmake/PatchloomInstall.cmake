@@ -21,6 +21,7 @@ install(FILES
   tools/filepacktools_lib/packclient.h
   tools/filepacktools_lib/packcodec.h
   tools/filepacktools_lib/packcontent.h
+  tools/filepacktools_lib/packdelta.h
   tools/filepacktools_lib/packdiff.h
   tools/filepacktools_lib/packindex.h
   tools/filepacktools_lib/packloose.h
@@ -38,7 +39,7 @@ install(FILES
   tools/filepacktools_lib/updatestatement.h
   ${PROJECT_BINARY_DIR}/generated/tools/filepacktools_lib/patchloomversion.h
   DESTINATION ${_patchloom_include}/tools/filepacktools_lib)
-install(FILES platform/win32.h platform/scoped_handle.h DESTINATION ${_patchloom_include}/platform)
+install(FILES platform/win32.h platform/scoped_handle.h platform/last_error.h DESTINATION ${_patchloom_include}/platform)
 # win32.h is the real <windows.h> on Windows, with our redirections of the
 # path-taking calls; elsewhere our declarations of the Win32 subset.
 if(WIN32)

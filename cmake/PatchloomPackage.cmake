@@ -21,5 +21,5 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What a program linking the static library needs besides.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "liblzma-dev, zlib1g-dev, liblzo2-dev, libgcrypt20-dev, pkg-config")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "liblzma-dev, zlib1g-dev, liblzo2-dev, libzstd-dev, libgcrypt20-dev, pkg-config")
 include(CPack)

@@ -11,7 +11,7 @@ struct CFuzzInput {
   std::string strBytes;
 };
 
-// The fuzz targets, in the order scripts/fuzz.sh runs them.
+// The fuzz targets: the list in fuzz/CMakeLists.txt, in its order.
 const std::vector<std::string>& FuzzTargets();
 
 // The seed corpus of the named target: packs of every shape, updates for

@@ -8,8 +8,11 @@
 
 #include "fuzz/fuzz_sandbox.h"
 #include "platform/scoped_handle.h"
+#include "tools/filepacktools_lib/contenttag.h"
 #include "tools/filepacktools_lib/packcodec.h"
+#include "tools/filepacktools_lib/packdelta.h"
 #include "tools/filepacktools_lib/packrecords.h"
+#include "tools/filepacktools_lib/zstdpatch.h"
 
 namespace {
 
@@ -101,13 +104,55 @@ std::string MakePack(const std::string& strRoot, const std::vector<CFuzzEntry>& 
   return strOut;
 }
 
-std::string FixedClient() {
-  return MakePack("res",
-                  {{"res\\ui\\a.txt", "AAAAAAAAAAAAAAAA", "a1"},
-                   {"res\\ui\\b.txt", "BBBB", "b1"},
-                   {"res\\ui\\deep\\c.txt", std::string(300, 'c'), "c1"},
-                   {"res\\maps\\m.map", "map", "m1"}},
-                  false, 24);
+std::vector<CFuzzEntry> FixedClientEntries() {
+  return {{"res\\ui\\a.txt", "AAAAAAAAAAAAAAAA", "a1"},
+          {"res\\ui\\b.txt", "BBBB", "b1"},
+          {"res\\ui\\deep\\c.txt", std::string(300, 'c'), "c1"},
+          {"res\\maps\\m.map", "map", "m1"}};
+}
+
+std::string FixedClient() { return MakePack("res", FixedClientEntries(), false, 24); }
+
+std::string MakeDelta(const std::vector<CFuzzEntry>& vecBase, const std::vector<CFuzzEntry>& vecNew, bool bCompressed) {
+  std::map<std::string, const CFuzzEntry*> mapNew;
+  for (const CFuzzEntry& entry : vecNew) mapNew[entry.strName] = &entry;
+  CDeltaHeader header = {};
+  std::memcpy(header.szMagic, kDeltaMagic, kPackMagicSize);
+  header.dwFormat = kDeltaFormat;
+  header.dwNotAPack = kDeltaNotAPackOffset;
+  header.nNotAPack = kDeltaNotAPackCount;
+  header.dwRecordCount = static_cast<uint32_t>(mapNew.size());
+  SetField(header.szRootName, kPackRootNameSize, "res");
+  header.byCompressed = bCompressed ? 1 : 0;
+  std::string strRecords;
+  std::string strPayloads;
+  uint64_t qwOffset = DeltaIndexSize(header.dwRecordCount);
+  for (const auto& item : mapNew) {
+    const std::string& strPlain = item.second->strPlain;
+    CDeltaRecord record = {};
+    SetField(record.szName, kPackNameSize, item.first);
+    record.dwSize = static_cast<uint32_t>(strPlain.size());
+    MakeContentTag(strPlain.data(), strPlain.size(), record.szTag);
+    std::string strPayload = bCompressed ? Lzma86(strPlain) : strPlain;
+    for (const CFuzzEntry& base : vecBase) {
+      if (base.strName != item.first) continue;
+      record.dwKind = kDeltaKindPatch;
+      record.dwBaseSize = static_cast<uint32_t>(base.strPlain.size());
+      MakeContentTag(base.strPlain.data(), base.strPlain.size(), record.szBaseTag);
+      if (!MakePatch(reinterpret_cast<const unsigned char*>(base.strPlain.data()), record.dwBaseSize,
+                     reinterpret_cast<const unsigned char*>(strPlain.data()), record.dwSize, strPayload)) {
+        throw std::runtime_error("MakePatch failed");
+      }
+    }
+    record.dwOffset = static_cast<uint32_t>(qwOffset);
+    record.dwLength = static_cast<uint32_t>(strPayload.size());
+    qwOffset += strPayload.size();
+    Append(strRecords, record);
+    strPayloads += strPayload;
+  }
+  std::string strOut;
+  Append(strOut, header);
+  return strOut + strRecords + strPayloads;
 }
 
 std::string MakeJournal(const std::string& strPack, const PackHeader& newHeader,

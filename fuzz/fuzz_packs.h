@@ -24,8 +24,14 @@ std::string MakePack(const std::string& strRoot, const std::vector<CFuzzEntry>& 
 // One Lzma86 stream of the bytes.
 std::string Lzma86(const std::string& strPlain);
 
-// The client every merge target starts from.
+// The client every merge target starts from, and its entries.
 std::string FixedClient();
+std::vector<CFuzzEntry> FixedClientEntries();
+
+// A delta update (packdelta.h) to the entries vecNew, written byte by byte
+// here: an entry whose name the base entries vecBase hold goes as a patch
+// against it, any other whole (an Lzma86 stream when bCompressed).
+std::string MakeDelta(const std::vector<CFuzzEntry>& vecBase, const std::vector<CFuzzEntry>& vecNew, bool bCompressed);
 
 // The undo journal a merge of strPack would write before writing
 // newHeader and vecRanges (and leaving the pack at its size), made by the

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,20 +26,17 @@ std::vector<std::string> Packs() {
                                               {"res\\ui\\b.txt", Text(200), "t2"},
                                               {"res\\ui\\deep\\c.bin", std::string(64, '\x90'), ""},
                                               {"res\\\xB5\xD8\xCD\xBC\\\xB3\xC7.map", Text(90), "t3"}};
-  return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true),
-          MakePack("res", vecEntries, false, 17), MakePack("res", {}, false),
-          MakePack("r", {{"r\\x", "", ""}}, true)};
+  return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true), MakePack("res", vecEntries, false, 17),
+          MakePack("res", {}, false), MakePack("r", {{"r\\x", "", ""}}, true)};
 }
 
 // Updates for the fixed client: changed entries that shrink, grow and keep
 // their size, unchanged ones, new entries in and outside its tree.
 std::vector<std::string> Updates() {
-  const std::vector<CFuzzEntry> vecEntries = {{"res\\loose\\l.txt", "loose", "l1"},
-                                              {"res\\maps\\m.map", "a longer map", "m2"},
-                                              {"res\\ui\\a.txt", "short", "a2"},
-                                              {"res\\ui\\b.txt", "bbbb", "b1"},
-                                              {"res\\ui\\deep\\new.txt", Text(40), "n1"},
-                                              {"res\\ui\\z.txt", Text(500), "z1"}};
+  const std::vector<CFuzzEntry> vecEntries = {
+      {"res\\loose\\l.txt", "loose", "l1"},       {"res\\maps\\m.map", "a longer map", "m2"},
+      {"res\\ui\\a.txt", "short", "a2"},          {"res\\ui\\b.txt", "bbbb", "b1"},
+      {"res\\ui\\deep\\new.txt", Text(40), "n1"}, {"res\\ui\\z.txt", Text(500), "z1"}};
   return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true),
           MakePack("res", {{"res\\ui\\b.txt", Text(3000), "b2"}}, true)};
 }
@@ -61,6 +59,18 @@ std::vector<std::string> Journals() {
   return vecOut;
 }
 
+// Deltas for the fixed client: patches of entries that grow, shrink and are
+// rewritten, whole entries plain and compressed, an empty one.
+std::vector<std::string> Deltas() {
+  const std::vector<CFuzzEntry> vecBase = FixedClientEntries();
+  const std::vector<CFuzzEntry> vecNew = {{"res\\maps\\m.map", "map, redone", ""},
+                                          {"res\\ui\\a.txt", "AAAAAAAABAAAAAAAA", ""},
+                                          {"res\\ui\\deep\\c.txt", std::string(250, 'c') + Text(60), ""},
+                                          {"res\\ui\\new.txt", Text(120), ""}};
+  return {MakeDelta(vecBase, vecNew, false), MakeDelta(vecBase, vecNew, true), MakeDelta(vecBase, {}, false),
+          MakeDelta({}, vecNew, true)};
+}
+
 }  // namespace
 
 // Index layouts for the planner: bytes of a fixed pseudo-random sequence,
@@ -79,10 +89,14 @@ std::vector<std::string> Plans() {
   return vecSeeds;
 }
 
+// fuzz/CMakeLists.txt's list of targets, passed in comma-separated.
 const std::vector<std::string>& FuzzTargets() {
-  static const std::vector<std::string> s_vecTargets = {"open_extract_stays_inside", "merge_keeps_client_sound",
-                                                        "lzma86_decode_is_bounded", "journal_restore_is_safe",
-                                                        "plan_keeps_layout_sound"};
+  static const std::vector<std::string> s_vecTargets = [] {
+    std::vector<std::string> vecTargets;
+    std::istringstream list(PATCHLOOM_FUZZ_TARGETS);
+    for (std::string strTarget; std::getline(list, strTarget, ',');) vecTargets.push_back(strTarget);
+    return vecTargets;
+  }();
   return s_vecTargets;
 }
 
@@ -92,6 +106,7 @@ std::vector<CFuzzInput> FuzzSeeds(const std::string& strTarget) {
   if (strTarget == "lzma86_decode_is_bounded") return Named(Streams());
   if (strTarget == "journal_restore_is_safe") return Named(Journals());
   if (strTarget == "plan_keeps_layout_sound") return Named(Plans());
+  if (strTarget == "delta_rebuild_is_checked") return Named(Deltas());
   return {};
 }
 

@@ -21,8 +21,9 @@ struct CUpdatePaths {
 };
 
 // Loads g_szExeDir and resolves the update pack: the lower-cased argument
-// itself when it contains the lower-cased tool directory anywhere, else
-// taken relative to the tool directory (not the current directory). False
+// itself when it is absolute or contains the lower-cased tool directory
+// anywhere, else taken relative to the tool directory (not the current
+// directory). False
 // with the last error set when the tool directory cannot be read, or with
 // ERROR_FILENAME_EXCED_RANGE when a path would not fit MAX_PATH.
 bool ResolveUpdatePaths(const char* pszUpdateArg, CUpdatePaths& paths);

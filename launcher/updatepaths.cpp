@@ -5,6 +5,7 @@
 
 #include "launcher/updatedriver.h"
 #include "platform/cp936.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -34,10 +35,11 @@ bool ResolveUpdatePaths(const char* pszUpdateArg, CUpdatePaths& paths) {
   if (pszUpdateArg == nullptr || !LoadExeDir()) return false;
   const std::string strDir = Lowered(g_szExeDir);
   const std::string strArg = Lowered(pszUpdateArg);
-  // Containing the directory anywhere counts: "d:\game\update.pak" as well
-  // as a path through a link or share that ends in it.
-  const bool bHasDir = Cp936StrStr(strArg.c_str(), strDir.c_str()) != nullptr;
-  const std::string strUpdate = bHasDir ? strArg : strDir + "\\" + strArg;
+  // An absolute path is taken as it is, wherever it leads. Containing the
+  // directory anywhere counts too: "d:\game\update.pak" as well as a path
+  // through a link or share that ends in it.
+  const bool bAsItIs = IsAbsolutePath(strArg) || Cp936StrStr(strArg.c_str(), strDir.c_str()) != nullptr;
+  const std::string strUpdate = bAsItIs ? strArg : strDir + "\\" + strArg;
   return StorePath(strDir, paths.szToolDir) && StorePath(strUpdate, paths.szUpdatePack) &&
          StorePath(strDir + kClientPackName, paths.szClientPack);
 }

@@ -1,5 +1,7 @@
 #include "platform/durable_replace.h"
 
+#include "platform/file_io.h"
+
 namespace {
 
 bool Exists(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -20,11 +22,7 @@ CScopedHandle CreateReplacement(const std::string& strTemp, DWORD dwDisposition)
 bool CloseReplacement(bool bWritten, CScopedHandle& hTemp, const std::string& strTemp) {
   const bool bOk = bWritten && FlushFileBuffers(hTemp.Get());
   hTemp.Reset();  // keeps the last error
-  if (!bOk) {
-    const DWORD dwError = GetLastError();
-    DeleteFileA(strTemp.c_str());
-    SetLastError(dwError);
-  }
+  if (!bOk) DeleteKeepingError(strTemp);
   return bOk;
 }
 
@@ -36,10 +34,9 @@ bool MoveReplacement(const std::string& strTemp, const std::string& strFinal) {
     SetLastError(ERROR_SUCCESS);
     return true;
   }
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;
   const bool bMoved = Gone(strTemp) && Exists(strFinal);
   if (!bMoved) DeleteFileA(strTemp.c_str());
-  SetLastError(dwError);
   return bMoved;
 }
 

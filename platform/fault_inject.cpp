@@ -82,11 +82,24 @@ Verdict NextPoint() {
       return nAt == g_faultState.nPoint ? Verdict::kFail : Verdict::kGo;
     case FaultMode::kFailOnward:
       return nAt >= g_faultState.nPoint ? Verdict::kFail : Verdict::kGo;
+    case FaultMode::kDiskFull:
+      return Verdict::kGo;  // the hook asks NeedsSpace
     case FaultMode::kFailSync:
       return Verdict::kGo;
     default:
       return nAt == g_faultState.nPoint ? Verdict::kStop : Verdict::kGo;
   }
+}
+
+// True when the disk is full and a call that makes hFile reach qwEnd bytes
+// needs space it does not have.
+bool NeedsSpace(intptr_t hFile, uint64_t qwEnd) {
+  if (g_faultState.eMode != FaultMode::kDiskFull || g_faultState.nSeen < g_faultState.nPoint) return false;
+  uint64_t qwSize = 0;
+  if (!FaultOsSize(hFile, qwSize)) throw std::runtime_error("fault injection: cannot size a file");
+  if (qwEnd <= qwSize) return false;
+  SetLastError(ERROR_DISK_FULL);
+  return true;
 }
 
 // Turns a verdict into the hook's answer: go ahead, or fail the call.
@@ -203,6 +216,7 @@ bool FaultHookWrite(intptr_t hFile, const void* pData, uint32_t dwSize, bool bAt
   const Verdict verdict = NextPoint();
   if (verdict == Verdict::kFail) return Answer(verdict);
   if (!bAtOffset && !FaultOsPosition(hFile, qwOffset)) throw std::runtime_error("fault injection: no file position");
+  if (NeedsSpace(hFile, qwOffset + dwSize)) return false;
   const uint32_t dwTorn = dwSize / 2;
   if (verdict == Verdict::kStop && IsTorn() && dwTorn > 0) {
     if (IsPowerCut()) {
@@ -229,11 +243,10 @@ bool FaultHookFlush(intptr_t hFile) {
 bool FaultHookTruncate(intptr_t hFile) {
   if (!FaultOsIsDiskFile(hFile)) return true;
   const Verdict verdict = NextPoint();
-  if (verdict == Verdict::kGo && IsPowerCut()) {
-    uint64_t qwPosition = 0;
-    if (!FaultOsPosition(hFile, qwPosition)) throw std::runtime_error("fault injection: no file position");
-    RecordUndo(hFile, qwPosition, UINT64_MAX);  // whatever the cut removes
-  }
+  uint64_t qwPosition = 0;
+  if (!FaultOsPosition(hFile, qwPosition)) throw std::runtime_error("fault injection: no file position");
+  if (NeedsSpace(hFile, qwPosition)) return false;
+  if (verdict == Verdict::kGo && IsPowerCut()) RecordUndo(hFile, qwPosition, UINT64_MAX);  // whatever the cut removes
   return Answer(verdict);
 }
 

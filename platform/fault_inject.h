@@ -7,6 +7,11 @@
 // open of an existing file is none). Off until a test arms it; while off,
 // each hooked call costs the test of one flag.
 //
+// A full disk (kDiskFull) refuses what needs new space: a write past the
+// end of a file, or an extension of one (SetEndOfFile). Writes inside a
+// file, flushes, cuts, creations, moves and deletions still go ahead, as
+// on a real full disk, so a rollback that only puts old bytes back works.
+//
 // Stopping: the hooked call throws CFaultStop instead of returning, and every
 // hooked call after it fails without touching anything, so nothing more
 // reaches the disk while the stack unwinds (destructors close handles and
@@ -51,7 +56,8 @@
 enum class FaultMode {
   kCount,         // count the points, change nothing
   kFail,          // the n-th point fails (ERROR_WRITE_FAULT), later ones work
-  kFailOnward,    // the n-th point and every later one fail: a disk gone full
+  kFailOnward,    // the n-th point and every later one fail: a disk gone bad
+  kDiskFull,      // from the n-th point on, a write that makes a file longer fails (ERROR_DISK_FULL)
   kStop,          // stop at the n-th point; what was written before stays (a killed process)
   kStopTorn,      // as kStop, and a write at the n-th point lands in part (its first half)
   kPowerCut,      // stop at the n-th point and lose everything not durable

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/last_error.h"
 #include "platform/scoped_handle.h"
 
 namespace {
@@ -60,9 +61,8 @@ bool FileSize(HANDLE hFile, uint64_t& qwSize) {
 }
 
 void DeleteKeepingError(const std::string& strPath) {
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;
   DeleteFileA(strPath.c_str());
-  SetLastError(dwError);
 }
 
 bool ReadWholeFile(const char* pszPath, std::string& strBytes, uint64_t qwMaxSize) {

@@ -7,11 +7,6 @@
 
 namespace {
 
-// "\x" or "X:...": a path that does not depend on a base directory.
-bool IsAbsolute(const std::string& strPath) {
-  return (!strPath.empty() && strPath[0] == '\\') || (strPath.size() >= 2 && strPath[1] == ':');
-}
-
 // The drive of a path ("C:"), kept in front of the components. ':' is never
 // a trail byte, so the test by bytes is safe.
 std::string DrivePrefix(const std::string& strPath) {
@@ -25,6 +20,10 @@ std::string Backslashed(std::string strPath) {
 }
 
 }  // namespace
+
+bool IsAbsolutePath(const std::string& strPath) {
+  return (!strPath.empty() && strPath[0] == '\\') || (strPath.size() >= 2 && strPath[1] == ':');
+}
 
 std::string CurrentDirectory() {
   char szDir[MAX_PATH] = {};
@@ -58,7 +57,7 @@ size_t LastSeparator(const std::string& strPath) {
 
 std::string AbsolutePath(const std::string& strPath, const std::string& strBaseDir) {
   std::string strFull = Backslashed(strPath);
-  if (!IsAbsolute(strFull)) strFull = JoinPath(Backslashed(strBaseDir), strFull);
+  if (!IsAbsolutePath(strFull)) strFull = JoinPath(Backslashed(strBaseDir), strFull);
   const std::string strDrive = DrivePrefix(strFull);
   std::vector<std::string> vecKept;
   for (const std::string& strPart : SplitPath(strFull.substr(strDrive.size()))) {

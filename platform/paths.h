@@ -21,6 +21,10 @@ std::vector<std::string> SplitPath(const std::string& strPath);
 // The position of the last backslash, or npos if there is none.
 size_t LastSeparator(const std::string& strPath);
 
+// True when strPath does not depend on a base directory: it starts with a
+// separator (a root, or "\\server") or a drive "X:".
+bool IsAbsolutePath(const std::string& strPath);
+
 // strPath made absolute against strBaseDir (a path starting with a
 // separator or a drive "X:" is absolute already), with "." and ".."
 // resolved (".." at the root stays at the root), '/' taken as '\', a

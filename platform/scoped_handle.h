@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/last_error.h"
 #include "platform/win32.h"
 
 // A file or file-mapping handle; null means "none".
@@ -31,9 +32,8 @@ class CScopedHandle {
   // Closes the handle held (keeping the thread's last error) and takes h.
   void Reset(HANDLE h = nullptr) {
     if (m_h) {
-      DWORD dwError = GetLastError();
+      CKeepLastError keep;
       CloseHandle(m_h);
-      SetLastError(dwError);
     }
     m_h = (h == INVALID_HANDLE_VALUE) ? nullptr : h;
   }
@@ -65,17 +65,16 @@ class CMappedView {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }
-    m_pBase = MapViewOfFile(hMapping, FILE_MAP_READ, static_cast<DWORD>(qwStart >> 32),
-                            static_cast<DWORD>(qwStart), static_cast<SIZE_T>(qwSize));
+    m_pBase = MapViewOfFile(hMapping, FILE_MAP_READ, static_cast<DWORD>(qwStart >> 32), static_cast<DWORD>(qwStart),
+                            static_cast<SIZE_T>(qwSize));
     if (!m_pBase) return nullptr;
     return static_cast<unsigned char*>(m_pBase) + qwSlack;
   }
 
   void Unmap() {
     if (m_pBase) {
-      DWORD dwError = GetLastError();
+      CKeepLastError keep;
       UnmapViewOfFile(m_pBase);
-      SetLastError(dwError);
       m_pBase = nullptr;
     }
   }
@@ -91,6 +90,7 @@ class CFindHandle {
  public:
   explicit CFindHandle(HANDLE h) : m_h(h) {}
   ~CFindHandle() {
+    CKeepLastError keep;  // a search ends with ERROR_NO_MORE_FILES, which callers read
     if (m_h != INVALID_HANDLE_VALUE) FindClose(m_h);
   }
   CFindHandle(const CFindHandle&) = delete;

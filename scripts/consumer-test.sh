@@ -32,7 +32,7 @@ configure=(cmake -S examples/consumer -B "$work/consumer" -DCMAKE_BUILD_TYPE=Rel
            -DCMAKE_PREFIX_PATH="$prefix" "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror")
 if [ -f "$prefix/bin/paktool.exe" ]; then
   # The consumer's toolchain: the project's, plus where the Windows builds of
-  # liblzma and LZO lie (the build directory's, see cmake/MingwDeps.cmake).
+  # liblzma, LZO and zstd lie (the build directory's, see cmake/MingwDeps.cmake).
   deps=$(sed -n 's/^PATCHLOOM_MINGW_DEPS_DIR:PATH=//p' "$build/CMakeCache.txt")/prefix
   cat >"$work/toolchain.cmake" <<TOOLCHAIN
 include("$repo/cmake/mingw-w64-x86_64.cmake")

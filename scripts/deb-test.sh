@@ -29,7 +29,7 @@ for file in usr/bin/paktool usr/bin/Patchloom usr/lib/libfilepacktools.a usr/lib
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 liblzma5 zlib1g liblzo2-2 libgcrypt20; do
+for library in libc6 libstdc++6 liblzma5 zlib1g liblzo2-2 libzstd1 libgcrypt20; do
   [[ ", $depends" == *", $library "* ]] || fail "the package does not depend on $library: $depends"
 done
 # Each dependency is a package this machine has installed.

@@ -3,7 +3,7 @@
 BUILD_PACKAGES=(
   cmake make g++ pkg-config ca-certificates dpkg-dev file
   googletest libgtest-dev
-  liblzma-dev zlib1g-dev liblzo2-dev libgcrypt20-dev
+  liblzma-dev zlib1g-dev liblzo2-dev libgcrypt20-dev libzstd-dev
   lzma-alone
   libcli11-dev nlohmann-json3-dev
 )

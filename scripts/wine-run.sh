@@ -22,6 +22,12 @@ export WINEDEBUG=-all
 # No Mono or Gecko: their installers would ask for a download.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# Wine decodes Unix paths in the locale's character set: in the C locale it
+# cannot open a program, or enter a working directory, whose path holds
+# Chinese characters. Paths here are UTF-8, so Wine reads them as such.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 
 # As root, Wine would let the program write to read-only files: Wine keeps
 # the read-only attribute in the Unix mode bits, which root overrides, while

@@ -22,6 +22,8 @@
 #include "platform/scoped_handle.h"
 #include "platform/toolhelp.h"
 #include "tests/support/child_process.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/launcher_messages.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_dir.h"
@@ -215,6 +217,28 @@ TEST_F(LauncherConsoleTest, ReaderThatWentAwayDoesNotStopTheUpdate) {
   EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << "wait status " << nStatus;
   EXPECT_EQ("1.02", ReadFileBytes(tool.Path() / "version.ver"));
   EXPECT_TRUE(CToolDir::WaitForStarts(tool.Path(), 1));
+}
+
+// A merge that runs out of room while it writes its journal (the process's
+// file-size limit standing in for a full disk: the write fails as it
+// would there) reports the write's error, never 0, whatever its clean-up
+// called afterwards, and leaves the client as it was.
+TEST_F(LauncherConsoleTest, AMergeThatRunsOutOfRoomReportsWhy) {
+  CToolDir tool;
+  WriteOneEntryUpdate(tool);
+  const std::string strClient = ReadFileBytes(tool.Path() / "clientres.pak");
+  CChildResult result;
+  {
+    CFileSizeLimit limit(100);  // less than the journal's header
+    result = RunChild(tool.Program(), Args(tool, {"update.pak", "1.02"}), tool.Path(), 60000);
+  }
+  ASSERT_TRUE(result.bEnded);
+  const std::string strEnd = MergeFailed(ERROR_FILE_TOO_LARGE) + PressAnyKey();
+  ASSERT_GE(result.strOutput.size(), strEnd.size());
+  EXPECT_EQ(strEnd, result.strOutput.substr(result.strOutput.size() - strEnd.size()));
+  EXPECT_EQ(strClient, ReadFileBytes(tool.Path() / "clientres.pak"));
+  EXPECT_FALSE(fs::exists(tool.Path() / "clientres.pak.journal"));
+  EXPECT_FALSE(fs::exists(tool.Path() / "version.ver"));
 }
 
 // The snapshot entry of process dwId, or an entry with dwSize 0.

@@ -104,19 +104,26 @@ TEST_F(LauncherRunTest, OverlongArgumentReportsNameTooLong) {
   EXPECT_EQ(CommandLine(strJoined) + OpenFailed(strJoined, 206) + PressAnyKey(), Run({strJoined}, m_tool.Path()));
 }
 
-TEST_F(LauncherRunTest, AbsolutePathOutsideTheToolDirectoryIsJoinedAndNotFound) {
-  WritePacks(UpdatePack());
-  fs::copy_file(m_tool.Path() / "update.pak", m_elsewhere.Path() / "update.pak");
+// An absolute path is taken as it is, wherever it leads (it used to be
+// glued onto the tool directory and not found); a missing pack there is
+// named as given.
+TEST_F(LauncherRunTest, AbsolutePathInAnotherDirectoryIsTakenAsItIs) {
+  CTestPack update = UpdatePack();
+  update.AddEntry("res\\sounds\\s.txt", "sound");
+  WritePacks(update);
+  fs::rename(m_tool.Path() / "update.pak", m_elsewhere.Path() / "update.pak");
   const std::string strArg = m_elsewhere.ProgramPath("update.pak");
-  const std::string strOut = Run({strArg}, m_elsewhere.Path());
-  const std::string strPrefix = CommandLine(strArg) + Gbk("打开文件失败：") + Lower(m_tool.ProgramPath()) + "\\" +
-                                Lower(strArg) + Gbk("，错误码");
-  ASSERT_EQ(strPrefix, strOut.substr(0, strPrefix.size()));
-  // Path not found; on Windows the second drive letter makes the name invalid.
-  const std::string strCode = strOut.substr(strPrefix.size(), strOut.find('\n', strPrefix.size()) - strPrefix.size());
-  EXPECT_TRUE(strCode == "3" || strCode == "123") << strCode;
-  EXPECT_EQ("\n" + PressAnyKey(), strOut.substr(strPrefix.size() + strCode.size()));
-  EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+  EXPECT_EQ(CommandLine(strArg) + VersionLine("1.02") + Spinner() + Checking() + Started(),
+            Run({strArg, "1.02"}, m_elsewhere.Path()));
+  EXPECT_EQ("new content, longer", ClientEntry("res\\ui\\a.txt"));
+  EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+  // Loose files still belong to the client installation.
+  EXPECT_EQ("sound", ReadFileBytes(m_tool.Path() / "sounds" / "s.txt"));
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+
+  const std::string strMissing = m_elsewhere.ProgramPath("missing.pak");
+  EXPECT_EQ(CommandLine(strMissing) + OpenFailed(Lower(strMissing), 2) + PressAnyKey(),
+            Run({strMissing}, m_tool.Path()));
 }
 
 TEST_F(LauncherRunTest, RelativePackIsTakenFromTheToolDirectory) {

@@ -165,10 +165,15 @@ TEST(ClientReleaseTest, RecordedLooseFilesArePartOfTheRelease) {
   ASSERT_TRUE(ReadClientRelease(strPack, dir.ProgramPath(), {}, mapClient, strFailed));
   EXPECT_EQ(1u, mapClient.size());
 
-  std::string strRecord = ReadFileBytes(dir.Path() / "clientres.pak.loose");
-  WriteFileBytes(dir.Path() / "clientres.pak.loose", strRecord + strRecord.substr(strRecord.find('\n') + 1));
-  EXPECT_FALSE(ReadClientRelease(strPack, dir.ProgramPath(), {}, mapClient, strFailed));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+  // A record that is not ours in its form, or names a file outside the
+  // client, is damage: it would name files to delete.
+  const std::string strRecord = ReadFileBytes(dir.Path() / "clientres.pak.loose");
+  for (const std::string& strDamaged : {strRecord + strRecord.substr(strRecord.find('\n') + 1),
+                                        std::string("patchloom-loose-files 1\nres\\..\\..\\x.txt\n")}) {
+    WriteFileBytes(dir.Path() / "clientres.pak.loose", strDamaged);
+    EXPECT_FALSE(ReadClientRelease(strPack, dir.ProgramPath(), {}, mapClient, strFailed)) << strDamaged;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
+  }
   ASSERT_TRUE(WriteLooseRecord(strPack, {}));
   EXPECT_FALSE(fs::exists(dir.Path() / "clientres.pak.loose"));
 }

@@ -1,10 +1,11 @@
 // A merge failed or interrupted at every point that changes a file on disk,
-// in every way the fault injector knows (a failing call, a disk gone full,
-// a killed process, a power cut, each with or without a torn last write):
-// after the next open the client must be exactly the old one or exactly
-// the merged one, pack and loose files together (a player's own file that
-// a loose file replaces included). Each injected merge runs in a child
-// process of its own.
+// in every way the fault injector knows (a failing call, every call failing
+// from there on, a disk that fills up there, a killed process, a power cut,
+// each with or without a torn last write): after the next open the client
+// must be exactly the old one or exactly the merged one, pack and loose
+// files together (a player's own file that a loose file replaces
+// included); a merge that fails reports the error that failed it, not one
+// of its rollback. Each injected merge runs in a child process of its own.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -200,13 +201,18 @@ TEST_F(MergeCrashTest, EveryPointOfAMergeGivesTheOldOrTheNewPack) {
       Lay(dir.Path());
       const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, false);
       ExpectFaultExit(run, pszMode);
-      if (std::string(pszMode) == "fail") {
+      if (std::string(pszMode) == "fail" || (IsDiskFullMode(pszMode) && run.nResult == 0)) {
         // Rolled back at once: no open is needed to see the old pack.
         EXPECT_TRUE(*s_pOld == ReadFileBytes(dir.Path() / "client.pak")) << "not rolled back";
         EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.journal"));
       }
-      (ExpectOldOrNew(dir.Path()) ? nNew : nOld)++;
-      ExpectRerunCompletes(dir.Path());
+      const bool bNew = ExpectOldOrNew(dir.Path());
+      if (run.nResult == 1) {
+        EXPECT_TRUE(bNew) << "a merge that needed no more space than the disk had is complete";
+      } else {
+        (bNew ? nNew : nOld)++;
+        ExpectRerunCompletes(dir.Path());
+      }
       ++nTested;
       if (HasFatalFailure()) return;
     }
@@ -272,8 +278,11 @@ TEST_F(MergeCrashTest, EveryPointOfARestoreGivesTheOldPack) {
       layStopped(dir.Path());
       const CFaultChildRun run = RunChild(dir.Path(), pszMode, nPoint, true);
       ASSERT_TRUE(run.bEnded);
-      if (IsFailMode(pszMode)) {
+      if (IsDiskFullMode(pszMode)) {
+        ExpectDiskFullError(run);
+      } else if (IsFailMode(pszMode)) {
         EXPECT_EQ(0, run.nResult) << "an open whose restore failed must fail";
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_WRITE_FAULT), run.nError);
       }
       EXPECT_FALSE(ExpectOldOrNew(dir.Path())) << "a journal that was there must win";
       ++nTested;
@@ -637,6 +646,87 @@ TEST_F(MergeCrashTest, RemovalsAtEveryPointGiveTheOldOrTheNewPack) {
   std::cout << "merge with removals: " << count.nPoints << " points, " << nTested << " interrupted merges\n";
 }
 
+// A delta update, rebuilt against the client into a file beside it and
+// merged, interrupted at every point of the rebuild and the merge: the
+// client is the old or the merged one after the next open, and the delta
+// merged again ends as one that nothing disturbed, with no rebuilt file
+// left.
+TEST_F(MergeCrashTest, DeltasAtEveryPointGiveTheOldOrTheNewPack) {
+  CTempDir releases;
+  fs::create_directories(releases.Path() / "old/res/ui");
+  fs::create_directories(releases.Path() / "new/res/ui");
+  const std::string strBig = RandomBytes(20000, 5);
+  WriteFileBytes(releases.Path() / "old/res/ui/a.txt", strBig);
+  WriteFileBytes(releases.Path() / "old/res/ui/b.txt", "bravo");
+  WriteFileBytes(releases.Path() / "new/res/ui/a.txt", strBig.substr(0, 9000) + "an edit" + strBig.substr(9000));
+  WriteFileBytes(releases.Path() / "new/res/ui/b.txt", "bravo, longer now");
+  WriteFileBytes(releases.Path() / "new/res/ui/c.txt", "charlie");
+  {
+    CCurrentDirGuard cwd;
+    CPackFile old;
+    CPackFile newer;
+    for (CPackFile* pRelease : {&old, &newer}) {
+      const std::string strRoot = ToProgramPath(releases.Path() / (pRelease == &old ? "old/res" : "new/res"));
+      pRelease->SetRootPath(strRoot.c_str());
+      pRelease->CollectFiles(strRoot.c_str());
+    }
+    CReleaseDiff diff;
+    std::string strFailed;
+    ASSERT_TRUE(old.DiffRelease(newer, false, diff, strFailed));
+    CDeltaReport report;
+    ASSERT_TRUE(old.CreateDeltaUpdate(newer, diff, ToProgramPath(releases.Path() / "delta.pak"), true, report));
+    ASSERT_EQ(1u, report.nPatches);
+    old.SetContentTags(true);
+    const std::string strRoot = ToProgramPath(releases.Path() / "old/res");
+    ASSERT_TRUE(old.CreatePack(strRoot.c_str(), ToProgramPath(releases.Path()).c_str(), false, nullptr, "client",
+                               false));
+  }
+  auto lay = [&](const fs::path& dir) {
+    fs::create_directories(dir / "work");
+    fs::copy_file(releases.Path() / "client.pak", dir / "client.pak");
+    fs::copy_file(releases.Path() / "delta.pak", dir / "delta.pak");
+  };
+  auto run = [](const fs::path& dir, const std::string& strMode, uint32_t nPoint) {
+    return RunMergeChild(dir / "work", strMode, nPoint,
+                         {"--merge-delta", ToProgramPath(dir / "delta.pak"), ToProgramPath(dir / "client.pak")});
+  };
+  CTempDir counted;
+  lay(counted.Path());
+  const std::string strOld = ReadFileBytes(counted.Path() / "client.pak");
+  const CFaultChildRun count = run(counted.Path(), "count", 0);
+  ASSERT_EQ(1, count.nResult);
+  const std::string strNew = ReadFileBytes(counted.Path() / "client.pak");
+  ASSERT_NE(strOld, strNew);
+  EXPECT_FALSE(fs::exists(counted.Path() / "client.pak.rebuilt.pak"));
+
+  unsigned nTested = 0;
+  for (const char* pszMode : kFaultModes) {
+    for (uint32_t nPoint = 1; nPoint <= count.nPoints; ++nPoint) {
+      SCOPED_TRACE(std::string(pszMode) + " at point " + std::to_string(nPoint));
+      CTempDir dir;
+      lay(dir.Path());
+      const CFaultChildRun result = run(dir.Path(), pszMode, nPoint);
+      ASSERT_TRUE(result.bEnded);
+      {
+        CPackFile pack;
+        EXPECT_TRUE(pack.Open(ToProgramPath(dir.Path() / "client.pak")));
+      }
+      const std::string strPack = ReadFileBytes(dir.Path() / "client.pak");
+      const bool bNew = strPack == strNew;
+      EXPECT_TRUE(bNew || strPack == strOld) << "neither the old nor the merged pack";
+      // Run again: a merged client no longer holds the patches' bases, an
+      // old one takes the delta as if nothing had happened; either way the
+      // run removes what an interrupted one left.
+      EXPECT_EQ(bNew ? 0 : 1, run(dir.Path(), "count", 0).nResult);
+      EXPECT_TRUE(strNew == ReadFileBytes(dir.Path() / "client.pak")) << "merged again, the client differs";
+      EXPECT_FALSE(fs::exists(dir.Path() / "client.pak.rebuilt.pak"));
+      ++nTested;
+      if (HasFatalFailure()) return;
+    }
+  }
+  std::cout << "delta: " << count.nPoints << " points, " << nTested << " interrupted rebuilds and merges\n";
+}
+
 // A build that deletes its sources, interrupted at every point and after
 // it returned: the pack is the old one or the complete new one, and no
 // source is gone unless the new pack is complete.
@@ -674,6 +764,7 @@ TEST(BuildCrashTest, NoSourceIsGoneWithoutTheCompletePack) {
       ASSERT_TRUE(result.bEnded);
       // A source that cannot be deleted stays; the build has succeeded.
       EXPECT_EQ(IsFailMode(pszMode) ? 0 : kFaultExitCode, result.nExitCode);
+      if (IsDiskFullMode(pszMode)) ExpectDiskFullError(result);
       const std::string strPack = ReadFileBytes(dir.Path() / "out/client.pak");
       const bool bNew = strPack == strNew;
       EXPECT_TRUE(bNew || strPack == old.Bytes()) << "the pack is neither the old one nor the new one";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -164,15 +165,36 @@ TEST_F(DiffToolTest, TheReportOnStandardErrorNamesLooseAndRemovedEntries) {
   EXPECT_TRUE(Contains(strOut, "wrote update.pak: 2 entries, plain")) << strOut;
 }
 
-TEST_F(DiffToolTest, NothingToUpdateWritesNoPack) {
+// With nothing to update a diff writes no pack, removes the update, the
+// statement and the signature an earlier run left at -o, naming each, and
+// exits with 3: 'diff && sign' can never sign a stale update.
+TEST_F(DiffToolTest, NothingToUpdateLeavesNothingAtTheOutputAndExitsWith3) {
   WriteReleases();
-  const std::string strOut = Ok({"diff", "client.pak", "v1/res", "-o", "none.pak"});
-  EXPECT_TRUE(Contains(strOut, "nothing to update")) << strOut;
-  EXPECT_FALSE(fs::exists(Path("none.pak")));
-  const CChildResult result = Run({"diff", "v1/res", "client.pak", "-o", "none.pak", "--json"}, false);
-  EXPECT_EQ(0, result.nExitCode);
-  EXPECT_TRUE(nlohmann::json::parse(result.strOutput)["update"].is_null());
-  EXPECT_FALSE(fs::exists(Path("none.pak")));
+  Ok({"diff", "client.pak", "v2/res", "--from", "1.01", "--to", "1.02", "-o", "update.pak"});
+  ASSERT_TRUE(fs::exists(Path("update.pak.statement")));
+  Write("update.pak.sig", "a signature of the earlier update");
+  CChildResult result = Run({"diff", "client.pak", "v1/res", "-o", "update.pak"});
+  EXPECT_EQ(3, result.nExitCode) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "nothing to update")) << result.strOutput;
+  for (const char* pszFile : {"update.pak", "update.pak.statement", "update.pak.sig"}) {
+    EXPECT_FALSE(fs::exists(Path(pszFile))) << pszFile;
+    EXPECT_TRUE(Contains(result.strOutput, std::string("removed ") + pszFile + ", which an earlier run left"))
+        << result.strOutput;
+  }
+  // Nothing there to remove: the same status, and JSON says so.
+  result = Run({"diff", "v1/res", "client.pak", "-o", "update.pak", "--json"}, false);
+  EXPECT_EQ(3, result.nExitCode);
+  const nlohmann::json document = nlohmann::json::parse(result.strOutput);
+  EXPECT_TRUE(document["update"].is_null());
+  EXPECT_TRUE(document["removed_files"].empty());
+  EXPECT_FALSE(fs::exists(Path("update.pak")));
+  // An update that cannot be removed fails the diff, naming it.
+  fs::create_directories(Path("update.pak"));
+  WriteFileBytes(Path("update.pak") / "keep", "");
+  result = Run({"diff", "client.pak", "v1/res", "-o", "update.pak"});
+  EXPECT_EQ(1, result.nExitCode) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "update.pak: an earlier run left it, and it cannot be removed"))
+      << result.strOutput;
 }
 
 TEST_F(DiffToolTest, AFailedDiffLeavesNothingBehind) {
@@ -209,25 +231,67 @@ TEST_F(DiffToolTest, RootNamesMustMatch) {
 }
 
 // Names differing only in case fold onto one entry name: build and diff
-// name both files and exit with 1, keeping what they wrote.
-TEST_F(DiffToolTest, ACaseCollisionIsReportedByBuildAndDiff) {
+// name both files and exit with 1, keeping what they wrote; a file both
+// releases leave out is told once. Excluded on purpose, they are counted
+// apart and the exit status is 0.
+TEST_F(DiffToolTest, ACaseCollisionIsReportedOnceOrExcludedOnPurpose) {
   if (!CaseSensitiveFiles()) GTEST_SKIP() << "names differ only in case on no file system here";
-  Write("v1/res/net/xt_dscp.h", "dscp");
-  Write("v2/res/net/xt_dscp.h", "dscp");
-  Write("v2/res/net/xt_MARK.h", "target");
-  Write("v2/res/net/xt_mark.h", "match");
+  for (const char* pszRelease : {"v1", "v2"}) {
+    const std::string strDir = std::string(pszRelease) + "/res/net/";
+    Write(strDir + "xt_dscp.h", "dscp");
+    Write(strDir + "xt_MARK.h", "target");
+    Write(strDir + "xt_mark.h", "match");
+    Write(std::string(pszRelease) + "/res/old/a.bak", "backup");
+  }
+  Write("v2/res/net/xt_dscp.h", "dscp 2");
   CChildResult result = Run({"build", "v2/res", "-o", "v2.pak"});
   EXPECT_EQ(1, result.nExitCode);
   EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_MARK.h")) << result.strOutput;
   EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_mark.h")) << result.strOutput;
   EXPECT_TRUE(Contains(result.strOutput, "1 file of the source left out")) << result.strOutput;
-  EXPECT_EQ(2, CTestPack::ReadFrom(Path("v2.pak")).header.nEntryCount);
+  EXPECT_EQ(3, CTestPack::ReadFrom(Path("v2.pak")).header.nEntryCount);
 
-  result = Run({"diff", "v1/res", "v2/res", "-o", "update.pak"});
+  result = Run({"diff", "v1/res", "v2/res", "-o", "update.pak", "--json"}, false);
   EXPECT_EQ(1, result.nExitCode);
-  EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_MARK.h")) << result.strOutput;
-  EXPECT_TRUE(Contains(result.strOutput, "v2/res/net/xt_mark.h")) << result.strOutput;
+  nlohmann::json document = nlohmann::json::parse(result.strOutput);
+  ASSERT_EQ(1u, document["left_out"].size()) << result.strOutput;
+  EXPECT_EQ("folded", document["left_out"][0]["reason"]);
+  EXPECT_EQ(document["left_out"][0]["file"].get<std::string>().substr(0, 3), "v1/");
+  EXPECT_EQ(document["left_out"][0]["also"].get<std::string>().substr(0, 3), "v2/");
+  result = Run({"diff", "v1/res", "v2/res", "-o", "update.pak"});
+  EXPECT_TRUE(Contains(result.strOutput, "1 file of the releases left out")) << result.strOutput;
   EXPECT_EQ(1, CTestPack::ReadFrom(Path("update.pak")).header.nEntryCount);
+
+  // Matched after folding, so one pattern takes both; a name pattern takes
+  // it in any directory; the rest is as before.
+  const std::vector<std::string> vecExcludes = {"--exclude", "NET/XT_MARK.H", "--exclude", "*.bak"};
+  std::vector<std::string> vecBuild = {"build", "v2/res", "-o", "v2.pak"};
+  vecBuild.insert(vecBuild.end(), vecExcludes.begin(), vecExcludes.end());
+  result = Run(vecBuild);
+  EXPECT_EQ(0, result.nExitCode) << result.strOutput;
+  EXPECT_TRUE(Contains(result.strOutput, "excluded 3 files on purpose (--exclude)")) << result.strOutput;
+  EXPECT_FALSE(Contains(result.strOutput, "left out")) << result.strOutput;
+  EXPECT_EQ(ReleaseFiles({{"net/xt_dscp.h", "dscp 2"}}), PackContent(Path("v2.pak")));
+
+  std::vector<std::string> vecDiff = {"diff", "v1/res", "v2/res", "-o", "update.pak", "--json"};
+  vecDiff.insert(vecDiff.end(), vecExcludes.begin(), vecExcludes.end());
+  result = Run(vecDiff, false);
+  EXPECT_EQ(0, result.nExitCode) << result.strOutput;
+  document = nlohmann::json::parse(result.strOutput);
+  EXPECT_TRUE(document["left_out"].empty());
+  EXPECT_EQ(3u, document["excluded"].size()) << result.strOutput;
+  EXPECT_EQ(1, document["changed"]["count"]);
+  EXPECT_EQ(0, document["removed"]["count"]);
+
+  // A pack's entries are taken as they are: excluded from NEW alone, an
+  // entry of OLD is one NEW lacks.
+  EXPECT_EQ(1, Run({"build", "v1/res", "-o", "v1.pak"}).nExitCode);
+  vecDiff = {"diff", "v1.pak", "v2/res", "-o", "update.pak", "--json", "--exclude", "*.bak"};
+  document = nlohmann::json::parse(Run(vecDiff, false).strOutput);
+  EXPECT_EQ(1, document["removed"]["count"]);
+  EXPECT_EQ(1u, document["excluded"].size());
+
+  EXPECT_EQ(2, Run({"build", "v2/res", "--exclude", "/", "-o", "x.pak"}).nExitCode);
 }
 
 // A file that cannot be opened and one without an entry name are named by
@@ -281,7 +345,25 @@ TEST_F(DiffToolTest, ADryRunShowsThePlanAndWritesNothing) {
                "1 written as loose files, 0 unchanged\n"))
       << strPlan;
 
-  Ok({"merge", "update.pak", "client.pak", "-C", "game"});
+  const CChildResult json = Run({"merge", "--dry-run", "--json", "update.pak", "client.pak", "-C", "game"}, false);
+  ASSERT_EQ(0, json.nExitCode);
+  const nlohmann::json plan = nlohmann::json::parse(json.strOutput);
+  std::map<std::string, nlohmann::json> mapSteps;
+  for (const nlohmann::json& step : plan["steps"]) mapSteps[step["name"].get<std::string>()] = step;
+  ASSERT_EQ(4u, mapSteps.size()) << json.strOutput;
+  EXPECT_EQ("loose", mapSteps["res/声音/x.wav"]["action"]);
+  EXPECT_EQ("game/声音/x.wav", mapSteps["res/声音/x.wav"]["file"]);
+  EXPECT_EQ("replace", mapSteps["res/ui/title.txt"]["action"]);
+  EXPECT_EQ(360, mapSteps["res/ui/title.txt"]["offset"]);
+  EXPECT_EQ("end", mapSteps["res/ui/help.txt"]["place"]);
+  EXPECT_EQ(1, plan["counts"]["moved_appended"]);
+  EXPECT_EQ(strClient.size(), plan["size_before"].get<size_t>());
+  EXPECT_EQ(2, Run({"merge", "--json", "update.pak", "client.pak"}).nExitCode) << "--json goes with --dry-run";
+
+  const std::string strMerged = Ok({"merge", "update.pak", "client.pak", "-C", "game"}, false);
+  EXPECT_TRUE(Contains(strMerged, "wrote 1 loose file below ")) << strMerged;
+  EXPECT_TRUE(Contains(strMerged, Shown("game (new entries outside the client pack's directories):\n  声音/x.wav\n")))
+      << strMerged;
   const std::string strSizes = "client.pak: " + std::to_string(strClient.size()) + " bytes now, " +
                                std::to_string(fs::file_size(Path("client.pak"))) + " bytes after the merge";
   EXPECT_TRUE(Contains(strPlan, strSizes)) << strPlan << "\nexpected: " << strSizes;

@@ -215,7 +215,8 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
                             {"base", "any"},
                             {"base_release", nullptr},
                             {"release", nullptr},
-                            {"remove", nlohmann::json::array()}}),
+                            {"remove", nlohmann::json::array()},
+                            {"delta", false}}),
             good["signature"]);
 
   std::string strChanged = ReadFileBytes(Path("update.pak"));

@@ -132,9 +132,9 @@ TEST(FaultInjectorTest, AReplacedTargetComesBack) {
 // not, while the name a sync made durable stays.
 TEST(FaultInjectorTest, WritesThroughAWriteThroughHandleSurvive) {
   CTempDir dir;
-  EXPECT_EQ(Listed({{"a.txt", "through"}, {"b.txt", ""}}),
-            CutAfter(dir.Path(), {"wtfile:a.tmp:through", "movewt:a.tmp:a.txt", "plainfile:b.txt:plain",
-                                  "sync:b.txt"}));
+  EXPECT_EQ(
+      Listed({{"a.txt", "through"}, {"b.txt", ""}}),
+      CutAfter(dir.Path(), {"wtfile:a.tmp:through", "movewt:a.tmp:a.txt", "plainfile:b.txt:plain", "sync:b.txt"}));
 }
 
 // The torn power cut lets the last operation not yet durable land with its
@@ -174,6 +174,27 @@ TEST(FaultInjectorTest, CreationsArePoints) {
   CTempDir stopped;
   EXPECT_EQ(kFaultExitCode, RunSteps(stopped.Path(), "stop", "6", vecSteps).nExitCode);
   EXPECT_EQ(Listed({{"a.txt", "2"}}), Listing(stopped.Path()));
+}
+
+// A full disk refuses only what needs space: from its point on, a write
+// past the end of a file fails with ERROR_DISK_FULL, while writes inside a
+// file, creations, moves and deletions go ahead; before it, files grow.
+TEST(FaultInjectorTest, AFullDiskRefusesOnlyWhatNeedsSpace) {
+  CTempDir dir;
+  WriteFileBytes(dir.Path() / "old.txt", "0123456789");
+  const CStepsRun full =
+      RunSteps(dir.Path(), "disk-full", "1",
+               {"overwrite:old.txt:abc", "file:new.txt:grows", "move:old.txt:moved.txt", "delete:new.txt"});
+  EXPECT_EQ(0, full.nResult);
+  EXPECT_EQ(static_cast<unsigned long>(ERROR_DISK_FULL), full.nError);
+  EXPECT_EQ(Listed({{"moved.txt", "abc3456789"}}), Listing(dir.Path()));
+
+  // Create, write, flush of a.txt before the disk fills at point 4.
+  CTempDir later;
+  const CStepsRun filled = RunSteps(later.Path(), "disk-full", "4", {"file:a.txt:1", "file:b.txt:22"});
+  EXPECT_EQ(0, filled.nResult);
+  EXPECT_EQ(static_cast<unsigned long>(ERROR_DISK_FULL), filled.nError);
+  EXPECT_EQ(Listed({{"a.txt", "1"}, {"b.txt", ""}}), Listing(later.Path()));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // part of the layer (and by the process functions to come).
 #pragma once
 
+#include "platform/last_error.h"
 #include "platform/posix/win32_posix.h"
 
 // The Win32 code Windows reports for the failure errno describes. Callers
@@ -11,14 +12,6 @@ DWORD Win32ErrorFromErrno(int nErrno);
 
 // SetLastError(Win32ErrorFromErrno(nErrno)).
 void SetLastErrorFromErrno(int nErrno);
-
-// Sets the last error and returns the failure value, so a function can fail
-// with one statement: return Fail(FALSE, ERROR_INVALID_HANDLE);
-template <typename TValue>
-TValue Fail(TValue failValue, DWORD dwError) {
-  SetLastError(dwError);
-  return failValue;
-}
 
 // As Fail, with the code taken from errno.
 template <typename TValue>

@@ -6,7 +6,7 @@
 
 #include "platform/fault_inject.h"
 
-// count, fail, fail-onward, stop, stop-torn, power-cut, power-cut-torn,
+// count, fail, fail-onward, disk-full, stop, stop-torn, power-cut, power-cut-torn,
 // fail-sync.
 inline bool ParseFaultMode(const std::string& strMode, FaultMode& eMode) {
   static const struct {
@@ -15,6 +15,7 @@ inline bool ParseFaultMode(const std::string& strMode, FaultMode& eMode) {
   } kModes[] = {{"count", FaultMode::kCount},
                 {"fail", FaultMode::kFail},
                 {"fail-onward", FaultMode::kFailOnward},
+                {"disk-full", FaultMode::kDiskFull},
                 {"stop", FaultMode::kStop},
                 {"stop-torn", FaultMode::kStopTorn},
                 {"power-cut", FaultMode::kPowerCut},

@@ -8,6 +8,7 @@
 //   file:NAME:TEXT      creates or truncates NAME, writes TEXT, flushes it
 //   plainfile:NAME:TEXT  the same without the flush
 //   wtfile:NAME:TEXT    the same through a FILE_FLAG_WRITE_THROUGH handle
+//   overwrite:NAME:TEXT  writes TEXT over the start of the existing NAME, flushes it
 //   move:FROM:TO        MoveFileExA, replacing
 //   movewt:FROM:TO      the same with MOVEFILE_WRITE_THROUGH
 //   delete:NAME  mkdir:NAME  rmdir:NAME  sync:NAME (FlushDirectoryOf)
@@ -50,6 +51,18 @@ bool WriteFileStep(const std::string& strName, const std::string& strText, DWORD
   return bOk;
 }
 
+bool OverwriteStep(const std::string& strName, const std::string& strText) {
+  HANDLE hFile = CreateFileA(strName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return false;
+  DWORD dwWritten = 0;
+  const bool bOk = WriteFile(hFile, strText.data(), static_cast<DWORD>(strText.size()), &dwWritten, nullptr) != FALSE &&
+                   FlushFileBuffers(hFile);
+  const DWORD dwError = GetLastError();
+  CloseHandle(hFile);
+  SetLastError(dwError);
+  return bOk;
+}
+
 bool RunStep(const std::string& strStep) {
   const std::vector<std::string> vecParts = Split(strStep);
   const std::string& strOp = vecParts[0];
@@ -58,6 +71,7 @@ bool RunStep(const std::string& strStep) {
   if (strOp == "file") return WriteFileStep(strName, strMore, FILE_ATTRIBUTE_NORMAL, true);
   if (strOp == "plainfile") return WriteFileStep(strName, strMore, FILE_ATTRIBUTE_NORMAL, false);
   if (strOp == "wtfile") return WriteFileStep(strName, strMore, FILE_FLAG_WRITE_THROUGH, false);
+  if (strOp == "overwrite") return OverwriteStep(strName, strMore);
   if (strOp == "move") return MoveFileExA(strName.c_str(), strMore.c_str(), MOVEFILE_REPLACE_EXISTING);
   if (strOp == "movewt")
     return MoveFileExA(strName.c_str(), strMore.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

@@ -11,6 +11,8 @@
 //       write TEXT as DIR\version.ver (WriteVersionFile)
 //   merge_fault_child MODE POINT --merge-version UPDATE CLIENT DIR TEXT
 //       merge as the updater does, then on success write version.ver
+//   merge_fault_child MODE POINT --merge-delta DELTA CLIENT
+//       merge a delta update (rebuilt against CLIENT first)
 //   merge_fault_child MODE POINT --merge-update UPDATE CLIENT NAMES
 //       merge a release update removing the entries NAMES lists (separated
 //       by ';'), keeping the client's record of loose files
@@ -44,6 +46,7 @@
 #include "launcher/updatedriver.h"
 #include "platform/args.h"
 #include "platform/fault_inject.h"
+#include "platform/file_io.h"
 #include "tests/support/fault_modes.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
@@ -55,6 +58,7 @@ size_t ArgCount(const std::string& strOp) {
   if (strOp == "--build" || strOp == "--version") return 3;
   if (strOp == "--merge-version") return 5;
   if (strOp == "--merge-update") return 4;
+  if (strOp == "--merge-delta") return 3;
   return 2;  // UPDATE CLIENT
 }
 
@@ -91,6 +95,13 @@ int Run(const std::vector<std::string>& vecArgs) {
     return SetExeDir(vecArgs[6]) && WriteVersionFile(vecArgs[7].c_str()) ? 1 : 0;
   }
   if (strOp == "--compact") return realize.CompactPack(vecArgs[4].c_str()) ? 1 : 0;
+  if (strOp == "--merge-delta") {
+    std::string strDelta;
+    CDeltaOutcome outcome;
+    if (!ReadWholeFile(vecArgs[4].c_str(), strDelta)) return 0;
+    return realize.MergeDeltaUpdate(reinterpret_cast<const unsigned char*>(strDelta.data()), strDelta.size(),
+                                    vecArgs[5].c_str(), CUpdateRemovals(), outcome);
+  }
   if (strOp == "--merge-update") {
     CUpdateRemovals removals;
     for (size_t nStart = 0; nStart < vecArgs[6].size();) {

@@ -20,6 +20,7 @@
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
 #include "tools/filepacktools_lib/packcontent.h"
+#include "tools/filepacktools_lib/packdelta.h"
 #include "tools/filepacktools_lib/packdiff.h"
 #include "tools/filepacktools_lib/packindex.h"
 #include "tools/filepacktools_lib/packpreview.h"
@@ -145,8 +146,9 @@ class CPackFile {
   // Writes the index regions behind the data area and then the header,
   // flushes and closes the file. pszTarPack is not used: the save writes
   // through the handle Open left. Returns false when a write fails (the
-  // header is then not written) or the pack would reach 4 GiB, and with
-  // ERROR_ACCESS_DENIED, writing nothing, when it is open for reading only.
+  // header is then not written) or the pack would reach 4 GiB, with
+  // ERROR_ACCESS_DENIED, writing nothing, when it is open for reading only,
+  // and with ERROR_INVALID_HANDLE when nothing is open.
   bool SaveIndex(const char* pszTarPack);
 
   // First fit over the free list, carving from the front of the block.
@@ -213,6 +215,18 @@ class CPackFile {
   // complete.
   bool AddFileToPack(const char* szFile, bool bCompress, bool bDeleteSrc);
 
+  // Files left out of every build of this object's file list on purpose:
+  // each file whose path below the root (its entry name without the root
+  // name, folded) matches one of the globs (packexclude.h: '*', '?', '**';
+  // a pattern without a separator matches a name in any directory, one
+  // that matches a directory leaves out what lies below it). CreatePack and
+  // AddFileToPack skip such a file before opening it, NameBuildFiles gives
+  // it BuildFileFate::kExcluded, and the release a file list holds
+  // (ReleaseManifest, DiffRelease, CreateUpdatePack) lacks it. Entries of
+  // an open pack are never excluded. An empty list, the default, excludes
+  // nothing; the list stays until set again.
+  void SetBuildExcludes(const std::vector<std::string>& vecPatterns);
+
   // Content tags: when on, every entry a build writes gets the lower-case
   // hexadecimal MD5 of its plain bytes as its tag (32 characters, the whole
   // field), so that a merge replaces exactly the entries whose content
@@ -275,9 +289,11 @@ class CPackFile {
   //                  modes, asserted; shorter than MAX_PATH).
   // Returns 1 when the single file was written, or in directory mode when D
   // is a pack directory and its tree was walked (single entries may still
-  // have failed); 0 otherwise, with nothing created: the root name is not
-  // in the path, a path is MAX_PATH or longer, D names no directory (a file
-  // or a path ending in a backslash) or its top directory cannot be made.
+  // have failed); 0 otherwise, with the last error set and nothing created:
+  // the root name is not in the path or D names no directory (a file or a
+  // path ending in a backslash; ERROR_PATH_NOT_FOUND), a path is MAX_PATH or
+  // longer (ERROR_FILENAME_EXCED_RANGE), or its top directory cannot be
+  // made.
   int ExtractPath(const char* pchPackPath, int nExtractMode, const char* pchSinglefile);
 
   // Writes the children of the pack directory szDir into the existing disk
@@ -288,10 +304,10 @@ class CPackFile {
   int ExtractDir(const char* szDir);
 
   // Writes the entry named exactly pszName to pszOutFile (replacing it,
-  // unshared while written, in one write). Returns 1 when written; 0 when
-  // the name is unknown, the entry cannot be read or decoded (no file is
-  // created then), the file cannot be created, or the write fails (the file
-  // is removed).
+  // unshared while written, in one write). Returns 1 when written; 0, with
+  // the last error set, when the name is unknown (ERROR_FILE_NOT_FOUND), the
+  // entry cannot be read or decoded (no file is created then), the file
+  // cannot be created, or the write fails (the file is removed).
   int ExtractFile(const char* pszName, const char* pszOutFile);
 
   // One file of ExtractFiles, and the report after each (packrequest.h).
@@ -326,8 +342,11 @@ class CPackFile {
   // Opens an entry as an in-memory stream: the root name is inserted after
   // the path's first component, so x/ui/a.txt opens root\ui\a.txt.
   // Returns a stream holding a private copy of the entry's plain bytes,
-  // which the caller releases with StreamClose, or null (unknown name, an
-  // entry that cannot be read or decoded, a path of MAX_PATH or more).
+  // which the caller releases with StreamClose, or null with the last error
+  // set: ERROR_FILE_NOT_FOUND for a path that names no entry,
+  // ERROR_INVALID_DATA for an entry that cannot be decoded (the system's
+  // error when it cannot be read), ERROR_FILENAME_EXCED_RANGE for a path of
+  // MAX_PATH or more, ERROR_INVALID_HANDLE when no pack is open.
   PackStream* StreamOpen(const char* pszFilePath);
 
   // Copies up to byteCount bytes from the stream's position and advances
@@ -362,9 +381,10 @@ class CPackFile {
   // directory becomes the root and the work directory, and the files of
   // the lines of its "ConfigDir.txt" form the file list (the current
   // directory is left at the last directory the walk entered). Returns
-  // false, when nothing is to be built: the current directory does not fit
-  // a path buffer or has no parent, or a line of the list is longer than
-  // 259 characters. CreatePack(WorkDirectory(), WorkDirectory(), ...) then
+  // false, with the last error set, when nothing is to be built: the
+  // current directory does not fit a path buffer or has no parent, or a
+  // line of the list is longer than 259 characters
+  // (ERROR_FILENAME_EXCED_RANGE). CreatePack(WorkDirectory(), WorkDirectory(), ...) then
   // builds what PackConfigDirs builds.
   bool CollectConfigDirs();
 
@@ -420,6 +440,50 @@ class CPackFile {
   // differ or the diff names an entry newer lacks.
   bool CreateUpdatePack(const CPackFile& newer, const CReleaseDiff& diff, const char* chDesFilePath, bool bCompress,
                         char* pszOutPath, const char* pszPackName);
+
+  // ---- Delta updates (packdeltamake.cpp) -----------------------------------
+
+  // The plain bytes of an entry of the release this object holds: of the
+  // open pack's entry strName, or of the file strFile (a build's file list).
+  // Returns false, with the last error set, when the entry is not there
+  // (ERROR_FILE_NOT_FOUND) or cannot be read or decoded. Thread-safe.
+  bool ReadReleaseBytes(const std::string& strName, const std::string& strFile, CEntryBytes& out) const;
+
+  // Writes the delta update (packdelta.h) of a diff made from this release
+  // (the old one) to newer, at strPath: every changed and added entry of
+  // newer, in name order; a changed entry as a patch against this release's
+  // entry when the patch is smaller than three quarters of its whole form
+  // (its Lzma86 stream when bCompress, else its plain bytes), else whole in
+  // that form. Read, encoded and patched on SetBuildWorkers threads; written
+  // into a new file moved over strPath when complete. report counts what
+  // went how.
+  //   newer  the release diff was made with, as it was then.
+  // Returns false, with the last error set and report.strFailed naming the
+  // entry when one failed, when an entry cannot be read or encoded, the
+  // delta would reach 4 GiB (ERROR_FILE_TOO_LARGE), or the file cannot be
+  // written; no file is left at strPath then (an older one stays).
+  bool CreateDeltaUpdate(const CPackFile& newer, const CReleaseDiff& diff, const std::string& strPath, bool bCompress,
+                         CDeltaReport& report) const;
+
+  // Rebuilds the update a delta was made from (packdelta.h), on an object
+  // that holds no open pack and no build: the plain update 'paktool diff'
+  // writes for the same releases without -z, byte for byte, written as
+  // CreatePack writes (chDesFilePath\<pszPackName or the root name>.pak, a
+  // new file moved into place when complete, on SetBuildWorkers threads).
+  // Each whole entry is decoded, each patch applied to client's entry of
+  // the same name, and every entry's bytes checked against the MD5 the
+  // delta records for it; a patch's base must have the recorded size and
+  // MD5.
+  //   pbyDelta, qwDeltaSize  the delta's bytes (a view of its file, or a
+  //                          copy).
+  //   client                 the client pack the delta was made for, open.
+  // Returns false, with the last error set and outcome telling why and
+  // which entry, writing nothing: the delta breaks its rules or an entry
+  // does not give its recorded bytes (kDamaged, ERROR_INVALID_DATA), a base
+  // entry is missing or not the recorded one (kBase, ERROR_INVALID_DATA),
+  // or the system failed (kSystem).
+  bool RebuildDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const CPackFile& client,
+                          const char* chDesFilePath, const char* pszPackName, CDeltaOutcome& outcome);
 
   // ---- Holes (packcompact.cpp) -------------------------------------------
 
@@ -509,8 +573,9 @@ class CPackFile {
   char m_szSrcRoot[MAX_PATH];
   std::vector<std::string> m_vecConfigDir;
   bool m_bContentTags = false;
-  int32_t m_nBuildWorkers = 0;    // 0: one per processor
-  int32_t m_nExtractWorkers = 0;  // 0: one per processor
+  std::vector<std::string> m_vecExcludes;  // SetBuildExcludes
+  int32_t m_nBuildWorkers = 0;             // 0: one per processor
+  int32_t m_nExtractWorkers = 0;           // 0: one per processor
 
   // Opened pack.
   int32_t m_nMode;  // 0 constructed (building), 2 opened from a file
@@ -595,6 +660,22 @@ class CRealizePack {
   // with the client as it was when a removed loose file cannot be deleted
   // or the record cannot be written.
   int MergeUpdate(const char* pszSrcPack, const char* pszTarPack, const CUpdateRemovals& removals);
+
+  // Merges a delta update (packdelta.h) as MergeUpdate merges the update it
+  // was made from: rebuilds that update against the client
+  // (CPackFile::RebuildDeltaUpdate) into <client>.rebuilt.pak beside it,
+  // holds it (HoldUpdate), checks that the held entries are exactly the
+  // delta's records (names, sizes, tags and the MD5 of their bytes), merges
+  // it with the removals, and deletes it; a leftover of an interrupted run
+  // is deleted first.
+  //   pbyDelta, qwDeltaSize  the delta's bytes.
+  //   pszTarPack             the client pack; non-null, non-empty (asserted).
+  // Returns what MergeUpdate returns; 0 also, with outcome telling why and
+  // the client as it was, when the delta cannot be rebuilt against this
+  // client or the rebuilt update is not what the delta says
+  // (ERROR_INVALID_DATA, kDamaged).
+  int MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
+                       const CUpdateRemovals& removals, CDeltaOutcome& outcome);
 
   // The names of the entries the last merge wrote into the client pack or
   // as loose files (changed and new ones), once it returned 1; empty
@@ -735,6 +816,8 @@ class CRealizePack {
   // A release update's removals (packupdate.cpp): taken out of the open
   // client's index before the plan.
   bool TakeRemovals(const char* pszTarPack, const CUpdateRemovals& removals, CRemovalPlan& removal);
+  // True when the held update holds exactly the delta's records' entries.
+  bool HeldUpdateIs(const CDeltaIndex& index);
 
   std::unique_ptr<CPackFile> m_pSrcPack;
   std::unique_ptr<CPackFile> m_pTarPack;

@@ -32,6 +32,7 @@ CBuildSettings CPackFile::BuildSettings(bool bCompress) const {
   settings.strRootPath = m_strRootPath;
   settings.strSrcRoot = FieldString(m_szSrcRoot, sizeof(m_szSrcRoot));
   settings.strRootDir = m_strRootDir;
+  settings.excludes = CBuildExcludes(m_vecExcludes);
   settings.bCompress = bCompress;
   settings.bTags = m_bContentTags;
   settings.nWorkers = m_nBuildWorkers;
@@ -42,6 +43,8 @@ CPackBuilder CPackFile::Builder(bool bCompress) {
   return CPackBuilder({m_header, m_mapEntry, m_mapDir, m_vecFreeBlock, m_hBuildFile, m_nAddedCount},
                       BuildSettings(bCompress));
 }
+
+void CPackFile::SetBuildExcludes(const std::vector<std::string>& vecPatterns) { m_vecExcludes = vecPatterns; }
 
 void CPackFile::SetRootPath(const char* szPath) {
   assert(NULL != szPath);

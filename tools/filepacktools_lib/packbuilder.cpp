@@ -10,6 +10,7 @@
 #include "platform/cp936.h"
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/text_case.h"
 #include "tools/filepacktools_lib/contenttag.h"
@@ -25,9 +26,12 @@ struct CBuildItem {
   std::string strFile;                    // a file's path; "" for a pack entry
   const CEntryReader* pReader = nullptr;  // a pack entry: where it is read
   const PackEntry* pEntry = nullptr;
+  const EntryMaker* pfnMake = nullptr;  // a made entry: who makes it, and its index
+  size_t nMade = 0;
   std::string strLower;
   std::string strName;
   std::string strBelowRoot;  // named from the root directory: the path below it
+  bool bExcluded = false;    // its entry name falls under an exclude pattern
   std::unique_ptr<unsigned char[]> pbyPlain;
   uint32_t dwSize = 0;
   std::unique_ptr<unsigned char[]> pbyEncoded;
@@ -36,9 +40,10 @@ struct CBuildItem {
   bool bFailed = false;
   DWORD dwError = ERROR_SUCCESS;
 
+  // A failure always has a cause: the worker's last error, else bad data.
   void Fail() {
     bFailed = true;
-    dwError = GetLastError();
+    dwError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_DATA;
   }
   const unsigned char* StoredBytes() const { return pbyEncoded ? pbyEncoded.get() : pbyPlain.get(); }
 };
@@ -116,18 +121,23 @@ bool EntryName(const CBuildSettings& settings, CBuildItem& item) {
   return true;
 }
 
-// A path too long for a path buffer fails the build; one that gives no
+// A file excluded on purpose is skipped, whatever its path; otherwise a
+// path too long for a path buffer fails the build, and one that gives no
 // entry name is skipped.
 Step NameItem(const CBuildSettings& settings, const std::string& strFile, CBuildItem& item) {
   item.strFile = strFile;
+  item.strLower = LowerCopy(strFile);
+  const bool bNamed = !item.strLower.empty() && EntryName(settings, item);
+  if (bNamed && settings.excludes.Excludes(item.strName)) {
+    item.bExcluded = true;
+    return Step::kSkipped;
+  }
   if (strFile.size() >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     item.Fail();
     return Step::kFailed;
   }
-  item.strLower = LowerCopy(strFile);
-  if (item.strLower.empty() || !EntryName(settings, item)) return Step::kSkipped;
-  return Step::kDone;
+  return bNamed ? Step::kDone : Step::kSkipped;
 }
 
 CScopedHandle OpenSource(const std::string& strFile) {
@@ -199,6 +209,13 @@ void ProcessItem(const CBuildSettings& settings, CBuildItem& item) {
     item.Fail();
     return;
   }
+  if (item.pfnMake) {
+    if (!(*item.pfnMake)(item.nMade, item.pbyPlain, item.dwSize)) {
+      item.Fail();
+      return;
+    }
+    item.dwStoredSize = item.dwSize;
+  }
   if (settings.bTags && !MakeContentTag(item.pbyPlain.get(), item.dwSize, item.szTag)) {
     item.Fail();
     return;
@@ -228,32 +245,48 @@ void ProduceFiles(const CBuildSettings& settings, const std::vector<std::string>
   }
 }
 
-// Pack entries keep their names; the tree takes each at its path below the
-// root name, which it must have.
+// Named entries keep their names; the tree takes each at its path below the
+// root name, which it must have. Returns false for a name without it (the
+// item fails).
+bool TakeName(const CBuildSettings& settings, const std::string& strName, CBuildItem& item) {
+  const std::string strPrefix = settings.strPackName + '\\';
+  item.strName = strName;
+  if (strName.size() > strPrefix.size() && strName.compare(0, strPrefix.size(), strPrefix) == 0) {
+    item.strBelowRoot = strName.substr(strPrefix.size());
+    return true;
+  }
+  SetLastError(ERROR_INVALID_DATA);
+  item.Fail();
+  return false;
+}
+
 void ProduceEntries(const CBuildSettings& settings, const CEntryReader& reader,
                     const std::vector<CPackSourceEntry>& vecEntries, CPipeline& out) {
-  const std::string strPrefix = settings.strPackName + '\\';
   for (const CPackSourceEntry& entry : vecEntries) {
     CBuildItem item;
-    item.strName = entry.strName;
     item.pReader = &reader;
     item.pEntry = entry.pEntry;
-    const bool bBelowRoot =
-        item.strName.size() > strPrefix.size() && item.strName.compare(0, strPrefix.size(), strPrefix) == 0;
-    if (bBelowRoot) {
-      item.strBelowRoot = item.strName.substr(strPrefix.size());
-    } else {
-      SetLastError(ERROR_INVALID_DATA);
-      item.Fail();
-    }
-    const uint64_t qwBytes = entry.pEntry->dwOrigSize;
-    if (!out.Push(std::move(item), qwBytes) || !bBelowRoot) return;
+    const bool bBelowRoot = TakeName(settings, entry.strName, item);
+    if (!out.Push(std::move(item), entry.pEntry->dwOrigSize) || !bBelowRoot) return;
+  }
+}
+
+void ProduceMade(const CBuildSettings& settings, const std::vector<CMadeEntry>& vecMade, const EntryMaker& fnMake,
+                 CPipeline& out) {
+  for (size_t i = 0; i < vecMade.size(); ++i) {
+    CBuildItem item;
+    item.pfnMake = &fnMake;
+    item.nMade = i;
+    const bool bBelowRoot = TakeName(settings, vecMade[i].strName, item);
+    if (!out.Push(std::move(item), vecMade[i].dwSize) || !bBelowRoot) return;
   }
 }
 
 void Produce(const CBuildSettings& settings, const CBuildSource& source, CPipeline& out) {
   if (source.Files()) {
     ProduceFiles(settings, *source.Files(), out);
+  } else if (source.Made()) {
+    ProduceMade(settings, *source.Made(), *source.Maker(), out);
   } else {
     ProduceEntries(settings, *source.Reader(), *source.Entries(), out);
   }
@@ -270,6 +303,10 @@ std::vector<CBuildFileName> NameBuildFiles(const CBuildSettings& settings, const
     const Step step = NameItem(settings, vecFiles[i], item);
     name.strFile = vecFiles[i];
     name.strName = item.strName;
+    if (item.bExcluded) {
+      name.eFate = BuildFileFate::kExcluded;
+      continue;
+    }
     if (step != Step::kDone) {
       name.eFate = step == Step::kFailed ? BuildFileFate::kPathTooLong : BuildFileFate::kNoName;
       name.strName.clear();
@@ -308,9 +345,8 @@ bool CPackBuilder::Build(const std::string& strDir, const std::string& strPackPa
   const bool bOk = CompleteReplacement(WritePack(source), m_pack.hBuildFile, strWorkPath, strPackPath);
   m_bMoveDurable = bOk && GetLastError() == ERROR_SUCCESS;
   if (!bOk) {
-    const DWORD dwError = GetLastError();
+    CKeepLastError keep;
     RestoreState();
-    SetLastError(dwError);
   }
   return bOk;
 }
@@ -349,30 +385,24 @@ bool CPackBuilder::WritePack(const CBuildSource& source) {
 bool CPackBuilder::AppendAll(const CBuildSource& source) {
   const CBuildSettings& settings = m_settings;
   const size_t nWorkers = PipelineWorkerCount(m_settings.nWorkers);
-  bool bOk = false;
-  DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
-  {
-    CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
-    if (pipeline.Start(
-            nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
-            [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
-      bOk = true;
-      CBuildItem item;
-      while (bOk && pipeline.Pop(item)) {
-        if (item.bFailed) {
-          SetLastError(item.dwError);
-          bOk = false;
-        } else if (!RecordItem(item)) {
-          bOk = false;
-        } else if (!item.strFile.empty()) {
-          m_vecRecorded.push_back(item.strFile);
-        }
-      }
-      dwError = GetLastError();
+  CFirstError first;  // outlives the pipeline, whose end is no cause
+  CPipeline pipeline(kItemsPerWorker * nWorkers, kWindowBytes);
+  if (!pipeline.Start(
+          nWorkers, [&settings, &source](CPipeline& out) { Produce(settings, source, out); },
+          [&settings](CBuildItem& item) { ProcessItem(settings, item); })) {
+    return first.Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread started
+  }
+  CBuildItem item;
+  while (first.Ok() && pipeline.Pop(item)) {
+    if (item.bFailed) {
+      first.Fail(item.dwError);
+    } else if (!RecordItem(item)) {
+      first.Fail();
+    } else if (!item.strFile.empty()) {
+      m_vecRecorded.push_back(item.strFile);
     }
   }
-  if (!bOk) SetLastError(dwError);
-  return bOk;
+  return first.Ok();
 }
 
 // Appends stored bytes at the end of the data area; offsets are 32 bits wide.

@@ -14,11 +14,14 @@
 // move, and only those whose entry was recorded.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/scoped_handle.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
+#include "tools/filepacktools_lib/packexclude.h"
 #include "tools/filepacktools_lib/packindex.h"
 #include "tools/filepacktools_lib/packread.h"
 
@@ -29,6 +32,7 @@ struct CBuildSettings {
   std::string strRootPath;  // anchors of the tree for files named by the
   std::string strSrcRoot;   //   first occurrence of the root name
   std::string strRootDir;   // files below it are named relative to it; "" for none
+  CBuildExcludes excludes;  // files whose entry names fall under these are left out
   bool bCompress = false;
   bool bTags = false;
   int nWorkers = 0;  // 0: one per processor
@@ -53,27 +57,43 @@ struct CPackSourceEntry {
   const PackEntry* pEntry;
 };
 
+// An entry a build makes itself: its name, and the plain bytes a function
+// gives it on a worker thread (nIndex: its place in the list). The function
+// returns false, with the last error set, to fail the build there.
+struct CMadeEntry {
+  std::string strName;
+  uint32_t dwSize;  // what it will give: the window of the pipeline counts it
+};
+using EntryMaker = std::function<bool(size_t nIndex, std::unique_ptr<unsigned char[]>& pbyPlain, uint32_t& dwSize)>;
+
 // Where a build's entries come from, in the order they are written. Files
 // on disk are named by the build's settings; the first file of a name wins,
 // and one that cannot be opened or has no entry name is passed over.
-// Entries of an open pack keep their names, each of which must lie below
-// the build's root name (else the build fails with ERROR_INVALID_DATA);
-// their plain bytes are read (decoded) on the workers. The lists and the
-// reader must outlive the build.
+// Entries of an open pack, and entries a build makes, keep their names,
+// each of which must lie below the build's root name (else the build fails
+// with ERROR_INVALID_DATA); their plain bytes are read (decoded), or made,
+// on the workers. The lists, the reader and the maker must outlive the
+// build.
 class CBuildSource {
  public:
   explicit CBuildSource(const std::vector<std::string>& vecFiles) : m_pFiles(&vecFiles) {}
   CBuildSource(const CEntryReader& reader, const std::vector<CPackSourceEntry>& vecEntries)
       : m_pReader(&reader), m_pEntries(&vecEntries) {}
+  CBuildSource(const std::vector<CMadeEntry>& vecMade, const EntryMaker& fnMake)
+      : m_pMade(&vecMade), m_pfnMake(&fnMake) {}
 
   const std::vector<std::string>* Files() const { return m_pFiles; }
   const CEntryReader* Reader() const { return m_pReader; }
   const std::vector<CPackSourceEntry>* Entries() const { return m_pEntries; }
+  const std::vector<CMadeEntry>* Made() const { return m_pMade; }
+  const EntryMaker* Maker() const { return m_pfnMake; }
 
  private:
   const std::vector<std::string>* m_pFiles = nullptr;
   const CEntryReader* m_pReader = nullptr;
   const std::vector<CPackSourceEntry>* m_pEntries = nullptr;
+  const std::vector<CMadeEntry>* m_pMade = nullptr;
+  const EntryMaker* m_pfnMake = nullptr;
 };
 
 // How a build with these settings takes each of vecFiles, in list order,

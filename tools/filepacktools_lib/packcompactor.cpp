@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/file_copy.h"
+#include "platform/last_error.h"
 
 namespace {
 
@@ -58,7 +59,8 @@ uint64_t HoleBytes(const PackEntryMap& mapEntry, uint32_t dwIndexOffset) {
   for (const auto& item : mapEntry) {
     // Clipped to the data area: bytes beyond it are no part of it.
     const uint64_t qwStart = std::max<uint64_t>(item.second->dwOffset, kPackHeaderSize);
-    const uint64_t qwEnd = std::min<uint64_t>(uint64_t{item.second->dwOffset} + item.second->dwStoredSize, dwIndexOffset);
+    const uint64_t qwEnd =
+        std::min<uint64_t>(uint64_t{item.second->dwOffset} + item.second->dwStoredSize, dwIndexOffset);
     if (qwStart < qwEnd) vecSpans.emplace_back(qwStart, qwEnd);
   }
   std::sort(vecSpans.begin(), vecSpans.end());
@@ -76,8 +78,7 @@ std::string CompactTempPath(const std::string& strPackPath) { return strPackPath
 
 void RemoveCompactLeftover(const std::string& strPackPath) {
   const std::string strTemp = CompactTempPath(strPackPath);
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;
   // Asked first, so that a pack without a leftover sees no deletion at all.
   if (GetFileAttributesA(strTemp.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(strTemp.c_str());
-  SetLastError(dwError);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/scoped_handle.h"
 #include "tools/filepacktools_lib/contenttag.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
@@ -69,7 +70,7 @@ void TagItem(const CContentPack& pack, CTagItem& item) {
   const bool bOk = source.pEntry ? TagEntry(pack, *source.pEntry, item.tag) : TagFile(source.strFile, item.tag);
   if (!bOk) {
     item.bFailed = true;
-    item.dwError = GetLastError();
+    item.dwError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_DATA;
   }
 }
 
@@ -78,34 +79,27 @@ void TagItem(const CContentPack& pack, CTagItem& item) {
 bool TagContent(const std::vector<CContentSource>& vecSources, const CContentPack& pack, int nWorkers,
                 ContentTagMap& mapTags, std::string& strFailed) {
   const size_t nThreads = PipelineWorkerCount(nWorkers);
-  DWORD dwError = ERROR_NOT_ENOUGH_MEMORY;  // when no thread starts
-  bool bOk = false;
-  {
-    CTagPipeline pipeline(kItemsPerWorker * nThreads, UINT64_MAX);
-    const bool bStarted = pipeline.Start(
-        nThreads,
-        [&vecSources](CTagPipeline& out) {
-          for (const CContentSource& source : vecSources) {
-            CTagItem item;
-            item.pSource = &source;
-            if (!out.Push(std::move(item), 0)) return;
-          }
-        },
-        [&pack](CTagItem& item) { TagItem(pack, item); });
-    if (bStarted) {
-      bOk = true;
-      CTagItem item;
-      while (bOk && pipeline.Pop(item)) {
-        if (item.bFailed) {
-          strFailed = item.pSource->strName;
-          dwError = item.dwError;
-          bOk = false;
-        } else {
-          mapTags[item.pSource->strName] = item.tag;
+  CFirstError first;  // outlives the pipeline, whose end is no cause
+  CTagPipeline pipeline(kItemsPerWorker * nThreads, UINT64_MAX);
+  const bool bStarted = pipeline.Start(
+      nThreads,
+      [&vecSources](CTagPipeline& out) {
+        for (const CContentSource& source : vecSources) {
+          CTagItem item;
+          item.pSource = &source;
+          if (!out.Push(std::move(item), 0)) return;
         }
-      }
+      },
+      [&pack](CTagItem& item) { TagItem(pack, item); });
+  if (!bStarted) return first.Fail(ERROR_NOT_ENOUGH_MEMORY);
+  CTagItem item;
+  while (first.Ok() && pipeline.Pop(item)) {
+    if (item.bFailed) {
+      strFailed = item.pSource->strName;
+      first.Fail(item.dwError);
+    } else {
+      mapTags[item.pSource->strName] = item.tag;
     }
   }
-  if (!bOk) SetLastError(dwError);
-  return bOk;
+  return first.Ok();
 }

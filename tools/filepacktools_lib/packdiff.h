@@ -27,6 +27,7 @@ struct CReleaseEntry {
   // beside the client pack instead of into it.
   bool bLoose = false;
   std::string strNewFile;  // the new release's file, when it is a tree
+  std::string strOldFile;  // the old release's file, when it is a tree (changed and unchanged entries)
 };
 
 struct CReleaseDiff {
@@ -42,4 +43,21 @@ struct CReleaseDiff {
   // True when the releases differ at all: HasUpdate(), or removed entries,
   // which only a release update's statement can carry.
   bool HasChanges() const;
+};
+
+struct CDeltaRecord;
+
+// What a delta update carries, by how: patches, changed entries that went
+// whole (their patch would not have saved a quarter), added entries.
+struct CDeltaReport {
+  size_t nPatches = 0;
+  uint64_t qwPatchBytes = 0;
+  uint64_t qwPatchedWholeBytes = 0;  // what the patched entries take whole
+  size_t nChangedWhole = 0;
+  uint64_t qwChangedWholeBytes = 0;
+  size_t nAddedWhole = 0;
+  uint64_t qwAddedWholeBytes = 0;
+  std::string strFailed;  // after a failure: the entry being made
+
+  void Count(const CDeltaRecord& record, uint64_t qwWholeForm, ReleaseChange eChange);
 };

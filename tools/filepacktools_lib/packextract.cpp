@@ -3,15 +3,16 @@
 #include <cassert>
 #include <cstring>
 
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packextractor.h"
 #include "tools/filepacktools_lib/packnames.h"
 
 int CPackFile::ExtractFile(const char* pszName, const char* pszOutFile) {
-  if (!pszName || !pszOutFile || !pszOutFile[0]) return 0;
+  if (!pszName || !pszOutFile || !pszOutFile[0]) return Fail(0, ERROR_INVALID_PARAMETER);
   auto itEntry = m_mapEntry.find(pszName);
-  if (itEntry == m_mapEntry.end()) return 0;
+  if (itEntry == m_mapEntry.end()) return Fail(0, ERROR_FILE_NOT_FOUND);
   // Reading (and decoding) comes before the output file is created, so an
   // entry that cannot be read leaves no file at all.
   CEntryBytes bytes;
@@ -52,23 +53,26 @@ int CPackFile::ExtractPath(const char* pchPackPath, int nExtractMode, const char
   assert(NULL != pchSinglefile);
   assert('\0' != *pchSinglefile);
   assert(0 < m_strRootPath.length());
-  if (!pchPackPath || !pchPackPath[0] || !pchSinglefile || !pchSinglefile[0] || m_strRootPath.empty()) return 0;
-  if (strnlen(pchPackPath, MAX_PATH) >= MAX_PATH) return 0;
+  if (!pchPackPath || !pchPackPath[0] || !pchSinglefile || !pchSinglefile[0]) return Fail(0, ERROR_INVALID_PARAMETER);
+  if (m_strRootPath.empty()) return Fail(0, ERROR_INVALID_HANDLE);
+  if (strnlen(pchPackPath, MAX_PATH) >= MAX_PATH) return Fail(0, ERROR_FILENAME_EXCED_RANGE);
 
   std::string strPackPath;
-  if (!PackPathOf(m_strRootPath, pchPackPath, strPackPath)) return 0;
+  if (!PackPathOf(m_strRootPath, pchPackPath, strPackPath)) return Fail(0, ERROR_PATH_NOT_FOUND);
   m_strExtractDir = CurrentDirectory();
   if (m_strExtractDir.empty()) return 0;
   if (nExtractMode != 1) {
-    if (strnlen(pchSinglefile, MAX_PATH) >= MAX_PATH) return 0;
+    if (strnlen(pchSinglefile, MAX_PATH) >= MAX_PATH) return Fail(0, ERROR_FILENAME_EXCED_RANGE);
     return ExtractFile(strPackPath.c_str(), pchSinglefile);
   }
   // The pack directory goes into a directory named after its last
   // component, below the extraction directory.
   const std::string strTop = CPackExtractor::LastComponent(strPackPath);
-  if (!m_mapDir.count(strPackPath) || !IsSafeEntryName(strTop)) return 0;
+  if (!m_mapDir.count(strPackPath)) return Fail(0, ERROR_PATH_NOT_FOUND);
+  if (!IsSafeEntryName(strTop)) return Fail(0, ERROR_INVALID_NAME);
   const std::string strDiskDir = JoinPath(m_strExtractDir, strTop);
-  if (!CPackExtractor::FitsPathBuffer(strDiskDir) || !CPackExtractor::MakeDirectory(strDiskDir)) return 0;
+  if (!CPackExtractor::FitsPathBuffer(strDiskDir)) return Fail(0, ERROR_FILENAME_EXCED_RANGE);
+  if (!CPackExtractor::MakeDirectory(strDiskDir)) return 0;
   SetCurrentDirectoryA(strDiskDir.c_str());
   const CExtractSource source = ExtractSource();
   CPackExtractor(source).Run(strPackPath, strDiskDir);

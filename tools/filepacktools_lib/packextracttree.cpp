@@ -3,6 +3,8 @@
 // decoded ahead on worker threads.
 #include <algorithm>
 
+#include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
 #include "tools/filepacktools_lib/packextractor.h"
@@ -45,8 +47,13 @@ bool CPackExtractor::IsDirectory(const std::string& strPath) {
 }
 
 bool CPackExtractor::MakeDirectory(const std::string& strPath) {
-  CreateDirectoryA(strPath.c_str(), nullptr);
-  return IsDirectory(strPath);
+  if (CreateDirectoryA(strPath.c_str(), nullptr)) return true;
+  {
+    CKeepLastError keep;  // why it could not be made, unless it was there
+    if (IsDirectory(strPath)) return true;
+  }
+  // A file of that name: the directory cannot be made.
+  return GetLastError() == ERROR_ALREADY_EXISTS ? Fail(false, ERROR_DIRECTORY) : false;
 }
 
 bool CPackExtractor::WriteNewFile(const char* pszOutFile, const unsigned char* pbyData, uint32_t dwSize) {
@@ -54,11 +61,11 @@ bool CPackExtractor::WriteNewFile(const char* pszOutFile, const unsigned char* p
       CreateFileA(pszOutFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!hFile) return false;
   DWORD dwWritten = 0;
-  if (WriteFile(hFile.Get(), pbyData, dwSize, &dwWritten, nullptr) && dwWritten == dwSize) return true;
-  const DWORD dwError = dwWritten == dwSize ? GetLastError() : ERROR_DISK_FULL;
+  const bool bWrote = WriteFile(hFile.Get(), pbyData, dwSize, &dwWritten, nullptr) != FALSE;
+  if (bWrote && dwWritten == dwSize) return true;
+  if (bWrote) SetLastError(ERROR_DISK_FULL);  // a short write
   hFile.Reset();
-  DeleteFileA(pszOutFile);
-  SetLastError(dwError);
+  DeleteKeepingError(pszOutFile);
   return false;
 }
 

@@ -15,6 +15,7 @@
 
 #include "platform/cp936.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/text_case.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -80,9 +81,10 @@ void CPackFile::PackConfigDirs(bool bCompress) {
 
 bool CPackFile::CollectConfigDirs() {
   const std::string strWorkDir = LowerCopy(CurrentDirectory());
-  if (strWorkDir.empty()) return false;  // no current directory that fits a path buffer
+  if (strWorkDir.empty())
+    return Fail(false, ERROR_FILENAME_EXCED_RANGE);  // no current directory that fits a path buffer
   SetField(m_szWorkDir, sizeof(m_szWorkDir), strWorkDir);
-  if (LastSeparator(strWorkDir) == std::string::npos) return false;
+  if (LastSeparator(strWorkDir) == std::string::npos) return Fail(false, ERROR_BAD_PATHNAME);
   std::vector<CListLine> vecLines;
   if (ReadList(kConfigDirFile, vecLines) == ListRead::kRejected) return false;
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/file_identity.h"
+#include "platform/last_error.h"
 
 namespace {
 
@@ -29,10 +30,9 @@ bool Lock(HANDLE hPack, DWORD dwFlags) {
 // Closing the handle would release the lock too; Windows may take its time
 // over that, an explicit unlock does not.
 void Unlock(HANDLE hPack) {
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;
   OVERLAPPED overlapped = LockRange();
   UnlockFileEx(hPack, 0, 1, 0, &overlapped);
-  SetLastError(dwError);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/packmanifest.h"
+#include "tools/filepacktools_lib/packnames.h"
 #include "tools/filepacktools_lib/packplan.h"
 
 namespace {
@@ -27,7 +28,11 @@ bool ParseRecord(const std::string& strText, std::set<std::string>& setNames) {
     const size_t nEnd = strText.find('\n', nStart);
     if (nEnd == std::string::npos) return Damaged();
     std::string strName;
-    if (!DecodeNameText(strText.substr(nStart, nEnd - nStart), strName) || strName.empty()) return Damaged();
+    // Only names a merge could have written: the record names files to
+    // delete, so one that would leave the client's directory is damage.
+    if (!DecodeNameText(strText.substr(nStart, nEnd - nStart), strName) || !IsSafeEntryName(strName)) {
+      return Damaged();
+    }
     if (!setNames.empty() && strName <= strLast) return Damaged();  // ascending, each once
     setNames.insert(setNames.end(), strName);
     strLast = std::move(strName);

@@ -37,7 +37,8 @@ std::string LooseRecordText(const std::set<std::string>& setNames);
 
 // Reads the record beside strPackPath into setNames; no record gives an
 // empty set. Returns false, with the last error set, when it cannot be
-// read, and with ERROR_INVALID_DATA when it is not a record in its form.
+// read, and with ERROR_INVALID_DATA when it is not a record in its form or
+// names an entry a merge could not have written (IsSafeEntryName).
 bool ReadLooseRecord(const std::string& strPackPath, std::set<std::string>& setNames);
 
 // Writes the record by the durable replace (platform/durable_replace.h);

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packcompactor.h"
@@ -141,14 +142,15 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
 
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
+  CFirstError first;  // goes last: the rollback and the lock's release are no cause
   CMergePlan plan;
   CPackLock lock;
   CRemovalPlan removal;
-  bool bOk = PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
-  if (bOk) RemoveCompactLeftover(pszTarPack);
   bool bJournaled = false;
-  DWORD dwError = bOk ? ERROR_SUCCESS : GetLastError();
-  if (bOk) {
+  if (!PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals)) first.Fail();
+  DWORD dwCommitted = ERROR_SUCCESS;  // a committed merge's last error: a sync that failed after its commit
+  if (first.Ok()) {
+    RemoveCompactLeftover(pszTarPack);
     const std::string strLooseDir = FieldString(target.m_szWorkDir, sizeof(target.m_szWorkDir));
     const CLooseCommit loose(pszTarPack, strLooseDir, plan, pRemovals ? &removal : nullptr);
     // The workers decode ahead while the journal is saved; the first byte
@@ -162,24 +164,27 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
     };
     CMergeWriter writer(source.Reader(), target.m_byCompressed != 0, target.m_hPackFile.Get(), strLooseDir);
     writer.SetWorkers(m_nMergeWorkers);
-    bOk = writer.Write(plan, writeJournal);
-    if (!bOk && bJournaled) m_strRefusal = FailureReason(GetLastError(), writer.FailedName());
-    // The loose files and the record take their new state before the
-    // commit, so that a rollback puts them back with the pack.
-    bOk = bOk && target.SaveIndex(pszTarPack) && loose.Install() && RemoveJournal(pszTarPack);
-    // Committed: a failed sync of the journal's removal is told, not failed.
-    dwError = GetLastError();
-    if (bOk) loose.Tidy();
+    if (!writer.Write(plan, writeJournal)) {
+      first.Fail();
+      if (bJournaled) m_strRefusal = FailureReason(first.Error(), writer.FailedName());
+    } else if (!target.SaveIndex(pszTarPack) || !loose.Install() || !RemoveJournal(pszTarPack)) {
+      // The loose files and the record take their new state before the
+      // commit, so that a rollback puts them back with the pack.
+      first.Fail();
+    } else {
+      dwCommitted = GetLastError();
+      loose.Tidy();
+    }
   }
-  if (bOk) {
+  if (first.Ok()) {
     for (const CMergeStep& step : plan.vecSteps) m_setMerged.insert(*step.pstrName);
   }
   source.Close();
   target.Close();
   // When even this fails, the journal stays and the next Open restores.
-  if (!bOk && bJournaled) RestoreFromJournal(pszTarPack, lock);
-  SetLastError(dwError);
-  return bOk ? 1 : 0;
+  if (!first.Ok() && bJournaled) RestoreFromJournal(pszTarPack, lock);
+  if (first.Ok()) SetLastError(dwCommitted);
+  return first.Ok() ? 1 : 0;
 }
 
 // One merge of a pack at a time: the lock is taken before the target is

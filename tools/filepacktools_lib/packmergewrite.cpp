@@ -5,6 +5,7 @@
 
 #include "platform/dir_sync.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "tools/filepacktools_lib/orderedpipeline.h"
 #include "tools/filepacktools_lib/packcodec.h"
 #include "tools/filepacktools_lib/packloose.h"
@@ -39,15 +40,13 @@ using CMergePipeline = COrderedPipeline<CMergeItem>;
 // directory could not be made.
 bool MakeDirectory(const std::string& strPath) {
   if (CreateDirectoryA(strPath.c_str(), nullptr)) return FlushDirectoryOf(strPath.c_str()) != FALSE;
-  const DWORD dwError = GetLastError();
-  const DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
-  if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
-    SetLastError(dwError);
-    return false;
+  DWORD dwAttributes = INVALID_FILE_ATTRIBUTES;
+  {
+    CKeepLastError keep;  // why it could not be made, unless something is there
+    dwAttributes = GetFileAttributesA(strPath.c_str());
   }
-  if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-  SetLastError(ERROR_DIRECTORY);
-  return false;
+  if (dwAttributes == INVALID_FILE_ATTRIBUTES) return false;
+  return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || Fail(false, ERROR_DIRECTORY);
 }
 
 }  // namespace
@@ -145,18 +144,15 @@ bool CMergeWriter::RunInOrder(const std::vector<const PackEntry*>& vecEntries, c
       if (!out.Push(std::move(item), qwFactor * vecEntries[i]->dwOrigSize)) return;
     }
   };
-  bool bOk = false;
-  DWORD dwError = ERROR_SUCCESS;
-  {
-    CMergePipeline pipeline(kStepsPerWorker * nWorkers, kWindowBytes);
-    if (!pipeline.Start(nWorkers, produce, fnPrepare)) return runHere();  // no thread: nothing was produced
-    bOk = !fnFirst || fnFirst();
-    CMergeItem item;
-    while (bOk && pipeline.Pop(item)) bOk = fnConsume(item);
-    dwError = GetLastError();
+  CFirstError first;  // outlives the pipeline, whose end is no cause
+  CMergePipeline pipeline(kStepsPerWorker * nWorkers, kWindowBytes);
+  if (!pipeline.Start(nWorkers, produce, fnPrepare)) return runHere();  // no thread: nothing was produced
+  if (fnFirst && !fnFirst()) return first.Fail();
+  CMergeItem item;
+  while (pipeline.Pop(item)) {
+    if (!fnConsume(item)) return first.Fail();
   }
-  SetLastError(dwError);
-  return bOk;
+  return true;
 }
 
 // The bytes an entry takes in the client: plain for a plain pack, an Lzma86

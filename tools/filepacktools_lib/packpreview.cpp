@@ -2,6 +2,7 @@
 // instead of carried out.
 #include <cassert>
 
+#include "platform/last_error.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packplan.h"
@@ -37,7 +38,7 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
   CRemovalPlan removal;
   const bool bOk = OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead) &&
                    PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
-  const DWORD dwError = GetLastError();
+  CKeepLastError keep;  // the plan's outcome, through the closes below
   if (bOk) {
     CPackFile& target = *m_pTarPack;
     DWORD dwSizeHigh = 0;
@@ -55,6 +56,5 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
   m_strHeldUpdate.clear();
   m_pSrcPack->Close();
   m_pTarPack->Close();
-  SetLastError(dwError);
   return bOk ? 1 : 0;
 }

@@ -44,6 +44,10 @@ void Compare(const CReleaseSide& oldSide, const CReleaseSide& newSide, CReleaseD
       continue;
     }
     CReleaseEntry entry = MakeEntry(itNew->first, ReleaseChange::kAdded);
+    if (!bOnlyNew) {
+      auto itOldFile = oldSide.mapFiles.find(itNew->first);
+      if (itOldFile != oldSide.mapFiles.end()) entry.strOldFile = itOldFile->second;
+    }
     entry.dwNewSize = itNew->second.dwSize;
     auto itFile = newSide.mapFiles.find(itNew->first);
     if (itFile != newSide.mapFiles.end()) entry.strNewFile = itFile->second;

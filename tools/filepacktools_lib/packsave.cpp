@@ -1,4 +1,5 @@
 // Rewriting the regions behind the data area, and the header, after a merge.
+#include "platform/last_error.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
 // Writes the entry index (loaded entries in name order, then the entries the
@@ -6,7 +7,7 @@
 // at dwIndexOffset, ends the file there, writes the header last and flushes
 // the file: a merge removes its journal only once everything is on disk.
 bool CPackFile::SaveIndex(const char* /*pszTarPack*/) {
-  if (!m_hPackFile) return false;
+  if (!m_hPackFile) return Fail(false, ERROR_INVALID_HANDLE);
   if (m_bReadOnly) {
     SetLastError(ERROR_ACCESS_DENIED);
     CloseFile();

@@ -26,6 +26,9 @@
 //                              release a client must hold to take it
 //                release <64 hex digits>       (optional) the digest of the
 //                              release a client holds after it
+//                delta yes                     (optional) the pack is a delta
+//                              update (packdelta.h), rebuilt against the
+//                              client before it is merged; needs baserelease
 //                remove <entry name>           (any number) an entry the
 //                              update removes, in name text
 //                              (packmanifest.h), in ascending name order
@@ -214,6 +217,7 @@ struct PackStatement {
   std::string strBaseRelease;          // the base release's digest, or ""
   std::string strRelease;              // the release's digest after the update, or ""
   std::vector<std::string> vecRemove;  // entry names (code page 936), ascending
+  bool bDelta = false;                 // the pack is a delta update (packdelta.h)
 
   // A full update that brings the whole release: "base any" with a release.
   bool IsWholeRelease() const;

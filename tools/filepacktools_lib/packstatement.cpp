@@ -18,6 +18,8 @@ const char kBaseField[] = "base";
 const char kBaseReleaseField[] = "baserelease";
 const char kReleaseField[] = "release";
 const char kRemoveField[] = "remove";
+const char kDeltaField[] = "delta";
+const char kDeltaYes[] = "yes";
 const char kSignatureField[] = "signature";
 
 constexpr size_t kMaxStatementText = 64;
@@ -52,8 +54,14 @@ bool TakeRemovals(const std::vector<std::string>& vecTexts, PackStatement& state
   return true;
 }
 
-// The rules of a format-2 statement that involve more than one field.
+// The rules of a format-2 statement that involve more than one field: a
+// full update names no base release and removes nothing; a delta needs its
+// base release.
 SigFileFault CheckBaseRules(const PackStatement& statement, std::string& strField) {
+  if (statement.bDelta && statement.strBaseRelease.empty()) {
+    strField = kDeltaField;
+    return SigFileFault::kBadValue;
+  }
   if (statement.strBase != kAnyBase) return SigFileFault::kNone;
   strField = !statement.strBaseRelease.empty() ? kBaseReleaseField : !statement.vecRemove.empty() ? kRemoveField : "";
   return strField.empty() ? SigFileFault::kNone : SigFileFault::kBadValue;
@@ -68,6 +76,7 @@ SigFileFault TakeValues(CSignFields& fields, int nFormat, PackStatement& stateme
   statement.strBase = mapValues[kBaseField];
   statement.strBaseRelease = mapValues[kBaseReleaseField];
   statement.strRelease = mapValues[kReleaseField];
+  statement.bDelta = mapValues.count(kDeltaField) != 0;
   const bool bFormat2 = nFormat == 2;
   const std::pair<const char*, bool> checks[] = {
       {kProductField, IsStatementText(statement.strProduct)},
@@ -78,6 +87,7 @@ SigFileFault TakeValues(CSignFields& fields, int nFormat, PackStatement& stateme
       {kBaseReleaseField, IsOptionalDigest(statement.strBaseRelease)},
       {kReleaseField, IsOptionalDigest(statement.strRelease)},
       {kRemoveField, TakeRemovals(fields.vecRepeated, statement)},
+      {kDeltaField, !statement.bDelta || mapValues[kDeltaField] == kDeltaYes},
   };
   for (const auto& check : checks) {
     if (!check.second) {
@@ -111,7 +121,7 @@ CFieldRules Rules(int nFormat, bool bSigned) {
   rules.vecNames = {kProductField, kSizeField, kDigestField, kVersionField};
   if (nFormat == 2) {
     rules.vecNames.push_back(kBaseField);
-    rules.vecOptional = {kBaseReleaseField, kReleaseField};
+    rules.vecOptional = {kBaseReleaseField, kReleaseField, kDeltaField};
     rules.pszRepeated = kRemoveField;
   }
   if (bSigned) rules.vecNames.push_back(kSignatureField);
@@ -143,6 +153,7 @@ std::string StatementText(const PackStatement& statement) {
                         FieldLine(kVersionField, statement.strVersion) + FieldLine(kBaseField, statement.strBase);
   if (!statement.strBaseRelease.empty()) strText += FieldLine(kBaseReleaseField, statement.strBaseRelease);
   if (!statement.strRelease.empty()) strText += FieldLine(kReleaseField, statement.strRelease);
+  if (statement.bDelta) strText += FieldLine(kDeltaField, kDeltaYes);
   for (const std::string& strName : statement.vecRemove) strText += FieldLine(kRemoveField, EncodeNameText(strName));
   return strText;
 }

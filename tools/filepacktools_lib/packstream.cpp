@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/last_error.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 
 namespace {
@@ -43,27 +44,27 @@ unsigned char* TakeBytes(CEntryBytes& bytes, bool bCompressed) {
 }  // namespace
 
 PackStream* CPackFile::StreamOpen(const char* pszFilePath) {
+  if (!pszFilePath || !pszFilePath[0]) return Fail<PackStream*>(nullptr, ERROR_INVALID_PARAMETER);
+  if (!m_hFileMapping) return Fail<PackStream*>(nullptr, ERROR_INVALID_HANDLE);
   // Callers hand in MAX_PATH buffers; a longer path names nothing here.
-  if (!pszFilePath || !pszFilePath[0] || m_strRootPath.empty() || strnlen(pszFilePath, MAX_PATH) >= MAX_PATH) {
-    return nullptr;
-  }
+  if (strnlen(pszFilePath, MAX_PATH) >= MAX_PATH) return Fail<PackStream*>(nullptr, ERROR_FILENAME_EXCED_RANGE);
   std::string strName;
   if (!EntryNameOf(FieldString(m_header.szRootName, kPackRootNameSize), m_strRootPath, pszFilePath, strName)) {
-    return nullptr;
+    return Fail<PackStream*>(nullptr, ERROR_FILE_NOT_FOUND);
   }
   auto itEntry = m_mapEntry.find(strName);
-  if (itEntry == m_mapEntry.end()) return nullptr;
+  if (itEntry == m_mapEntry.end()) return Fail<PackStream*>(nullptr, ERROR_FILE_NOT_FOUND);
 
   // A stream never holds bytes that did not decode.
   PackEntry& entry = *itEntry->second;
   CEntryBytes bytes;
   if (!Reader().ReadPlainBytes(entry, bytes)) return nullptr;
   PackStream* pStream = new (std::nothrow) PackStream();
-  if (!pStream) return nullptr;
+  if (!pStream) return Fail<PackStream*>(nullptr, ERROR_NOT_ENOUGH_MEMORY);
   pStream->pData = TakeBytes(bytes, m_byCompressed != 0);
   if (!pStream->pData) {
     delete pStream;
-    return nullptr;
+    return Fail<PackStream*>(nullptr, ERROR_NOT_ENOUGH_MEMORY);
   }
   pStream->dwDataOffset = entry.dwOffset;
   pStream->dwSize = entry.dwOrigSize;
@@ -97,9 +98,7 @@ int CPackFile::StreamSeek(PackStream* stream, uint32_t offset, int32_t origin) {
   }
 }
 
-uint32_t CPackFile::StreamTell(PackStream* stream) {
-  return stream ? stream->dwPos : 0;
-}
+uint32_t CPackFile::StreamTell(PackStream* stream) { return stream ? stream->dwPos : 0; }
 
 void CPackFile::StreamClose(PackStream* stream) {
   if (!stream) return;

@@ -3,6 +3,7 @@
 // record follow in the merge's commit (packloosecommit.h).
 #include <cassert>
 
+#include "platform/last_error.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packloose.h"
 #include "tools/filepacktools_lib/packplan.h"
@@ -36,9 +37,8 @@ bool CRealizePack::TakeRemovals(const char* pszTarPack, const CUpdateRemovals& r
   CPackFile& source = *m_pSrcPack;
   CPackFile& target = *m_pTarPack;
   if (!ReadLooseRecord(pszTarPack, removal.setRecord)) {
-    const DWORD dwError = GetLastError();
+    CKeepLastError keep;
     m_strRefusal = "the client's record of loose files (" + LooseRecordPath(pszTarPack) + ") cannot be read";
-    SetLastError(dwError);
     return false;
   }
   const std::vector<std::string> vecRecorded(removal.setRecord.begin(), removal.setRecord.end());

@@ -11,7 +11,7 @@ namespace {
 const char kFooter[] =
     "Names inside a pack are shown with '/' between components and may be given\n"
     "with '/' or '\\', with or without the root name (res/ui/a.txt or ui/a.txt).\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.";
+    "Exit status: 0 success, 1 failure, 2 usage error, 3 nothing to update (diff).";
 
 }  // namespace
 
@@ -23,9 +23,10 @@ std::vector<CCommand> SetUpApp(CLI::App& app) {
   app.require_subcommand(1);
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("paktool ") + PatchloomVersion(), "print paktool's version and exit");
-  return {AddBuildCommand(app),   AddListCommand(app),   AddInfoCommand(app),     AddExtractCommand(app),
-          AddCatCommand(app),     AddDiffCommand(app),   AddManifestCommand(app), AddMergeCommand(app),
-          AddCompactCommand(app), AddVerifyCommand(app), AddKeygenCommand(app),   AddSignCommand(app)};
+  return {AddBuildCommand(app),     AddListCommand(app),   AddInfoCommand(app),     AddExtractCommand(app),
+          AddCatCommand(app),       AddDiffCommand(app),   AddManifestCommand(app), AddMergeCommand(app),
+          AddCompactCommand(app),   AddVerifyCommand(app), AddKeygenCommand(app),   AddSignCommand(app),
+          AddApplyDeltaCommand(app)};
 }
 
 }  // namespace paktool

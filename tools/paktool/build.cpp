@@ -67,17 +67,21 @@ int BuildFromDirectory(const CBuildOptions& options, CBuildTarget target) {
 
   CPackFile pack;
   pack.SetContentTags(options.bTags);
+  pack.SetBuildExcludes(options.vecExcludes);
   char szOutPath[MAX_PATH] = {};
   bool bBuilt = false;
   size_t nLeftOut = 0;
-  const std::string strBaseDir = CurrentDirectory();
+  CLeftOutFiles leftOut(CurrentDirectory());
+  std::vector<CBuildFileName> vecNames;
   DWORD dwError = ERROR_SUCCESS;  // taken at once: the spinner and the guard make calls of their own
   {
     CSpinner spinner("building " + ShortName(target.strShown, 40));
     CWorkingDirGuard guard;  // the directory walk leaves the current directory changed
     pack.SetRootPath(strRoot.c_str());
     pack.CollectFiles(strSource.c_str());
-    nLeftOut = ReportLeftOut(pack.NameBuildFiles(), strBaseDir);
+    vecNames = pack.NameBuildFiles();
+    leftOut.Add(vecNames, strRoot);
+    nLeftOut = leftOut.Report();
     bBuilt = CreateAt(pack, strSource, target, options.bCompress, szOutPath);
     dwError = GetLastError();
   }
@@ -92,6 +96,7 @@ int BuildFromList(const CBuildOptions& options, CBuildTarget target) {
   const std::string strList = AbsolutePath(ArgPath(options.strList));
   CPackFile pack;
   pack.SetContentTags(options.bTags);
+  pack.SetBuildExcludes(options.vecExcludes);
   // A pack name set first makes every line of the list a file line.
   if (!options.strName.empty()) pack.SetPackName(LowerCopy(options.strName).c_str());
   if (!pack.ReadFileList(strList.c_str())) {
@@ -100,7 +105,10 @@ int BuildFromList(const CBuildOptions& options, CBuildTarget target) {
   }
   char szOutPath[MAX_PATH] = {};
   bool bBuilt = false;
-  const size_t nLeftOut = ReportLeftOut(pack.NameBuildFiles(), CurrentDirectory());
+  const std::vector<CBuildFileName> vecNames = pack.NameBuildFiles();
+  CLeftOutFiles leftOut(CurrentDirectory());
+  leftOut.Add(vecNames, std::string());
+  const size_t nLeftOut = leftOut.Report();
   DWORD dwError = ERROR_SUCCESS;
   {
     CSpinner spinner("building " + ShortName(options.strList, 40));
@@ -193,6 +201,7 @@ CCommand AddBuildCommand(CLI::App& app) {
                    "directory; with --config-dir in DIR)")
       ->type_name("FILE");
   pSub->add_flag("-z,--compress", pOptions->bCompress, "store every entry as an LZMA (Lzma86) stream");
+  AddExcludeOption(*pSub, pOptions->vecExcludes);
   pSub->add_flag("--tags", pOptions->bTags,
                  "tag every entry with the MD5 of its content, so merges replace exactly "
                  "the entries that changed");
@@ -211,7 +220,10 @@ CCommand AddBuildCommand(CLI::App& app) {
       "-o adds .pak to a name without it. A source file the pack cannot hold (its\n"
       "entry name is another file's, as names differing only in letter case are;\n"
       "it cannot be opened; it has no entry name) is named on standard error before\n"
-      "the build, and the build then exits with 1, keeping the pack it wrote.");
+      "the build, and the build then exits with 1, keeping the pack it wrote. Files\n"
+      "left out on purpose with --exclude are only counted; 'build client/res\n"
+      "--exclude '*.bak' --exclude net/netfilter' leaves out every .bak file and the\n"
+      "directory net/netfilter below the root.");
   return {pSub, [pOptions] { return RunBuild(*pOptions); }};
 }
 

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace paktool {
 
 struct CBuildOptions {
+  std::vector<std::string> vecExcludes;
   std::string strSource;     // a directory
   std::string strConfigDir;  // or a work directory holding ConfigDir.txt
   std::string strList;       // or a file list
@@ -33,7 +35,7 @@ std::string TargetPath(const CBuildTarget& target, const std::string& strPackNam
 
 // Opens the pack a build wrote and prints a line about it; a pack without a
 // root name is a failure, and so is a build that left nLeftOut files out
-// (reported before it ran).
+// (reported before it ran; files excluded on purpose do not count).
 int ReportBuilt(const std::string& strPath, const std::string& strShown, size_t nLeftOut);
 
 int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target);

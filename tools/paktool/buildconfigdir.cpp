@@ -84,14 +84,19 @@ int BuildFromConfigDir(const CBuildOptions& options, const CBuildTarget& target)
   }
   CPackFile pack;
   pack.SetContentTags(options.bTags);
+  pack.SetBuildExcludes(options.vecExcludes);
   DWORD dwError = ERROR_SUCCESS;
   size_t nLeftOut = 0;
+  CLeftOutFiles leftOut(strBaseDir);
+  std::vector<CBuildFileName> vecNames;
   {
     CSpinner spinner("building " + ShortName(strShown, 40));
     SetLastError(ERROR_SUCCESS);
     // PackConfigDirs in two steps, so that what the build leaves out is told first.
     if (pack.CollectConfigDirs()) {
-      nLeftOut = ReportLeftOut(pack.NameBuildFiles(), strBaseDir);
+      vecNames = pack.NameBuildFiles();
+      leftOut.Add(vecNames, strWork);
+      nLeftOut = leftOut.Report();
       const std::string strWorkDir = pack.WorkDirectory();
       pack.CreatePack(strWorkDir.c_str(), strWorkDir.c_str(), options.bCompress, nullptr, nullptr, false);
     }

@@ -25,5 +25,6 @@ CCommand AddVerifyCommand(CLI::App& app);
 CCommand AddKeygenCommand(CLI::App& app);
 CCommand AddSignCommand(CLI::App& app);
 CCommand AddManifestCommand(CLI::App& app);
+CCommand AddApplyDeltaCommand(CLI::App& app);
 
 }  // namespace paktool

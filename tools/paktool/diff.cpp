@@ -5,7 +5,9 @@
 // diff --full NEW: the full update, for a client of any release.
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <utility>
 
+#include "platform/dir_sync.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packmanifest.h"
 #include "tools/filepacktools_lib/packsign.h"
@@ -28,11 +30,13 @@ namespace {
 
 struct CDiffOptions {
   std::vector<std::string> vecReleases;  // OLD NEW, or NEW alone with --full
+  std::vector<std::string> vecExcludes;
   std::string strOutput;
   std::string strFrom;
   std::string strTo;
   std::string strProduct = kPackProduct;
   bool bFull = false;
+  bool bDelta = false;
   bool bCompress = false;
   bool bJson = false;
   bool bTrustTags = false;
@@ -74,6 +78,9 @@ std::string VersionProblem(const CDiffOptions& options) {
     return "give OLD and NEW (or --full NEW)";
   } else if (options.strFrom.empty() != options.strTo.empty()) {
     return "--from and --to go together";
+  }
+  if (options.bDelta && (options.bFull || !options.HasStatement())) {
+    return "--delta makes an update for one base: it needs --from and --to";
   }
   if (!options.HasStatement()) return std::string();
   if (!IsReleaseVersion(options.strTo)) return std::string("--to: ") + kVersionRule;
@@ -135,6 +142,51 @@ nlohmann::json DiffJson(const CReleaseDiff& diff) {
   return document;
 }
 
+std::string BytesText(uint64_t qwBytes) { return std::to_string(qwBytes) + (qwBytes == 1 ? " byte" : " bytes"); }
+
+std::string EntriesText(size_t nEntries) { return std::to_string(nEntries) + (nEntries == 1 ? " entry" : " entries"); }
+
+// Writes the delta update; reports and returns false on a failure.
+bool WriteDelta(const CRelease& old, const CRelease& newer, const CReleaseDiff& diff, const CDiffOptions& options,
+                const CBuildTarget& target, std::string& strPath, nlohmann::json& update) {
+  strPath = TargetPath(target, newer.strRoot);
+  CDeltaReport report;
+  bool bWritten = false;
+  DWORD dwError = ERROR_SUCCESS;
+  {
+    CSpinner spinner("writing " + ShortName(target.strShown, 40));
+    bWritten = old.pRelease->CreateDeltaUpdate(*newer.pRelease, diff, strPath, options.bCompress, report);
+    dwError = GetLastError();
+  }
+  if (!bWritten) {
+    ReportError(report.strFailed.empty() ? target.strShown : ShownName(report.strFailed), dwError);
+    return false;
+  }
+  uint64_t qwSize = 0;
+  FileSize(strPath, qwSize);
+  PrintErrorLine("patches: " + EntriesText(report.nPatches) + ", " + BytesText(report.qwPatchBytes) + " instead of " +
+                 BytesText(report.qwPatchedWholeBytes) + " whole (" +
+                 BytesText(report.qwPatchedWholeBytes - report.qwPatchBytes) + " saved)");
+  PrintErrorLine("whole: " + EntriesText(report.nChangedWhole) + " changed (a patch would not save a quarter), " +
+                 BytesText(report.qwChangedWholeBytes) + "; " + EntriesText(report.nAddedWhole) + " added, " +
+                 BytesText(report.qwAddedWholeBytes));
+  PrintErrorLine("wrote " + target.strShown + ": a delta update of " +
+                 EntriesText(report.nPatches + report.nChangedWhole + report.nAddedWhole) + ", " +
+                 (options.bCompress ? "whole entries compressed, " : "whole entries plain, ") + std::to_string(qwSize) +
+                 " bytes");
+  update = {
+      {"path", JsonText(target.strShown)},
+      {"entries", report.nPatches + report.nChangedWhole + report.nAddedWhole},
+      {"compressed", options.bCompress},
+      {"bytes", qwSize},
+      {"delta",
+       {{"patches",
+         {{"count", report.nPatches}, {"bytes", report.qwPatchBytes}, {"whole_bytes", report.qwPatchedWholeBytes}}},
+        {"changed_whole", {{"count", report.nChangedWhole}, {"bytes", report.qwChangedWholeBytes}}},
+        {"added_whole", {{"count", report.nAddedWhole}, {"bytes", report.qwAddedWholeBytes}}}}}};
+  return true;
+}
+
 // Writes the update; reports and returns false on a failure.
 bool WriteUpdate(const CRelease& newer, const CReleaseDiff& diff, const CDiffOptions& options,
                  const CBuildTarget& target, std::string& strPath, nlohmann::json& update) {
@@ -170,11 +222,12 @@ bool WriteStatement(const CReleaseDiff& diff, const CDiffOptions& options, const
   const std::string strShown = PackStatementPath(target.strShown);
   PackStatement statement;
   std::string strField;
-  if (!MakeUpdateStatement(diff, strPath, options.strProduct, options.bFull ? kAnyBase : options.strFrom,
-                           options.strTo, statement)) {
+  if (!MakeUpdateStatement(diff, strPath, options.strProduct, options.bFull ? kAnyBase : options.strFrom, options.strTo,
+                           statement)) {
     ReportError(strShown, GetLastError());
     return false;
   }
+  statement.bDelta = options.bDelta;
   if (CheckStatement(statement, strField) == SigFileFault::kTooLong) {
     ReportFailure(strShown, "the update removes too many entries for one statement: make a full update (--full)");
     return false;
@@ -209,6 +262,31 @@ void RemoveOlderStatement(const std::string& strPath, const CBuildTarget& target
   }
 }
 
+// With nothing to update, an update an earlier run left at UPDATE, and its
+// statement and signature, would pass for this diff's: they go, durably,
+// and each is named. Reports and returns false when one cannot be removed.
+bool RemoveStaleUpdate(const std::string& strPath, const CBuildTarget& target, nlohmann::json& removed) {
+  const std::pair<std::string, std::string> files[] = {
+      {strPath, target.strShown},
+      {PackStatementPath(strPath), PackStatementPath(target.strShown)},
+      {PackSignaturePath(strPath), PackSignaturePath(target.strShown)}};
+  for (const auto& file : files) {
+    if (!DeleteFileA(file.first.c_str())) {
+      const DWORD dwError = GetLastError();
+      if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) continue;
+      ReportFailure(file.second, "an earlier run left it, and it cannot be removed: " + ErrorText(dwError));
+      return false;
+    }
+    PrintErrorLine("removed " + file.second + ", which an earlier run left: it is not an update of these releases");
+    removed.push_back(JsonText(file.second));
+    if (!FlushDirectoryOf(file.first.c_str())) {
+      ReportFailure(file.second, "its removal cannot be made durable: " + ErrorText(GetLastError()));
+      return false;
+    }
+  }
+  return true;
+}
+
 int RunDiff(const CDiffOptions& options) {
   const std::string strProblem = VersionProblem(options);
   if (!strProblem.empty()) return UsageError("diff", strProblem);
@@ -217,9 +295,10 @@ int RunDiff(const CDiffOptions& options) {
   CRelease old;
   CRelease newer;
   if (options.bFull) {
-    if (!OpenRelease(options.vecReleases[0], newer)) return kExitFailure;
+    if (!OpenRelease(options.vecReleases[0], newer, options.vecExcludes)) return kExitFailure;
     EmptyRelease(newer.strRoot, old);
-  } else if (!OpenRelease(options.vecReleases[0], old) || !OpenRelease(options.vecReleases[1], newer)) {
+  } else if (!OpenRelease(options.vecReleases[0], old, options.vecExcludes) ||
+             !OpenRelease(options.vecReleases[1], newer, options.vecExcludes)) {
     return kExitFailure;
   }
   if (old.strRoot != newer.strRoot) {
@@ -232,8 +311,10 @@ int RunDiff(const CDiffOptions& options) {
       return UsageError("diff", "-o names " + pRelease->strShown + ", which is being compared");
     }
   }
-  const std::string strBaseDir = CurrentDirectory();
-  const size_t nLeftOut = ReportLeftOut(old.vecNames, strBaseDir) + ReportLeftOut(newer.vecNames, strBaseDir);
+  CLeftOutFiles leftOut(CurrentDirectory());
+  leftOut.Add(old.vecNames, old.RootDir());
+  leftOut.Add(newer.vecNames, newer.RootDir());
+  const size_t nLeftOut = leftOut.Report();
 
   CReleaseDiff diff;
   std::string strFailed;
@@ -254,11 +335,15 @@ int RunDiff(const CDiffOptions& options) {
   ReportDiff(diff, options);
   nlohmann::json update = nullptr;
   nlohmann::json statement = nullptr;
+  nlohmann::json removed = nlohmann::json::array();
   std::string strPath;
-  if (!(options.HasStatement() ? diff.HasChanges() : diff.HasUpdate())) {
+  const bool bNothing = !(options.HasStatement() ? diff.HasChanges() : diff.HasUpdate());
+  if (bNothing) {
     PrintErrorLine(options.HasStatement() ? "nothing to update: NEW holds the same entries as OLD; no pack written"
                                           : "nothing to update: NEW holds no changed or added entry; no pack written");
-  } else if (!WriteUpdate(newer, diff, options, target, strPath, update)) {
+    if (!RemoveStaleUpdate(TargetPath(target, newer.strRoot), target, removed)) return kExitFailure;
+  } else if (options.bDelta ? !WriteDelta(old, newer, diff, options, target, strPath, update)
+                            : !WriteUpdate(newer, diff, options, target, strPath, update)) {
     return kExitFailure;
   } else if (!options.HasStatement()) {
     RemoveOlderStatement(strPath, target);
@@ -275,14 +360,14 @@ int RunDiff(const CDiffOptions& options) {
       document["old_release"] = options.bFull ? nlohmann::json(nullptr) : nlohmann::json(strOldDigest);
       document["new_release"] = strNewDigest;
     }
-    nlohmann::json leftOut = LeftOutJson(old.vecNames, strBaseDir);
-    for (auto& file : LeftOutJson(newer.vecNames, strBaseDir)) leftOut.push_back(std::move(file));
-    document["left_out"] = std::move(leftOut);
+    document["left_out"] = leftOut.LeftOutJson();
+    document["excluded"] = leftOut.ExcludedJson();
     document["update"] = std::move(update);
     document["statement"] = std::move(statement);
+    document["removed_files"] = std::move(removed);
     PrintJson(document);
   }
-  if (nLeftOut == 0) return kExitOk;
+  if (nLeftOut == 0) return bNothing ? kExitNothingToUpdate : kExitOk;
   ReportFailure(newer.strShown, std::to_string(nLeftOut) + (nLeftOut == 1 ? " file" : " files") +
                                     " of the releases left out (see above)");
   return kExitFailure;
@@ -300,12 +385,16 @@ CCommand AddDiffCommand(CLI::App& app) {
       ->expected(1, 2)
       ->type_name("[OLD] NEW");
   pSub->add_option("-o,--output", pOptions->strOutput, "the update pack to write")->required()->type_name("FILE");
+  AddExcludeOption(*pSub, pOptions->vecExcludes);
   pSub->add_option("--from", pOptions->strFrom, "the version of OLD: the update applies to clients of it")
       ->type_name("B");
   pSub->add_option("--to", pOptions->strTo, "the version of NEW: the version the update brings")->type_name("V");
   pSub->add_flag("--full", pOptions->bFull,
                  "a full update of NEW for a client of any release: every entry of NEW; every entry NEW lacks "
                  "is removed");
+  pSub->add_flag("--delta", pOptions->bDelta,
+                 "write a delta update: each changed entry as a binary patch against OLD's entry when that is a "
+                 "quarter smaller or more than the entry whole (needs --from and --to)");
   pSub->add_option("--product", pOptions->strProduct, "the product the statement names")
       ->type_name("NAME")
       ->capture_default_str();
@@ -328,8 +417,14 @@ CCommand AddDiffCommand(CLI::App& app) {
       "update brings version V to clients of version B that hold exactly OLD, and\n"
       "removes the entries NEW lacks; 'paktool sign UPDATE --key KEY' signs it. With\n"
       "--full NEW --to V the update holds every entry of NEW and applies to a client\n"
-      "of any release. Nothing to update: no pack is written. Exit status 1 also\n"
-      "when a file of a directory is left out (named above).");
+      "of any release. With --delta the update is a delta: a changed entry goes as\n"
+      "a patch against OLD's entry when the patch is smaller than three quarters of\n"
+      "the entry whole (compressed with -z), and the updater (or 'paktool\n"
+      "apply-delta') rebuilds the full update against the client first. Nothing to\n"
+      "update: no pack is written, an update an earlier run left at UPDATE is\n"
+      "removed with its statement and signature (each named), and the exit status\n"
+      "is 3, so that 'diff && sign' signs nothing. Exit status 1 also when a file\n"
+      "of a directory is left out (named above).");
   return {pSub, [pOptions] { return RunDiff(*pOptions); }};
 }
 

@@ -3,8 +3,8 @@
 //
 //   paktool COMMAND [OPTIONS] ARGS...   (paktool COMMAND --help for each)
 //
-// Exit status: 0 success, 1 failure, 2 usage error. paktool --version
-// prints the project's version.
+// Exit status: 0 success, 1 failure, 2 usage error, 3 nothing to update
+// (diff). paktool --version prints the project's version.
 #include <CLI/CLI.hpp>
 #include <string>
 #include <vector>

@@ -21,6 +21,7 @@ namespace {
 
 struct CManifestOptions {
   std::string strSource;
+  std::vector<std::string> vecExcludes;
   bool bList = false;
   bool bClient = false;
   bool bTrustTags = false;
@@ -48,7 +49,8 @@ bool ReadManifest(const CManifestOptions& options, CRelease& release, ContentTag
 
 int RunManifest(const CManifestOptions& options) {
   CRelease release;
-  if (!(options.bList ? OpenListRelease(options.strSource, release) : OpenRelease(options.strSource, release))) {
+  if (!(options.bList ? OpenListRelease(options.strSource, release, options.vecExcludes)
+                      : OpenRelease(options.strSource, release, options.vecExcludes))) {
     return kExitFailure;
   }
   if (options.bClient && !release.IsPack()) return UsageError("manifest", "--client reads a client pack");
@@ -59,7 +61,9 @@ int RunManifest(const CManifestOptions& options) {
     ReportError(release.strShown, GetLastError());
     return kExitFailure;
   }
-  const size_t nLeftOut = ReportLeftOut(release.vecNames, CurrentDirectory());
+  CLeftOutFiles leftOut(CurrentDirectory());
+  leftOut.Add(release.vecNames, release.RootDir());
+  const size_t nLeftOut = leftOut.Report();
   uint64_t qwBytes = 0;
   nlohmann::json entries = nlohmann::json::array();
   for (const auto& item : mapRelease) {
@@ -101,6 +105,7 @@ CCommand AddManifestCommand(CLI::App& app) {
       ->required()
       ->type_name("PACK|DIR|FILE");
   pSub->add_flag("--list", pOptions->bList, "SOURCE is a file list, as 'build --list' reads it");
+  AddExcludeOption(*pSub, pOptions->vecExcludes);
   pSub->add_flag("--client", pOptions->bClient,
                  "SOURCE is a client pack: count the loose files its record lists (below the pack's directory) "
                  "and take content tags as the updater does");
@@ -114,7 +119,9 @@ CCommand AddManifestCommand(CLI::App& app) {
       "SHA-256 of the release's canonical text; statements name releases by it, and\n"
       "a pack, the directory it was built from and a client that reached it through\n"
       "updates give the same. With --json: source, entries (name, size, md5), count,\n"
-      "bytes and release. Exit status 1 also when a file of a directory is left out.");
+      "bytes and release. --exclude leaves files of a directory or a list out of its\n"
+      "release, as 'build' does. Exit status 1 also when a file of a directory is left\n"
+      "out otherwise.");
   return {pSub, [pOptions] { return RunManifest(*pOptions); }};
 }
 

@@ -3,18 +3,22 @@
 // --dry-run, the merge's plan shown and nothing written.
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/packclient.h"
 #include "tools/filepacktools_lib/packplan.h"
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/paktool/commands.h"
 #include "tools/paktool/errors.h"
+#include "tools/paktool/json.h"
 #include "tools/paktool/output.h"
 #include "tools/paktool/packpath.h"
 #include "tools/paktool/paths.h"
 #include "tools/paktool/progress.h"
+#include "tools/paktool/signing.h"
 
 namespace paktool {
 
@@ -26,6 +30,7 @@ struct CMergeOptions {
   std::string strDir;
   std::string strStatement;
   bool bDryRun = false;
+  bool bJson = false;
 };
 
 // A release update's statement, read and held against the update it was
@@ -78,33 +83,128 @@ void PrintRemovals(const CMergePreview& preview, const std::string& strLooseDir)
   }
 }
 
+// The plan's steps counted by action (kInPlace, kMove, kAdd, kLoose), and
+// the appended ones of each.
+class CPlanCounts {
+ public:
+  explicit CPlanCounts(const CMergePreview& preview) {
+    for (const CMergePreviewStep& step : preview.vecSteps) {
+      const size_t nAction = static_cast<size_t>(step.eAction);
+      ++m_nCounts[nAction];
+      m_nAppended[nAction] += step.ePlace == MergePlace::kEnd;
+    }
+  }
+  size_t Count(MergeAction eAction) const { return m_nCounts[static_cast<size_t>(eAction)]; }
+  size_t Appended(MergeAction eAction) const { return m_nAppended[static_cast<size_t>(eAction)]; }
+
+ private:
+  size_t m_nCounts[4] = {};
+  size_t m_nAppended[4] = {};
+};
+
 void PrintPreview(const CMergePreview& preview, const CPackArg& update, const CPackArg& target,
                   const std::string& strLooseDir) {
-  // Counted by action (kInPlace, kMove, kAdd, kLoose), and appended ones
-  // of each.
-  size_t nCounts[4] = {};
-  size_t nAppended[4] = {};
+  const CPlanCounts counts(preview);
   PrintRemovals(preview, strLooseDir);
-  for (const CMergePreviewStep& step : preview.vecSteps) {
-    PrintLine(StepLine(step, strLooseDir));
-    const size_t nAction = static_cast<size_t>(step.eAction);
-    ++nCounts[nAction];
-    nAppended[nAction] += step.ePlace == MergePlace::kEnd;
-  }
+  for (const CMergePreviewStep& step : preview.vecSteps) PrintLine(StepLine(step, strLooseDir));
   const size_t nEntries = preview.nUpdateEntries;
-  const size_t nMove = static_cast<size_t>(MergeAction::kMove);
-  const size_t nAdd = static_cast<size_t>(MergeAction::kAdd);
+  const size_t nRemoved = preview.vecRemoved.size() + preview.vecLooseRemoved.size();
+  auto count = [&counts](MergeAction eAction) { return std::to_string(counts.Count(eAction)); };
+  auto appended = [&counts](MergeAction eAction) { return std::to_string(counts.Appended(eAction)); };
   PrintLine(update.strShown + ": " + std::to_string(nEntries) + (nEntries == 1 ? " entry: " : " entries: ") +
-            std::to_string(nCounts[static_cast<size_t>(MergeAction::kInPlace)]) + " replaced in place, " +
-            std::to_string(nCounts[nMove]) + " moved (" + std::to_string(nAppended[nMove]) + " appended), " +
-            std::to_string(nCounts[nAdd]) + " added to the pack (" + std::to_string(nAppended[nAdd]) + " appended), " +
-            std::to_string(nCounts[static_cast<size_t>(MergeAction::kLoose)]) + " written as loose files, " +
+            count(MergeAction::kInPlace) + " replaced in place, " + count(MergeAction::kMove) + " moved (" +
+            appended(MergeAction::kMove) + " appended), " + count(MergeAction::kAdd) + " added to the pack (" +
+            appended(MergeAction::kAdd) + " appended), " + count(MergeAction::kLoose) + " written as loose files, " +
             std::to_string(nEntries - preview.vecSteps.size()) + " unchanged" +
-            (preview.vecRemoved.size() + preview.vecLooseRemoved.size() > 0
-                 ? "; " + std::to_string(preview.vecRemoved.size() + preview.vecLooseRemoved.size()) + " removed"
-                 : std::string()));
+            (nRemoved > 0 ? "; " + std::to_string(nRemoved) + " removed" : std::string()));
   PrintLine(target.strShown + ": " + Bytes(preview.qwSizeBefore) + " now, " + Bytes(preview.qwSizeAfter) +
             " after the merge (" + Bytes(preview.dwFreeBytesAfter) + " in free blocks)");
+}
+
+const char* ActionCode(MergeAction eAction) {
+  switch (eAction) {
+    case MergeAction::kInPlace:
+      return "replace";
+    case MergeAction::kMove:
+      return "move";
+    case MergeAction::kAdd:
+      return "add";
+    case MergeAction::kLoose:
+      break;
+  }
+  return "loose";
+}
+
+const char* PlaceCode(MergePlace ePlace) {
+  switch (ePlace) {
+    case MergePlace::kSlot:
+      return "slot";
+    case MergePlace::kFreeBlock:
+      return "free_block";
+    case MergePlace::kEnd:
+      return "end";
+    case MergePlace::kNone:
+      break;
+  }
+  return "none";
+}
+
+// The dry run's plan as one JSON document, the same facts as its lines.
+nlohmann::json PreviewJson(const CMergePreview& preview, const CPackArg& update, const CPackArg& target,
+                           const std::string& strLooseDir) {
+  nlohmann::json steps = nlohmann::json::array();
+  for (const CMergePreviewStep& step : preview.vecSteps) {
+    nlohmann::json item = {
+        {"name", JsonName(step.strName)}, {"action", ActionCode(step.eAction)}, {"plain_size", step.dwPlainSize}};
+    if (step.eAction == MergeAction::kLoose) {
+      item["file"] = JsonText(ShownName(JoinPath(strLooseDir, step.strLoosePath)));
+    } else {
+      item["place"] = PlaceCode(step.ePlace);
+      item["offset"] = step.dwOffset;
+      item["size"] = step.dwSize;
+    }
+    steps.push_back(std::move(item));
+  }
+  nlohmann::json removed = nlohmann::json::array();
+  for (const std::string& strName : preview.vecRemoved) removed.push_back({{"name", JsonName(strName)}});
+  for (const std::string& strName : preview.vecLooseRemoved) {
+    removed.push_back(
+        {{"name", JsonName(strName)}, {"file", JsonText(ShownName(JoinPath(strLooseDir, LooseRelative(strName))))}});
+  }
+  const CPlanCounts counts(preview);
+  return {{"update", JsonText(update.strShown)},
+          {"target", JsonText(target.strShown)},
+          {"steps", std::move(steps)},
+          {"removed", std::move(removed)},
+          {"counts",
+           {{"entries", preview.nUpdateEntries},
+            {"replaced", counts.Count(MergeAction::kInPlace)},
+            {"moved", counts.Count(MergeAction::kMove)},
+            {"moved_appended", counts.Appended(MergeAction::kMove)},
+            {"added", counts.Count(MergeAction::kAdd)},
+            {"added_appended", counts.Appended(MergeAction::kAdd)},
+            {"loose", counts.Count(MergeAction::kLoose)},
+            {"unchanged", preview.nUpdateEntries - preview.vecSteps.size()},
+            {"removed", preview.vecRemoved.size() + preview.vecLooseRemoved.size()}}},
+          {"size_before", preview.qwSizeBefore},
+          {"size_after", preview.qwSizeAfter},
+          {"free_bytes_after", preview.dwFreeBytesAfter}};
+}
+
+// After a merge: the loose files it wrote, each by its path, below the
+// directory they went to. A merged name the client pack lacks was written
+// as a loose file.
+void ReportLooseFiles(const CRealizePack& realizePack, const CPackArg& target, const std::string& strLooseDir) {
+  CPackFile pack;
+  if (!pack.OpenForReading(target.strPath)) return;  // merged all the same; 'verify' will tell
+  std::vector<std::string> vecLoose;
+  for (const std::string& strName : realizePack.GetMergedNames()) {
+    if (pack.GetEntryMap()->count(strName) == 0) vecLoose.push_back(LooseRelative(strName));
+  }
+  if (vecLoose.empty()) return;
+  PrintLine("wrote " + std::to_string(vecLoose.size()) + (vecLoose.size() == 1 ? " loose file" : " loose files") +
+            " below " + ShownName(strLooseDir) + " (new entries outside the client pack's directories):");
+  for (const std::string& strPath : vecLoose) PrintLine("  " + ShownName(strPath));
 }
 
 // Reads the statement and checks that it was made for the update.
@@ -152,7 +252,20 @@ int RunMerge(const CMergeOptions& options) {
   update.strPath = AbsolutePath(update.strPath);
   target.strPath = AbsolutePath(target.strPath);
   CStatementArg statement;
-  if (!CanOpen(update) || !CanOpen(target) || !ReadStatement(options, update, statement)) return kExitFailure;
+  const bool bDelta = IsDeltaFile(update.strPath);
+  if (bDelta && (options.strStatement.empty() || options.bDryRun)) {
+    return UsageError("merge",
+                      "a delta update is merged with its statement (--statement), and not as a dry run: "
+                      "'paktool apply-delta' rebuilds the update it was made from");
+  }
+  if ((!bDelta && !CanOpen(update)) || !CanOpen(target) || !ReadStatement(options, update, statement)) {
+    return kExitFailure;
+  }
+  std::string strDelta;
+  if (bDelta && !ReadWholeFile(update.strPath.c_str(), strDelta)) {
+    ReportError(update.strShown, GetLastError());
+    return kExitFailure;
+  }
 
   CWorkingDirGuard guard;
   if (!options.strDir.empty() && !SetCurrentDirectoryA(ArgPath(options.strDir).c_str())) {
@@ -171,12 +284,16 @@ int RunMerge(const CMergeOptions& options) {
   std::string strRefusal;
   CMergePreview preview;
   CRealizePack realizePack;
+  CDeltaOutcome outcome;
   {
     CSpinner spinner((options.bDryRun ? "planning " : "merging ") + ShortName(update.strShown, 30) + " into " +
                      ShortName(target.strShown, 30));
     const CUpdateRemovals* pRemovals = statement.bGiven ? &statement.removals : nullptr;
     if (options.bDryRun) {
       nMerged = realizePack.PreviewMerge(update.strPath.c_str(), target.strPath.c_str(), preview, pRemovals);
+    } else if (bDelta) {
+      nMerged = realizePack.MergeDeltaUpdate(reinterpret_cast<const unsigned char*>(strDelta.data()), strDelta.size(),
+                                             target.strPath.c_str(), *pRemovals, outcome);
     } else if (pRemovals) {
       nMerged = realizePack.MergeUpdate(update.strPath.c_str(), target.strPath.c_str(), *pRemovals);
     } else {
@@ -185,6 +302,12 @@ int RunMerge(const CMergeOptions& options) {
     dwError = GetLastError();
     strRefusal = realizePack.GetMergeRefusal();
   }
+  if (nMerged != 1 && outcome.eFault == DeltaFault::kBase) {
+    strRefusal = "its entry \"" + outcome.strName + "\" is not the one the delta was made against";
+  } else if (nMerged != 1 && outcome.eFault == DeltaFault::kDamaged) {
+    strRefusal = outcome.strName.empty() ? "a damaged delta: " + outcome.strWhy
+                                         : "a damaged delta: entry \"" + outcome.strName + "\" does not give its bytes";
+  }
   if (nMerged != 1) {
     // The refusal names the entry and the rule; the error code alone cannot.
     ReportFailure("cannot merge " + update.strShown + " into " + target.strShown,
@@ -192,10 +315,16 @@ int RunMerge(const CMergeOptions& options) {
     return kExitFailure;
   }
   if (options.bDryRun) {
-    PrintPreview(preview, update, target, options.strDir.empty() ? std::string(".") : ArgPath(options.strDir));
+    const std::string strShownDir = options.strDir.empty() ? std::string(".") : ArgPath(options.strDir);
+    if (options.bJson) {
+      PrintJson(PreviewJson(preview, update, target, strShownDir));
+    } else {
+      PrintPreview(preview, update, target, strShownDir);
+    }
     return kExitOk;
   }
   PrintLine("merged " + update.strShown + " into " + target.strShown);
+  ReportLooseFiles(realizePack, target, strLooseDir);
   if (statement.bGiven && !said.strRelease.empty()) {
     if (!CheckRelease(target, strLooseDir, said.strRelease, realizePack.GetMergedNames(),
                       "the release the update makes (version " + said.strVersion + ")")) {
@@ -215,7 +344,10 @@ CCommand AddMergeCommand(CLI::App& app) {
   pSub->add_option("TARGET", pOptions->strTarget, "the client pack, changed in place")->required()->type_name("FILE");
   pSub->add_option("-C,--directory", pOptions->strDir, "write loose files below DIR (default: the current directory)")
       ->type_name("DIR");
-  pSub->add_flag("-n,--dry-run", pOptions->bDryRun, "show what the merge would do, step by step, and write nothing");
+  CLI::Option* pDryRun = pSub->add_flag("-n,--dry-run", pOptions->bDryRun,
+                                        "show what the merge would do, step by step, and write nothing");
+  pSub->add_flag("--json", pOptions->bJson, "with --dry-run: write the plan as one JSON document to standard output")
+      ->needs(pDryRun);
   pSub->add_option("--statement", pOptions->strStatement,
                    "apply UPDATE as the release update this statement (UPDATE.statement) describes")
       ->type_name("FILE");
@@ -223,16 +355,20 @@ CCommand AddMergeCommand(CLI::App& app) {
       "TARGET takes over every entry of UPDATE whose tag differs from its own entry\n"
       "of that name, or that it lacks. New entries whose first directory is not in\n"
       "TARGET are written as loose files below DIR, at their path without the root\n"
-      "name. Nothing is written when either pack fails the merge's checks. Run\n"
-      "'paktool verify TARGET' afterwards to check the result. --dry-run prints the\n"
-      "merge's own plan: each entry replaced in place, moved (into a free block or\n"
-      "appended), added to the pack, or written as a loose file, with its size and\n"
-      "offset, and TARGET's size before and after; a merge that would be refused is\n"
-      "refused in the same words. With --statement (as 'paktool diff --from --to'\n"
-      "writes it), TARGET must hold the release the update applies to (its entries\n"
-      "and the loose files below DIR its record lists), the merge removes the\n"
-      "entries the statement lists and records the loose files, and TARGET must then\n"
-      "hold the release the update makes: as the updater applies it, without keys.");
+      "name; the merge names DIR and each loose file it wrote there. Nothing is\n"
+      "written when either pack fails the merge's checks. Run 'paktool verify\n"
+      "TARGET' afterwards to check the result. --dry-run prints the merge's own\n"
+      "plan: each entry replaced in place, moved (into a free block or appended),\n"
+      "added to the pack, or written as a loose file, with its size and offset, and\n"
+      "TARGET's size before and after (--json: as one JSON document); a merge that\n"
+      "would be refused is refused in the same words. With --statement (as 'paktool\n"
+      "diff --from --to' writes it), TARGET must hold the release the update\n"
+      "applies to (its entries and the loose files below DIR its record lists), the\n"
+      "merge removes the entries the statement lists and records the loose files,\n"
+      "and TARGET must then hold the release the update makes: as the updater\n"
+      "applies it, without keys. A delta update ('paktool diff --delta') is merged\n"
+      "only so: rebuilt against TARGET first, every entry checked against the MD5\n"
+      "the delta records.");
   return {pSub, [pOptions] { return RunMerge(*pOptions); }};
 }
 

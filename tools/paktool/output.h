@@ -10,6 +10,9 @@ namespace paktool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// diff: the releases hold nothing to update, so no update was written (and
+// none an earlier run left is there), which a script must not take for one.
+constexpr int kExitNothingToUpdate = 3;
 
 // Writes a line of code page 936 text to standard output.
 void PrintLine(const std::string& strText);

@@ -29,7 +29,7 @@ const char* KindText(CRelease::Kind eKind) {
 
 }  // namespace
 
-bool OpenRelease(const std::string& strArg, CRelease& release) {
+bool OpenRelease(const std::string& strArg, CRelease& release, const std::vector<std::string>& vecExcludes) {
   release.strShown = strArg;
   release.strPath = AbsolutePath(ArgPath(strArg));
   if (!IsDirectory(release.strPath)) {
@@ -46,6 +46,7 @@ bool OpenRelease(const std::string& strArg, CRelease& release) {
     return false;
   }
   release.pRelease = std::make_unique<CPackFile>();
+  release.pRelease->SetBuildExcludes(vecExcludes);
   CWorkingDirGuard guard;  // the walk leaves the current directory changed
   release.pRelease->SetRootPath(release.strPath.c_str());
   release.pRelease->CollectFiles(release.strPath.c_str());
@@ -53,11 +54,12 @@ bool OpenRelease(const std::string& strArg, CRelease& release) {
   return true;
 }
 
-bool OpenListRelease(const std::string& strArg, CRelease& release) {
+bool OpenListRelease(const std::string& strArg, CRelease& release, const std::vector<std::string>& vecExcludes) {
   release.strShown = strArg;
   release.strPath = AbsolutePath(ArgPath(strArg));
   release.eKind = CRelease::Kind::kList;
   release.pRelease = std::make_unique<CPackFile>();
+  release.pRelease->SetBuildExcludes(vecExcludes);
   if (!release.pRelease->ReadFileList(release.strPath.c_str())) {
     ReportError(strArg, GetLastError());
     return false;

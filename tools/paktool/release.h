@@ -20,14 +20,19 @@ struct CRelease {
   std::vector<CBuildFileName> vecNames;  // a tree or list: how a build takes its files
 
   bool IsPack() const { return eKind == Kind::kPack; }
+  // The directory a tree's files lie below; "" for a pack or a list.
+  std::string RootDir() const { return eKind == Kind::kDirectory ? strPath : std::string(); }
 };
 
-// Opens a pack, or walks a tree. Reports a failure and returns false.
-bool OpenRelease(const std::string& strArg, CRelease& release);
-
-// Reads a build's file list (its first line names the root). Reports a
+// Opens a pack, or walks a tree. A tree's files whose paths below the root
+// match a pattern of vecExcludes (CPackFile::SetBuildExcludes) are left out
+// of its release; a pack's entries are taken as they are. Reports a
 // failure and returns false.
-bool OpenListRelease(const std::string& strArg, CRelease& release);
+bool OpenRelease(const std::string& strArg, CRelease& release, const std::vector<std::string>& vecExcludes = {});
+
+// Reads a build's file list (its first line names the root), leaving out
+// the files vecExcludes names. Reports a failure and returns false.
+bool OpenListRelease(const std::string& strArg, CRelease& release, const std::vector<std::string>& vecExcludes = {});
 
 // A release without entries below strRoot: the old side of a full update.
 void EmptyRelease(const std::string& strRoot, CRelease& release);

@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "platform/file_io.h"
+#include "platform/scoped_handle.h"
+#include "tools/filepacktools_lib/packdelta.h"
 #include "tools/filepacktools_lib/packverify.h"
 #include "tools/paktool/errors.h"
 #include "tools/paktool/output.h"
@@ -43,9 +46,23 @@ std::string SignatureText(const PackSigCheck& check) {
   return bFileFailure ? PackSigText(check) + ": " + ErrorText(check.dwError) : PackSigText(check);
 }
 
+bool IsDeltaFile(const std::string& strPath) {
+  CScopedHandle hFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  char szMagic[kPackMagicSize] = {};
+  return hFile && ReadAll(hFile.Get(), szMagic, sizeof(szMagic)) && IsDeltaMagic(szMagic, sizeof(szMagic));
+}
+
 bool CheckPackFormat(const CPackArg& packArg, std::vector<std::string>& vecProblems) {
   bool bRead = false;
   DWORD dwError = ERROR_SUCCESS;
+  if (IsDeltaFile(packArg.strPath)) {
+    size_t nPatches = 0;
+    bRead = VerifyDelta(packArg.strPath, vecProblems, nPatches);
+    if (!bRead) ReportError(packArg.strShown, GetLastError());
+    for (std::string& strProblem : vecProblems) strProblem = ShownName(strProblem);
+    return bRead;
+  }
   {
     CStepProgress progress("verifying");
     bRead = VerifyPack(packArg.strPath.c_str(), vecProblems,

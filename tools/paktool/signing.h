@@ -25,7 +25,12 @@ bool LoadSecretKey(const std::string& strArg, PackSecretKey& key);
 // file that cannot be read.
 std::string SignatureText(const PackSigCheck& check);
 
-// Checks every rule of the pack format (VerifyPack) with a progress line.
+// True when the file is a delta update (packdelta.h) rather than a pack.
+bool IsDeltaFile(const std::string& strPath);
+
+// Checks every rule of the pack format (VerifyPack) with a progress line;
+// for a delta update, the rules of its container and its whole entries
+// (VerifyDelta).
 // vecProblems receives each problem found, names shown with '/'. Returns
 // false, reported, when the pack cannot be read.
 bool CheckPackFormat(const CPackArg& packArg, std::vector<std::string>& vecProblems);

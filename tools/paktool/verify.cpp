@@ -38,6 +38,7 @@ void AddStatementJson(const PackStatement& statement, nlohmann::json& signature)
   nlohmann::json removed = nlohmann::json::array();
   for (const std::string& strName : statement.vecRemove) removed.push_back(JsonName(strName));
   signature["remove"] = std::move(removed);
+  signature["delta"] = statement.bDelta;
 }
 
 void PrintStatement(const CPackArg& packArg, const PackStatement& statement) {
@@ -54,6 +55,7 @@ void PrintStatement(const CPackArg& packArg, const PackStatement& statement) {
               (statement.strBaseRelease.empty() ? std::string() : " holding release " + statement.strBaseRelease));
   }
   if (!statement.strRelease.empty()) PrintLine(strHead + "makes release " + statement.strRelease);
+  if (statement.bDelta) PrintLine(strHead + "a delta update, rebuilt against the client before it is merged");
   for (const std::string& strName : statement.vecRemove) PrintLine(strHead + "removes " + ShownName(strName));
 }
 
@@ -87,8 +89,14 @@ int RunVerify(const CVerifyOptions& options) {
   if (bSigned && !LoadPublicKey(options.strKey, key)) return kExitFailure;
   std::vector<std::string> vecProblems;
   if (!CheckPackFormat(packArg, vecProblems)) return kExitFailure;
-  nlohmann::json document = {
-      {"pack", JsonText(packArg.strShown)}, {"problems", nlohmann::json::array()}, {"signature", nullptr}};
+  const bool bDelta = IsDeltaFile(packArg.strPath);
+  nlohmann::json document = {{"pack", JsonText(packArg.strShown)},
+                             {"delta", bDelta},
+                             {"problems", nlohmann::json::array()},
+                             {"signature", nullptr}};
+  if (bDelta && !options.bJson) {
+    PrintLine(packArg.strShown + ": a delta update: its patches can be checked only against the client's entries");
+  }
   if (options.bJson) {
     for (const std::string& strProblem : vecProblems) document["problems"].push_back(JsonText(strProblem));
   } else {
@@ -137,7 +145,9 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "it makes and each entry it removes.\n"
       "Each problem is printed as a line 'PACK: problem' on standard output; the\n"
       "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.\n"
-      "With --json, standard output is one JSON document instead: pack, ok (true\n"
+      "A delta update ('paktool diff --delta') is checked by the rules of its own\n"
+      "container, and its whole entries decoded.\n"
+      "With --json, standard output is one JSON document instead: pack, delta, ok (true\n"
       "when no problem was found), problems (their texts) and signature (null\n"
       "without --key; else status 'good' or 'refused', code, and version, product,\n"
       "format, base, base_release, release and remove, or the reason).");
