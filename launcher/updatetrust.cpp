@@ -19,18 +19,9 @@ DWORD SystemError() {
   return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_INVALID_DATA);
 }
 
-// The digest of exactly the bytes the merge will read.
-bool DigestHeld(CRealizePack& realize, PackDigest& digest) {
-  CPackDigester digester;
-  const bool bRead = realize.ReadHeldUpdate([&digester](const unsigned char* pbyData, size_t nSize) {
-    digester.Add(pbyData, nSize);
-    return true;
-  });
-  return bRead && digester.Finish(digest);
-}
+}  // namespace
 
-// The versions: the command line's, the installed one, the base.
-DWORD CheckVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled) {
+DWORD CheckUpdateVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled) {
   if (statement.nFormat < 2) return Code(UpdateRefusal::kOldStatement);
   if (pszVersion == nullptr || pszVersion[0] == '\0') return Code(UpdateRefusal::kNoVersionArgument);
   if (statement.strVersion != pszVersion) return Code(UpdateRefusal::kVersionDiffers);
@@ -47,6 +38,8 @@ DWORD CheckVersions(const PackStatement& statement, const char* pszVersion, cons
   return ERROR_SUCCESS;
 }
 
+namespace {
+
 // Whether the client holds the release strDigest: 0, eWrong's code, or the
 // system's error.
 DWORD CheckRelease(const char* pszClientPack, const char* pszLooseDir, const std::string& strDigest,
@@ -57,23 +50,60 @@ DWORD CheckRelease(const char* pszClientPack, const char* pszLooseDir, const std
   return bHolds ? ERROR_SUCCESS : Code(eWrong);
 }
 
-}  // namespace
-
-DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
-                        const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
-                        const char* pszLooseDir, PackStatement& statement) {
+// Steps 1 and 2: the statement, trusted once its signature verifies with
+// the key it names.
+DWORD CheckSignature(const char* pszUpdatePack, const std::vector<PackPublicKey>& vecKeys, PackStatement& statement) {
   std::string strSigText;
   const PackSigCheck read = ReadPackSignature(pszUpdatePack, strSigText);
   if (read.status != PackSigStatus::kGood) return Code(read.status);
-  if (!realize.HoldUpdate(pszUpdatePack)) return SystemError();
-  PackDigest digest;
-  if (!DigestHeld(realize, digest)) return Code(PackSigStatus::kUnreadablePack);
-  const PackSigCheck check = CheckPackSignature(strSigText, digest, key);
+  const PackSigCheck parsed = ParseSignedStatement(strSigText);
+  if (parsed.status != PackSigStatus::kGood) return Code(parsed.status);
+  if (parsed.statement.nFormat < 2) return Code(UpdateRefusal::kOldStatement);
+  const PackPublicKey* pKey = FindPackKey(vecKeys, parsed.strKey);
+  if (pKey == nullptr) return Code(UpdateRefusal::kUnknownKey);
+  const PackSigCheck check = CheckSignedStatement(strSigText, *pKey);
   if (check.status != PackSigStatus::kGood) return Code(check.status);
   statement = check.statement;
-  const DWORD dwVersions = CheckVersions(statement, pszVersion, strInstalled);
-  if (dwVersions != ERROR_SUCCESS || statement.strBaseRelease.empty()) return dwVersions;
-  return CheckRelease(pszClientPack, pszLooseDir, statement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
+  return ERROR_SUCCESS;
+}
+
+// Steps 3 and 4: the signed size, then the signed bytes, copied where no
+// one else can change them.
+DWORD CheckBytes(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
+                 const PackStatement& statement) {
+  uint64_t qwSize = 0;
+  if (!realize.HoldUpdate(pszUpdatePack) || !realize.GetHeldUpdateSize(qwSize)) return SystemError();
+  if (qwSize != statement.digest.qwSize) return Code(PackSigStatus::kSizeMismatch);
+  CPackDigester digester;
+  const bool bCopied = realize.CopyHeldUpdate(qwSize, pszCopyDir, [&digester](const unsigned char* pbyData, size_t nSize) {
+    digester.Add(pbyData, nSize);
+    return true;
+  });
+  if (!bCopied) return SystemError();
+  PackDigest digest;
+  if (!digester.Finish(digest)) return Code(PackSigStatus::kNoCrypto);
+  return Code(CompareSignedDigest(statement, digest));
+}
+
+}  // namespace
+
+DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
+                        const char* pszVersion, const std::string& strInstalled,
+                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack,
+                        const char* pszLooseDir, PackStatement& statement) {
+  PackStatement signedStatement;
+  DWORD dwCode = CheckSignature(pszUpdatePack, vecKeys, signedStatement);
+  if (dwCode == ERROR_SUCCESS) dwCode = CheckBytes(realize, pszUpdatePack, pszCopyDir, signedStatement);
+  if (dwCode == ERROR_SUCCESS) dwCode = CheckUpdateVersions(signedStatement, pszVersion, strInstalled);
+  if (dwCode == ERROR_SUCCESS && !signedStatement.strBaseRelease.empty()) {
+    dwCode = CheckRelease(pszClientPack, pszLooseDir, signedStatement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
+  }
+  if (dwCode != ERROR_SUCCESS) {
+    realize.ReleaseHeldUpdate();
+    return dwCode;
+  }
+  statement = signedStatement;
+  return ERROR_SUCCESS;
 }
 
 CUpdateRemovals StatementRemovals(const PackStatement& statement) {

@@ -1,11 +1,13 @@
-// The checks an updater built with a key makes before it stops the client or
-// writes anything, and after its merge: the update pack is signed with that
-// key for this product, unchanged since, brings the version the command line
-// names, applies to the installed version and the release the client holds,
-// and leaves the client holding the release it promises.
+// The checks an updater built with keys makes before it stops the client or
+// writes anything, and after its merge: the update pack is signed with one
+// of those keys (the one its statement names) for this product, unchanged
+// since, brings the version the command line names, applies to the
+// installed version and the release the client holds, and leaves the client
+// holding the release it promises.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -24,27 +26,48 @@ enum class UpdateRefusal : DWORD {
   kWrongBase = 0x20000016,           // version.ver is not the version the update applies to
   kClientNotBase = 0x20000017,       // the client does not hold the release the update applies to
   kWrongResult = 0x20000018,         // after the merge the client does not hold the release the update makes
+  kUnknownKey = 0x20000019,          // the statement names a key the updater does not trust
 };
 
-// Holds the update pack in realize (CRealizePack::HoldUpdate), digests the
-// held bytes, and checks them against PACK.sig and the key; then the
-// statement against pszVersion (the command line's version, or null),
-// strInstalled (version.ver's text, "" when there is none) and the release
-// the client pack pszClientPack holds with its loose files below
-// pszLooseDir:
-//   - a base-bound update needs version.ver to be its base (as dotted
-//     decimal numbers) and, when the statement names the base release, the
-//     client to hold exactly it;
-//   - a full update ("base any") needs a version newer than a dotted
-//     version.ver; a missing or garbled one lets it through, as the way back
-//     for such a client.
-// Returns 0 when the update may be merged (it stays held for
-// MergeHeldUpdate, and statement holds what was signed); otherwise the code
-// to report: a PackSigStatus, an UpdateRefusal, or the system's error when
-// the pack cannot be held or read or the client's release cannot be read.
-DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
-                        const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
+// Checks the update pack pszUpdatePack, in this order, reading nothing of
+// the pack before its statement is trusted and merging nothing but what was
+// checked:
+//   1. PACK.sig is read (at most 1 MiB) and parsed strictly; a statement
+//      of format 1 (which names no key and no base) is refused;
+//   2. the key it names is one of vecKeys (else kUnknownKey), its signature
+//      verifies with that key and it names this product;
+//   3. the update file is opened and held (CRealizePack::HoldUpdate: shared
+//      with readers only) and its size must be the signed size: a file of
+//      another size is refused without a byte of it read;
+//   4. exactly that many bytes are copied into a private copy no other
+//      process can reach or change (CopyHeldUpdate, in pszCopyDir when not
+//      in memory) and digested as they are copied: the digest must be the
+//      signed one;
+//   5. the statement against pszVersion (the command line's version, or
+//      null), strInstalled (version.ver's text, "" when there is none) and
+//      the release the client pack pszClientPack holds with its loose files
+//      below pszLooseDir:
+//      - a base-bound update needs version.ver to be its base (as dotted
+//        decimal numbers) and, when the statement names the base release,
+//        the client to hold exactly it;
+//      - a full update ("base any") needs a version newer than a dotted
+//        version.ver; a missing or garbled one lets it through, as the way
+//        back for such a client.
+// Returns 0 when the update may be merged: the copy stays held for
+// MergeHeldUpdate, which opens it as a pack (the only parse of the pack's
+// bytes), and statement holds what was signed. Otherwise the code to
+// report: a PackSigStatus, an UpdateRefusal, or the system's error when the
+// pack cannot be held or copied or the client's release cannot be read.
+DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
+                        const char* pszVersion, const std::string& strInstalled,
+                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack,
                         const char* pszLooseDir, PackStatement& statement);
+
+// Step 5's versions alone: the statement of format 2 (else kOldStatement)
+// brings the version pszVersion names (kNoVersionArgument,
+// kVersionDiffers), and applies to strInstalled as step 5 says
+// (kNoInstalledVersion, kWrongBase, kNotNewer). Returns 0 or the code.
+DWORD CheckUpdateVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled);
 
 // What a signed statement removes from the client when merged.
 CUpdateRemovals StatementRemovals(const PackStatement& statement);

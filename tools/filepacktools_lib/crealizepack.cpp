@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packtree.h"
 
@@ -29,9 +30,11 @@ bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(str
 bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   Close();
   m_nMode = 2;
-  // A merge that was interrupted is undone before the pack is read.
-  if (!RestoreFromJournal(strPath)) return false;
-  m_bReadOnly = eMode == OpenMode::kReadDenyWriters;
+  // A merge that was interrupted is undone before the pack is read; never
+  // into an update, whose journal (if one lies beside it) is no business
+  // of a merge from it.
+  if (eMode != OpenMode::kUpdate && !RestoreFromJournal(strPath)) return false;
+  m_bReadOnly = eMode == OpenMode::kReadDenyWriters || eMode == OpenMode::kUpdate;
   if (!m_bReadOnly) {
     m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -41,12 +44,31 @@ bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     m_bReadOnly = static_cast<bool>(m_hPackFile);
   }
-  if (eMode == OpenMode::kReadDenyWriters) {
-    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  if (eMode == OpenMode::kReadDenyWriters || eMode == OpenMode::kUpdate) {
+    const DWORD dwShare = eMode == OpenMode::kUpdate ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   if (!m_hPackFile) return false;
+  return LoadOpenFile();
+}
 
+bool CPackFile::OpenPackHandle(CScopedHandle hFile) {
+  Close();
+  m_nMode = 2;
+  m_bReadOnly = true;
+  m_hPackFile = std::move(hFile);
+  if (!m_hPackFile) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  LARGE_INTEGER liPos;
+  return SeekFile(m_hPackFile.Get(), liPos, 0) && LoadOpenFile();
+}
+
+// The header, the mapping and the regions of the file m_hPackFile, open at
+// offset 0.
+bool CPackFile::LoadOpenFile() {
   // A short or unreadable header leaves the rest zero; the region checks
   // below then reject it.
   std::memset(&m_header, 0, sizeof(m_header));

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/private_copy.h"
 #include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
@@ -436,9 +437,16 @@ class CPackFile {
   CFindState FindState();
   void ResetFindState();
   // How OpenPack opens the file: for reading and writing; so, or for reading
-  // when writing is denied; for reading only, with writers kept out.
-  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters };
+  // when writing is denied; for reading only, with writers kept out; as a
+  // merge's update: for reading only, shared with readers and writers, and
+  // without applying a journal beside it (only a client pack is ever
+  // restored).
+  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters, kUpdate };
   bool OpenPack(const std::string& strPath, OpenMode eMode);
+  // Opens the pack in an open file (a private copy) for reading only, taking
+  // the handle over; no journal is looked for, the file having no name.
+  bool OpenPackHandle(CScopedHandle hFile);
+  bool LoadOpenFile();
   bool LoadRegions(uint64_t qwFileSize);
   void LoadEntries(const unsigned char* pbyIndex, int32_t nCount);
   void LoadDirRecords(const unsigned char* pbyDirs, uint64_t qwCount);
@@ -531,6 +539,8 @@ class CRealizePack {
   // through a power cut after MergePack returned 1. Loose files are each
   // absent, as they were, or complete. A compacted pack that an interrupted
   // CompactPack left beside the client (<client>.compact.new) is removed.
+  // The update is opened for reading only and taken as it is: a journal
+  // beside it (<update>.journal) is never applied, only a client's is.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
   // not open (an update that may only be read is fine); when the client
@@ -579,31 +589,59 @@ class CRealizePack {
 
   // ---- A merge of an update that was checked first --------------------------
   // For a caller that checks the update (its signature, say) before it
-  // merges it, with time between: the update is opened once and held, the
-  // caller reads it through ReadHeldUpdate, and MergeHeldUpdate merges those
-  // same bytes; the update cannot be changed or swapped in between.
+  // merges it, with time between. HoldUpdate opens the update file and
+  // parses nothing of it; CopyHeldUpdate copies exactly as many of its
+  // bytes as the caller names into a private copy (platform/private_copy.h)
+  // and hands each piece, as written there, to the caller (for a digest);
+  // MergeHeldUpdate opens that copy as a pack and merges it. So what the
+  // caller saw is what is merged, byte for byte: a change to the update
+  // file after the copy, written in place by any process or moved over its
+  // name, changes nothing that is merged.
 
-  // Opens the update pack and holds it for MergeHeldUpdate: for reading,
-  // shared with readers only, so no writer can change it while it is held
-  // (a file moved over its name later is not what is held). Closes both
-  // packs first. Returns false, with the last error set, when the update
-  // does not open (as MergePack's update).
+  // Opens the update file and holds it, for reading and shared with
+  // readers only: on Windows no writer gets in while it is held (a second
+  // wall besides the copy); on POSIX that is a record other programs may
+  // ignore, which the copy makes harmless. Reads nothing of the file and
+  // applies no journal. Closes both packs and drops an earlier copy first.
+  // Returns false, with the last error set, when the file does not open.
   bool HoldUpdate(const char* pszSrcPack);
 
-  // Hands every byte of the held update to fnSink, in file order from the
-  // first to the last, in pieces of at most 1 MiB. Returns false, with the
-  // last error set, when no update is held (ERROR_INVALID_HANDLE), a read
-  // fails, or fnSink returns false.
-  bool ReadHeldUpdate(const std::function<bool(const unsigned char* pbyData, size_t nSize)>& fnSink);
+  // The held update file's size now, from its handle. False, with the last
+  // error set, when nothing is held (ERROR_INVALID_HANDLE) or the size
+  // cannot be read.
+  bool GetHeldUpdateSize(uint64_t& qwSize) const;
 
-  // Merges the held update into the client pack pszTarPack exactly as
-  // MergePack does, and closes both; nothing is held afterwards.
+  // Copies the first qwSize bytes of the held update file into a new
+  // private copy (CreatePrivateCopy in pszCopyDir: in memory up to
+  // kPrivateCopyMemoryLimit on Linux, else a file no other process can
+  // reach) and hands them to fnSink in file order, in pieces of at most 1
+  // MiB, each after it was written to the copy; the copy is sealed
+  // (SealPrivateCopy) once complete. Memory: the piece, and the copy when
+  // it lives in memory.
+  // Returns false, with the last error set and no copy kept, when no update
+  // is held (ERROR_INVALID_HANDLE), the file ends before qwSize bytes
+  // (ERROR_HANDLE_EOF), the copy cannot be made, a read or write fails, or
+  // fnSink returns false.
+  bool CopyHeldUpdate(uint64_t qwSize, const char* pszCopyDir,
+                      const std::function<bool(const unsigned char* pbyData, size_t nSize)>& fnSink);
+
+  // Where the last complete copy lives.
+  PrivateCopyKind GetHeldCopyKind() const;
+
+  // Opens the private copy as a pack (read only, no journal looked for) and
+  // merges it into the client pack pszTarPack exactly as MergePack merges an
+  // update (its loose files checked against the held update's path), and
+  // closes both packs, the copy and the held file; nothing is held
+  // afterwards.
   //   pszTarPack  non-null, non-empty (asserted).
   // Returns what MergePack returns; 0 with ERROR_INVALID_HANDLE when no
-  // update is held.
+  // complete copy is held.
   int MergeHeldUpdate(const char* pszTarPack);
   // The same for a release update, as MergeUpdate merges it.
   int MergeHeldUpdate(const char* pszTarPack, const CUpdateRemovals& removals);
+
+  // Closes the held update file and drops its copy, if any.
+  void ReleaseHeldUpdate();
 
   // ---- Dry run (packpreview.cpp) -------------------------------------------
 
@@ -672,7 +710,9 @@ class CRealizePack {
   void SetMergeWorkers(int nWorkers);
 
  private:
-  bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
+  bool OpenUpdate(const char* pszSrcPack);
+  // Opens the held copy as the source pack; false with the last error set.
+  bool OpenHeldCopy();
   // Takes the client's merge lock, opens the client (an interrupted
   // merge's journal applied first), checks both packs and plans the merge
   // of the open update into the client's index in memory: a merge's steps
@@ -690,7 +730,10 @@ class CRealizePack {
   std::unique_ptr<CPackFile> m_pTarPack;
   std::string m_strRefusal;
   std::set<std::string> m_setMerged;
-  std::string m_strHeldUpdate;  // the held update's path; "" when none is held
+  std::string m_strHeldUpdate;  // the update's path while held or open as the source; "" when none
+  CScopedHandle m_hHeldFile;    // the held update file (HoldUpdate)
+  CScopedHandle m_hHeldCopy;    // its complete private copy (CopyHeldUpdate)
+  PrivateCopyKind m_eCopyKind = PrivateCopyKind::kMemory;
   std::string m_strCompactRefusal;
   int32_t m_nMergeWorkers = 0;  // 0: one per processor
 };

@@ -35,7 +35,7 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
   CMergePlan plan;
   CPackLock lock;
   CRemovalPlan removal;
-  const bool bOk = OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead) &&
+  const bool bOk = OpenUpdate(pszSrcPack) &&
                    PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
   const DWORD dwError = GetLastError();
   if (bOk) {
