@@ -5,6 +5,7 @@
 
 #include "fuzz/fuzz_inputs.h"
 #include "fuzz/fuzz_packs.h"
+#include "fuzz/fuzz_statements.h"
 
 namespace {
 
@@ -25,20 +26,17 @@ std::vector<std::string> Packs() {
                                               {"res\\ui\\b.txt", Text(200), "t2"},
                                               {"res\\ui\\deep\\c.bin", std::string(64, '\x90'), ""},
                                               {"res\\\xB5\xD8\xCD\xBC\\\xB3\xC7.map", Text(90), "t3"}};
-  return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true),
-          MakePack("res", vecEntries, false, 17), MakePack("res", {}, false),
-          MakePack("r", {{"r\\x", "", ""}}, true)};
+  return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true), MakePack("res", vecEntries, false, 17),
+          MakePack("res", {}, false), MakePack("r", {{"r\\x", "", ""}}, true)};
 }
 
 // Updates for the fixed client: changed entries that shrink, grow and keep
 // their size, unchanged ones, new entries in and outside its tree.
 std::vector<std::string> Updates() {
-  const std::vector<CFuzzEntry> vecEntries = {{"res\\loose\\l.txt", "loose", "l1"},
-                                              {"res\\maps\\m.map", "a longer map", "m2"},
-                                              {"res\\ui\\a.txt", "short", "a2"},
-                                              {"res\\ui\\b.txt", "bbbb", "b1"},
-                                              {"res\\ui\\deep\\new.txt", Text(40), "n1"},
-                                              {"res\\ui\\z.txt", Text(500), "z1"}};
+  const std::vector<CFuzzEntry> vecEntries = {
+      {"res\\loose\\l.txt", "loose", "l1"},       {"res\\maps\\m.map", "a longer map", "m2"},
+      {"res\\ui\\a.txt", "short", "a2"},          {"res\\ui\\b.txt", "bbbb", "b1"},
+      {"res\\ui\\deep\\new.txt", Text(40), "n1"}, {"res\\ui\\z.txt", Text(500), "z1"}};
   return {MakePack("res", vecEntries, false), MakePack("res", vecEntries, true),
           MakePack("res", {{"res\\ui\\b.txt", Text(3000), "b2"}}, true)};
 }
@@ -58,6 +56,15 @@ std::vector<std::string> Journals() {
       {{0, 60}}, {{0, 60}, {60, 16}, {100, 2000}}, {{0, 60}, {uint64_t(strClient.size()) - 40, 1u << 20}}};
   std::vector<std::string> vecOut;
   for (const auto& vecRanges : vecRangeSets) vecOut.push_back(MakeJournal(strClient, newHeader, vecRanges));
+  return vecOut;
+}
+
+// Signature files of every valid form, signed with the key the target
+// trusts, and one signed with a stranger's key.
+std::vector<std::string> Statements() {
+  std::vector<std::string> vecOut;
+  for (const PackStatement& statement : FuzzStatements()) vecOut.push_back(SignedFile(statement, FuzzSigningKey()));
+  vecOut.push_back(SignedFile(FuzzStatements()[2], FuzzStrangerKey()));
   return vecOut;
 }
 
@@ -81,8 +88,8 @@ std::vector<std::string> Plans() {
 
 const std::vector<std::string>& FuzzTargets() {
   static const std::vector<std::string> s_vecTargets = {"open_extract_stays_inside", "merge_keeps_client_sound",
-                                                        "lzma86_decode_is_bounded", "journal_restore_is_safe",
-                                                        "plan_keeps_layout_sound"};
+                                                        "lzma86_decode_is_bounded",  "journal_restore_is_safe",
+                                                        "plan_keeps_layout_sound",   "statement_check_is_sound"};
   return s_vecTargets;
 }
 
@@ -92,6 +99,7 @@ std::vector<CFuzzInput> FuzzSeeds(const std::string& strTarget) {
   if (strTarget == "lzma86_decode_is_bounded") return Named(Streams());
   if (strTarget == "journal_restore_is_safe") return Named(Journals());
   if (strTarget == "plan_keeps_layout_sound") return Named(Plans());
+  if (strTarget == "statement_check_is_sound") return Named(Statements());
   return {};
 }
 

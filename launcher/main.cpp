@@ -57,8 +57,8 @@ DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld
       break;
   }
   bHeld = true;
-  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, paths.szToolDir, pszVersion, InstalledVersion(),
-                           vecKeys, paths.szClientPack, paths.szToolDir, statement);
+  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, paths.szToolDir, pszVersion, InstalledVersion(), vecKeys,
+                           paths.szClientPack, paths.szToolDir, statement);
 }
 
 // Merges the update: a checked one as its statement says (removals

@@ -75,10 +75,11 @@ DWORD CheckBytes(CRealizePack& realize, const char* pszUpdatePack, const char* p
   if (!realize.HoldUpdate(pszUpdatePack) || !realize.GetHeldUpdateSize(qwSize)) return SystemError();
   if (qwSize != statement.digest.qwSize) return Code(PackSigStatus::kSizeMismatch);
   CPackDigester digester;
-  const bool bCopied = realize.CopyHeldUpdate(qwSize, pszCopyDir, [&digester](const unsigned char* pbyData, size_t nSize) {
-    digester.Add(pbyData, nSize);
-    return true;
-  });
+  const bool bCopied =
+      realize.CopyHeldUpdate(qwSize, pszCopyDir, [&digester](const unsigned char* pbyData, size_t nSize) {
+        digester.Add(pbyData, nSize);
+        return true;
+      });
   if (!bCopied) return SystemError();
   PackDigest digest;
   if (!digester.Finish(digest)) return Code(PackSigStatus::kNoCrypto);
@@ -89,14 +90,15 @@ DWORD CheckBytes(CRealizePack& realize, const char* pszUpdatePack, const char* p
 
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
                         const char* pszVersion, const std::string& strInstalled,
-                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack,
-                        const char* pszLooseDir, PackStatement& statement) {
+                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack, const char* pszLooseDir,
+                        PackStatement& statement) {
   PackStatement signedStatement;
   DWORD dwCode = CheckSignature(pszUpdatePack, vecKeys, signedStatement);
   if (dwCode == ERROR_SUCCESS) dwCode = CheckBytes(realize, pszUpdatePack, pszCopyDir, signedStatement);
   if (dwCode == ERROR_SUCCESS) dwCode = CheckUpdateVersions(signedStatement, pszVersion, strInstalled);
   if (dwCode == ERROR_SUCCESS && !signedStatement.strBaseRelease.empty()) {
-    dwCode = CheckRelease(pszClientPack, pszLooseDir, signedStatement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
+    dwCode =
+        CheckRelease(pszClientPack, pszLooseDir, signedStatement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);
   }
   if (dwCode != ERROR_SUCCESS) {
     realize.ReleaseHeldUpdate();

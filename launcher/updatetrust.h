@@ -60,8 +60,8 @@ enum class UpdateRefusal : DWORD {
 // pack cannot be held or copied or the client's release cannot be read.
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
                         const char* pszVersion, const std::string& strInstalled,
-                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack,
-                        const char* pszLooseDir, PackStatement& statement);
+                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack, const char* pszLooseDir,
+                        PackStatement& statement);
 
 // Step 5's versions alone: the statement of format 2 (else kOldStatement)
 // brings the version pszVersion names (kNoVersionArgument,

@@ -14,10 +14,10 @@ constexpr uint64_t kPrivateCopyMemoryLimit = 64 << 20;
 
 // Where a private copy lives.
 enum class PrivateCopyKind {
-  kMemory,        // Linux: a memfd, in memory, no name anywhere; sealed by SealPrivateCopy
-  kUnnamedFile,   // Linux: an O_TMPFILE file in the directory that can never be given a name
-  kRemovedFile,   // POSIX without O_TMPFILE: a new file, mode 0600, removed right after its creation
-  kDeleteOnClose, // Windows: a new file in the directory, shared with no other open, deleted when closed
+  kMemory,         // Linux: a memfd, in memory, no name anywhere; sealed by SealPrivateCopy
+  kUnnamedFile,    // Linux: an O_TMPFILE file in the directory that can never be given a name
+  kRemovedFile,    // POSIX without O_TMPFILE: a new file, mode 0600, removed right after its creation
+  kDeleteOnClose,  // Windows: a new file in the directory, shared with no other open, deleted when closed
 };
 
 // Creates an empty private copy for qwSize bytes, readable and writable

@@ -293,9 +293,7 @@ TEST_F(TrustTest, AHugeUpdateOfAnotherSizeIsRefusedUnread) {
   const auto startSmall = std::chrono::steady_clock::now();
   Run({"other.pak", "1.02"});
   const auto small = std::chrono::steady_clock::now() - startSmall;
-  {
-    std::ofstream huge(m_tool.Path() / "huge.pak", std::ios::binary);
-  }
+  { std::ofstream huge(m_tool.Path() / "huge.pak", std::ios::binary); }
   fs::resize_file(m_tool.Path() / "huge.pak", uint64_t{1} << 30);
   fs::copy_file(SigPath(), m_tool.Path() / "huge.pak.sig");
   const auto start = std::chrono::steady_clock::now();

@@ -69,8 +69,8 @@ class HoldTest : public ::testing::Test {
     const std::string strBytes = ReadFileBytes(m_dir.Path() / "changed.pak");
 #ifdef _WIN32
     CScopedHandle hWriter(CreateFileA(m_dir.ProgramPath("update.pak").c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
     if (!hWriter) return false;
     DWORD dwWritten = 0;
     return WriteFile(hWriter.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr) &&
@@ -94,8 +94,8 @@ TEST_F(HoldTest, TheCopyIsTheFileAndWritersAreKeptOut) {
   EXPECT_EQ(strFile, HoldAndCopy());
   // Share mode: no writer opens the held file through the system's calls.
   CScopedHandle hWriter(CreateFileA(m_dir.ProgramPath("update.pak").c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
   EXPECT_FALSE(hWriter);
   EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
 #ifndef _WIN32
@@ -175,9 +175,8 @@ TEST_F(HoldTest, AJournalBesideTheUpdateIsLeftAlone) {
 }
 
 TEST_F(HoldTest, NothingHeldCopiesNothing) {
-  EXPECT_FALSE(m_realize.CopyHeldUpdate(1, m_dir.ProgramPath().c_str(), [](const unsigned char*, size_t) {
-    return true;
-  }));
+  EXPECT_FALSE(
+      m_realize.CopyHeldUpdate(1, m_dir.ProgramPath().c_str(), [](const unsigned char*, size_t) { return true; }));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
   uint64_t qwSize = 0;
   EXPECT_FALSE(m_realize.GetHeldUpdateSize(qwSize));

@@ -247,8 +247,8 @@ TEST_F(PackSignTest, KeyFilesNameTheKeysIdAndOldFilesStillRead) {
   const std::string strOldPublic = "patchloom-ed25519-public-key 1\n" + LineOf(strPublic, "public") + "\n";
   ASSERT_EQ(PackKeyStatus::kOk, ParsePackPublicKey(strOldPublic, publicKey));
   EXPECT_EQ(strId, PackKeyId(publicKey));
-  WriteFileBytes(m_dir.Path() / "old.key",
-                 "patchloom-ed25519-secret-key 1\n" + LineOf(strSecret, "seed") + "\n" + LineOf(strSecret, "public") + "\n");
+  WriteFileBytes(m_dir.Path() / "old.key", "patchloom-ed25519-secret-key 1\n" + LineOf(strSecret, "seed") + "\n" +
+                                               LineOf(strSecret, "public") + "\n");
   ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_dir.ProgramPath("old.key"), secretKey));
   EXPECT_EQ(0, std::memcmp(m_public.byKey, secretKey.publicKey.byKey, kPackKeySize));
   // An old key signs statements that name it, as a new one does.
@@ -293,7 +293,8 @@ TEST_F(PackSignTest, TheStatementNamesItsKey) {
   PackSigCheck check = Verify();
   EXPECT_EQ(PackSigStatus::kBadSignature, check.status);
   EXPECT_EQ(PackKeyId(other.publicKey), check.strKey);
-  EXPECT_NE(std::string::npos, PackSigText(check).find("names key " + PackKeyId(other.publicKey))) << PackSigText(check);
+  EXPECT_NE(std::string::npos, PackSigText(check).find("names key " + PackKeyId(other.publicKey)))
+      << PackSigText(check);
   // Naming this key does not help a statement signed with another.
   EditSig("key " + PackKeyId(other.publicKey), "key " + PackKeyId(m_public));
   EXPECT_EQ(PackSigStatus::kBadSignature, Verify().status);

@@ -30,7 +30,7 @@ std::string WriteInPlace(const std::string& strPath, const std::string& strBytes
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!hFile) return "refused " + std::to_string(GetLastError());
   return WriteAll(hFile.Get(), strBytes.data(), strBytes.size()) ? "written"
-                                                                   : "refused " + std::to_string(GetLastError());
+                                                                 : "refused " + std::to_string(GetLastError());
 #else
   const int nFd = open(strPath.c_str(), O_WRONLY);
   if (nFd < 0) return "refused " + std::to_string(errno);
@@ -46,7 +46,8 @@ std::string WriteInPlace(const std::string& strPath, const std::string& strBytes
 void AfterUpdateCheck(const CUpdatePaths& /*paths*/) {
   std::string strBytes;
   std::string strTarget;
-  if (!ReadWholeFile(Beside("tamper.bin").c_str(), strBytes) || !ReadWholeFile(Beside("tamper.path").c_str(), strTarget))
+  if (!ReadWholeFile(Beside("tamper.bin").c_str(), strBytes) ||
+      !ReadWholeFile(Beside("tamper.path").c_str(), strTarget))
     return;
   const std::string strResult = WriteInPlace(strTarget, strBytes);
   CScopedHandle hResult(CreateFileA(Beside("tamper.result").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -46,8 +46,8 @@ bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   }
   if (eMode == OpenMode::kReadDenyWriters || eMode == OpenMode::kUpdate) {
     const DWORD dwShare = eMode == OpenMode::kUpdate ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
-    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_hPackFile.Reset(
+        CreateFileA(strPath.c_str(), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   if (!m_hPackFile) return false;
   return LoadOpenFile();

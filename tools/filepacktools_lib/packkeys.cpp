@@ -65,7 +65,7 @@ PackKeyStatus TakePublicKey(CSignFields& fields, PackPublicKey& key) {
   if (!Ed25519IsPublicKey(key.byKey)) return PackKeyStatus::kNotAPoint;
   const auto itId = fields.mapValues.find(kIdField);
   return itId == fields.mapValues.end() || itId->second == PackKeyId(key) ? PackKeyStatus::kOk
-                                                                           : PackKeyStatus::kDamaged;
+                                                                          : PackKeyStatus::kDamaged;
 }
 
 PackKeyStatus ReadKeyFile(const std::string& strPath, std::string& strText) {
@@ -133,8 +133,9 @@ PackKeyStatus GeneratePackKeys(const std::string& strPrefix) {
   if (status != PackKeyStatus::kOk) return status;
   HANDLE hPublic =
       CreateFileA(strPublicPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  status = WriteKeyFile(hPublic, strPublicPath,
-                        HeaderLine(kPublicKeyKind, kKeyFormatVersion) + strIdLine + FieldLine(kPublicField, strPublicHex));
+  status =
+      WriteKeyFile(hPublic, strPublicPath,
+                   HeaderLine(kPublicKeyKind, kKeyFormatVersion) + strIdLine + FieldLine(kPublicField, strPublicHex));
   if (status != PackKeyStatus::kOk) DeleteKeepingError(strSecretPath);
   return status;
 }

@@ -15,8 +15,8 @@
 #include <new>
 
 #include "platform/file_io.h"
-#include "platform/private_copy.h"
 #include "platform/paths.h"
+#include "platform/private_copy.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
@@ -99,8 +99,8 @@ bool CRealizePack::HoldUpdate(const char* pszSrcPack) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  m_hHeldFile.Reset(CreateFileA(pszSrcPack, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  m_hHeldFile.Reset(
+      CreateFileA(pszSrcPack, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!m_hHeldFile) return false;
   m_strHeldUpdate = pszSrcPack;
   return true;

@@ -35,8 +35,8 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
   CMergePlan plan;
   CPackLock lock;
   CRemovalPlan removal;
-  const bool bOk = OpenUpdate(pszSrcPack) &&
-                   PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
+  const bool bOk =
+      OpenUpdate(pszSrcPack) && PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
   const DWORD dwError = GetLastError();
   if (bOk) {
     CPackFile& target = *m_pTarPack;

@@ -236,8 +236,8 @@ enum class SigFileFault {
 struct PackStatement {
   int nFormat = 2;  // 1: product, digest and version only (read, never written)
   std::string strProduct;
-  std::string strKey;                  // the signing key's id (PackKeyId); "" in format 1, and in an
-                                       // unsigned statement until it is signed
+  std::string strKey;  // the signing key's id (PackKeyId); "" in format 1, and in an
+                       // unsigned statement until it is signed
   PackDigest digest;
   std::string strVersion;              // the version the update brings
   std::string strBase;                 // the version it applies to, or kAnyBase

@@ -331,8 +331,8 @@ bool CPackVerifier::CheckEntryBytes(const VerifyProgress& fnProgress) {
 bool CPackVerifier::DecodeEntry(size_t nIndex) {
   const PackEntry& entry = m_vecEntry[nIndex];
   if (entry.dwOrigSize > Lzma86MaxPlainSize(entry.dwStoredSize)) {
-    Problem(EntryLabel(nIndex) + " claims " + Num(entry.dwOrigSize) + " bytes, more than " +
-            Num(entry.dwStoredSize) + " stored bytes can decode to");
+    Problem(EntryLabel(nIndex) + " claims " + Num(entry.dwOrigSize) + " bytes, more than " + Num(entry.dwStoredSize) +
+            " stored bytes can decode to");
     return true;
   }
   std::unique_ptr<unsigned char[]> pbyStored(new (std::nothrow) unsigned char[entry.dwStoredSize + size_t{1}]);
@@ -365,8 +365,7 @@ bool VerifyPack(const char* pszPath, std::vector<std::string>& vecProblems, cons
   if (!FileSize(hFile.Get(), qwFileSize)) return false;
   // A check reads and never restores: what is on disk is half a merge.
   if (HasJournal(pszPath)) {
-    vecProblems.push_back("a merge into the pack was interrupted: its undo journal " +
-                          Quoted(JournalPath(pszPath)) +
+    vecProblems.push_back("a merge into the pack was interrupted: its undo journal " + Quoted(JournalPath(pszPath)) +
                           " lies beside it: the next open of the pack as a client puts back the pack as it was before "
                           "that merge, while a merge from it as an update never applies the journal and takes the "
                           "pack as it is");

@@ -32,6 +32,7 @@ nlohmann::json OptionalText(const std::string& strText) {
 // What a good statement says besides its version and product.
 void AddStatementJson(const PackStatement& statement, nlohmann::json& signature) {
   signature["format"] = statement.nFormat;
+  signature["key"] = OptionalText(statement.strKey);
   signature["base"] = OptionalText(statement.strBase);
   signature["base_release"] = OptionalText(statement.strBaseRelease);
   signature["release"] = OptionalText(statement.strRelease);
@@ -46,6 +47,7 @@ void PrintStatement(const CPackArg& packArg, const PackStatement& statement) {
     PrintLine(strHead + "a statement of format 1, which names no base: updaters refuse it");
     return;
   }
+  PrintLine(strHead + "signed with key " + statement.strKey);
   if (statement.strBase == kAnyBase) {
     PrintLine(strHead + (statement.IsWholeRelease() ? "a full update, for clients of any version"
                                                     : "for clients of any version"));
@@ -132,15 +134,16 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "and that every entry decodes (compressed pack) or has equal sizes (plain).\n"
       "With --key, the signature file PACK.sig beside the pack must be signed with\n"
       "that key's secret key, name the product, and record the pack's size and\n"
-      "SHA-512 digest; the line 'PACK: signed version V of PRODUCT' is printed, then\n"
-      "what the statement binds: the version and release it applies to, the release\n"
-      "it makes and each entry it removes.\n"
+      "SHA-512 digest (the size is compared before the pack is read); the line\n"
+      "'PACK: signed version V of PRODUCT' is printed, then the id of the key the\n"
+      "statement names and what it binds: the version and release it applies to,\n"
+      "the release it makes and each entry it removes.\n"
       "Each problem is printed as a line 'PACK: problem' on standard output; the\n"
       "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.\n"
       "With --json, standard output is one JSON document instead: pack, ok (true\n"
       "when no problem was found), problems (their texts) and signature (null\n"
       "without --key; else status 'good' or 'refused', code, and version, product,\n"
-      "format, base, base_release, release and remove, or the reason).");
+      "format, key, base, base_release, release and remove, or the reason).");
   return {pSub, [pOptions] { return RunVerify(*pOptions); }};
 }
 
