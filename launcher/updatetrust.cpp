@@ -67,7 +67,7 @@ DWORD CheckSignature(const char* pszUpdatePack, const std::vector<PackPublicKey>
   return ERROR_SUCCESS;
 }
 
-// Steps 3 and 4: the signed size, then the signed bytes, copied where no
+// Steps 4 and 5: the signed size, then the signed bytes, copied where no
 // one else can change them.
 DWORD CheckBytes(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
                  const PackStatement& statement) {
@@ -94,8 +94,8 @@ DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const 
                         PackStatement& statement) {
   PackStatement signedStatement;
   DWORD dwCode = CheckSignature(pszUpdatePack, vecKeys, signedStatement);
-  if (dwCode == ERROR_SUCCESS) dwCode = CheckBytes(realize, pszUpdatePack, pszCopyDir, signedStatement);
   if (dwCode == ERROR_SUCCESS) dwCode = CheckUpdateVersions(signedStatement, pszVersion, strInstalled);
+  if (dwCode == ERROR_SUCCESS) dwCode = CheckBytes(realize, pszUpdatePack, pszCopyDir, signedStatement);
   if (dwCode == ERROR_SUCCESS && !signedStatement.strBaseRelease.empty()) {
     dwCode =
         CheckRelease(pszClientPack, pszLooseDir, signedStatement.strBaseRelease, {}, UpdateRefusal::kClientNotBase);

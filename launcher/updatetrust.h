@@ -36,37 +36,38 @@ enum class UpdateRefusal : DWORD {
 //      of format 1 (which names no key and no base) is refused;
 //   2. the key it names is one of vecKeys (else kUnknownKey), its signature
 //      verifies with that key and it names this product;
-//   3. the update file is opened and held (CRealizePack::HoldUpdate: shared
+//   3. the versions (CheckUpdateVersions): the statement brings the version
+//      pszVersion names (the command line's, or null) and applies to
+//      strInstalled (version.ver's text, "" when there is none): a
+//      base-bound update needs version.ver to be its base (as dotted
+//      decimal numbers); a full update ("base any") needs a version newer
+//      than a dotted version.ver, a missing or garbled one letting it
+//      through as the way back for such a client;
+//   4. the update file is opened and held (CRealizePack::HoldUpdate: shared
 //      with readers only) and its size must be the signed size: a file of
 //      another size is refused without a byte of it read;
-//   4. exactly that many bytes are copied into a private copy no other
+//   5. exactly that many bytes are copied into a private copy no other
 //      process can reach or change (CopyHeldUpdate, in pszCopyDir when not
 //      in memory) and digested as they are copied: the digest must be the
 //      signed one;
-//   5. the statement against pszVersion (the command line's version, or
-//      null), strInstalled (version.ver's text, "" when there is none) and
-//      the release the client pack pszClientPack holds with its loose files
-//      below pszLooseDir:
-//      - a base-bound update needs version.ver to be its base (as dotted
-//        decimal numbers) and, when the statement names the base release,
-//        the client to hold exactly it;
-//      - a full update ("base any") needs a version newer than a dotted
-//        version.ver; a missing or garbled one lets it through, as the way
-//        back for such a client.
+//   6. when the statement names the base release, the client pack
+//      pszClientPack with its loose files below pszLooseDir must hold
+//      exactly it.
 // Returns 0 when the update may be merged: the copy stays held for
 // MergeHeldUpdate, which opens it as a pack (the only parse of the pack's
 // bytes), and statement holds what was signed. Otherwise the code to
-// report: a PackSigStatus, an UpdateRefusal, or the system's error when the
-// pack cannot be held or copied or the client's release cannot be read.
+// report, nothing held any more: a PackSigStatus, an UpdateRefusal, or the
+// system's error when the pack cannot be held or copied or the client's
+// release cannot be read.
 DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
                         const char* pszVersion, const std::string& strInstalled,
                         const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack, const char* pszLooseDir,
                         PackStatement& statement);
 
-// Step 5's versions alone: the statement of format 2 (else kOldStatement)
-// brings the version pszVersion names (kNoVersionArgument,
-// kVersionDiffers), and applies to strInstalled as step 5 says
-// (kNoInstalledVersion, kWrongBase, kNotNewer). Returns 0 or the code.
+// Step 3 alone: the statement of format 2 (else kOldStatement) brings the
+// version pszVersion names (kNoVersionArgument, kVersionDiffers), and
+// applies to strInstalled as step 3 says (kNoInstalledVersion, kWrongBase,
+// kNotNewer). Returns 0 or the code.
 DWORD CheckUpdateVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled);
 
 // What a signed statement removes from the client when merged.

@@ -710,6 +710,9 @@ class CRealizePack {
   void SetMergeWorkers(int nWorkers);
 
  private:
+  // Closes both packs and drops a held update before a new update: false
+  // with ERROR_INVALID_PARAMETER for a null or empty path.
+  bool StartUpdate(const char* pszSrcPack);
   bool OpenUpdate(const char* pszSrcPack);
   // Opens the held copy as the source pack; false with the last error set.
   bool OpenHeldCopy();

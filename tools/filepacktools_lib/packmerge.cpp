@@ -74,31 +74,26 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
   return MergeHeld(pszTarPack, nullptr);
 }
 
-// The update is only read, so a read-only one will do; a journal beside it
-// is left alone.
-bool CRealizePack::OpenUpdate(const char* pszSrcPack) {
+bool CRealizePack::StartUpdate(const char* pszSrcPack) {
   ReleaseHeldUpdate();
   m_strRefusal.clear();
   m_pSrcPack->Close();
   m_pTarPack->Close();
-  if (!pszSrcPack || !pszSrcPack[0]) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  if (!m_pSrcPack->OpenPack(pszSrcPack, CPackFile::OpenMode::kUpdate)) return false;
+  if (pszSrcPack && pszSrcPack[0]) return true;
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return false;
+}
+
+// The update is only read, so a read-only one will do; a journal beside it
+// is left alone.
+bool CRealizePack::OpenUpdate(const char* pszSrcPack) {
+  if (!StartUpdate(pszSrcPack) || !m_pSrcPack->OpenPack(pszSrcPack, CPackFile::OpenMode::kUpdate)) return false;
   m_strHeldUpdate = pszSrcPack;
   return true;
 }
 
 bool CRealizePack::HoldUpdate(const char* pszSrcPack) {
-  ReleaseHeldUpdate();
-  m_strRefusal.clear();
-  m_pSrcPack->Close();
-  m_pTarPack->Close();
-  if (!pszSrcPack || !pszSrcPack[0]) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
+  if (!StartUpdate(pszSrcPack)) return false;
   m_hHeldFile.Reset(
       CreateFileA(pszSrcPack, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!m_hHeldFile) return false;

@@ -47,7 +47,6 @@ void PrintStatement(const CPackArg& packArg, const PackStatement& statement) {
     PrintLine(strHead + "a statement of format 1, which names no base: updaters refuse it");
     return;
   }
-  PrintLine(strHead + "signed with key " + statement.strKey);
   if (statement.strBase == kAnyBase) {
     PrintLine(strHead + (statement.IsWholeRelease() ? "a full update, for clients of any version"
                                                     : "for clients of any version"));
@@ -135,9 +134,10 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "With --key, the signature file PACK.sig beside the pack must be signed with\n"
       "that key's secret key, name the product, and record the pack's size and\n"
       "SHA-512 digest (the size is compared before the pack is read); the line\n"
-      "'PACK: signed version V of PRODUCT' is printed, then the id of the key the\n"
-      "statement names and what it binds: the version and release it applies to,\n"
-      "the release it makes and each entry it removes.\n"
+      "'PACK: signed version V of PRODUCT' is printed, then what the statement\n"
+      "binds: the version and release it applies to, the release it makes and each\n"
+      "entry it removes. A statement signed with another key names that key's id\n"
+      "in the refusal.\n"
       "Each problem is printed as a line 'PACK: problem' on standard output; the\n"
       "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.\n"
       "With --json, standard output is one JSON document instead: pack, ok (true\n"
