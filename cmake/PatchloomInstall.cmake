@@ -19,12 +19,14 @@ install(FILES
   tools/filepacktools_lib/crealizepack.h
   tools/filepacktools_lib/packbuildnames.h
   tools/filepacktools_lib/packcodec.h
+  tools/filepacktools_lib/packcontent.h
   tools/filepacktools_lib/packdiff.h
   tools/filepacktools_lib/packindex.h
   tools/filepacktools_lib/packnames.h
   tools/filepacktools_lib/packpreview.h
   tools/filepacktools_lib/packread.h
   tools/filepacktools_lib/packrecords.h
+  tools/filepacktools_lib/packremove.h
   tools/filepacktools_lib/packrequest.h
   tools/filepacktools_lib/packsign.h
   tools/filepacktools_lib/packstream.h
@@ -32,7 +34,8 @@ install(FILES
   tools/filepacktools_lib/packversion.h
   ${PROJECT_BINARY_DIR}/generated/tools/filepacktools_lib/patchloomversion.h
   DESTINATION ${_patchloom_include}/tools/filepacktools_lib)
-install(FILES platform/win32.h platform/scoped_handle.h DESTINATION ${_patchloom_include}/platform)
+install(FILES platform/win32.h platform/scoped_handle.h platform/private_copy.h
+  DESTINATION ${_patchloom_include}/platform)
 # win32.h is the real <windows.h> on Windows, with our redirections of the
 # path-taking calls; elsewhere our declarations of the Win32 subset.
 if(WIN32)
