@@ -34,14 +34,14 @@ inline const char* XzFilterLzma() { return "--lzma1=preset=5,dict=8MiB,lc=3,lp=0
 
 // The packs of the merge benchmark, below work/merge, built on first use.
 struct CMergeFiles {
-  std::filesystem::path pristine;       // the client pack as built
-  std::filesystem::path client;         // a copy each run changes, put back after it
-  std::filesystem::path large;          // the larger client as made
-  std::filesystem::path largeClient;    // its copy each run changes
+  std::filesystem::path pristine;     // the client pack as built
+  std::filesystem::path client;       // a copy each run changes, put back after it
+  std::filesystem::path large;        // the larger client as made
+  std::filesystem::path largeClient;  // its copy each run changes
   std::filesystem::path update;
-  std::filesystem::path treePristine;   // the build tree as a plain pack without tags
+  std::filesystem::path treePristine;  // the build tree as a plain pack without tags
   std::filesystem::path treeClient;
-  std::filesystem::path treeUpdate;     // the build tree compressed, with tags
+  std::filesystem::path treeUpdate;  // the build tree compressed, with tags
 };
 CMergeFiles PrepareMerge(const CContext& context);
 
@@ -60,6 +60,11 @@ void RunDeltaBench(const CContext& context, CTable& table);
 // would, between the two flushes a journaled merge needs. Returns the exit
 // status.
 int RunMergeFloor(const std::string& strUpdate, const std::string& strClient);
+
+// What the keyed updater does before its merge, run as a child: the update
+// held, copied into a private copy (made in strDir when not in memory) and
+// digested. Returns the exit status.
+int RunSecureCopy(const std::string& strUpdate, const std::string& strDir);
 
 // The diff's reference, run as a child: the MD5 of every entry of a plain
 // pack and of every file of a tree, on one thread per core.

@@ -5,6 +5,7 @@
 //   patchloom_bench [--work DIR] [--paktool PATH]
 //   patchloom_bench floor UPDATE CLIENT     (the merge's floor, as a child)
 //   patchloom_bench hashboth PACK TREE      (the diff's reference, as a child)
+//   patchloom_bench securecopy UPDATE DIR   (the keyed updater's copy and digest, as a child)
 //   patchloom_bench spawn STDOUT DIR PROGRAM ARGS...   (times a child)
 //
 // Exit status: 0 when every target was met, 1 when one was missed, 2 when
@@ -147,6 +148,7 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::string(argv[1]) == "spawn") return bench::RunSpawner(argc, argv);
     if (argc == 4 && std::string(argv[1]) == "floor") return bench::RunMergeFloor(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "hashboth") return bench::RunHashBoth(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "securecopy") return bench::RunSecureCopy(argv[2], argv[3]);
     return bench::Run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "bench: " << error.what() << std::endl;

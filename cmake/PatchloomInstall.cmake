@@ -39,7 +39,8 @@ install(FILES
   tools/filepacktools_lib/updatestatement.h
   ${PROJECT_BINARY_DIR}/generated/tools/filepacktools_lib/patchloomversion.h
   DESTINATION ${_patchloom_include}/tools/filepacktools_lib)
-install(FILES platform/win32.h platform/scoped_handle.h platform/last_error.h DESTINATION ${_patchloom_include}/platform)
+install(FILES platform/win32.h platform/scoped_handle.h platform/last_error.h platform/private_copy.h
+  DESTINATION ${_patchloom_include}/platform)
 # win32.h is the real <windows.h> on Windows, with our redirections of the
 # path-taking calls; elsewhere our declarations of the Win32 subset.
 if(WIN32)

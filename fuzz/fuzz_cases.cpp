@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_inputs.h"
 #include "fuzz/fuzz_packs.h"
+#include "fuzz/fuzz_statements.h"
 #include "tools/filepacktools_lib/packcodec.h"
 
 namespace {
@@ -115,12 +116,50 @@ std::vector<CFuzzInput> Journals() {
 
 }  // namespace
 
+// The first occurrence of strFrom replaced.
+std::string Replaced(std::string strText, const std::string& strFrom, const std::string& strTo) {
+  const size_t nAt = strText.find(strFrom);
+  return nAt == std::string::npos ? strText : strText.replace(nAt, strFrom.size(), strTo);
+}
+
+// Signature files on the edges: the trusted key's id on a stranger's
+// signature, a key id in upper case, fields given twice or missing, a cut
+// or extended file, a wrong product, a digest of another pack, versions
+// that only look dotted.
+std::vector<CFuzzInput> Statements() {
+  const std::vector<PackStatement> vecStatements = FuzzStatements();
+  const std::string strBound = SignedFile(vecStatements[2], FuzzSigningKey());
+  const std::string strStranger = SignedFile(vecStatements[2], FuzzStrangerKey());
+  const std::string strKeyLine = "key " + PackKeyId(FuzzSigningKey().publicKey) + "\n";
+  const std::string strStrangerLine = "key " + PackKeyId(FuzzStrangerKey().publicKey) + "\n";
+  std::string strUpperId = PackKeyId(FuzzSigningKey().publicKey);
+  for (char& ch : strUpperId) ch = (ch >= 'a' && ch <= 'f') ? static_cast<char>(ch - 'a' + 'A') : ch;
+  PackStatement other = vecStatements[1];
+  other.strProduct = "Grumvel";
+  PackStatement bigger = vecStatements[1];
+  bigger.digest.qwSize += 1;
+  PackStatement zeros = vecStatements[3];
+  zeros.strVersion = "01.002";
+  zeros.strBase = "1.1";
+  return {{"stranger-names-the-key", Replaced(strStranger, strStrangerLine, strKeyLine)},
+          {"key-in-upper-case", Replaced(strBound, strKeyLine, "key " + strUpperId + "\n")},
+          {"key-twice", Replaced(strBound, strKeyLine, strKeyLine + strKeyLine)},
+          {"key-missing", Replaced(strBound, strKeyLine, "")},
+          {"cut-in-the-signature", strBound.substr(0, strBound.size() - 20)},
+          {"after-the-signature", strBound + "version 9\n"},
+          {"carriage-returns", Replaced(strBound, "\n", "\r\n")},
+          {"another-product", SignedFile(other, FuzzSigningKey())},
+          {"another-size", SignedFile(bigger, FuzzSigningKey())},
+          {"leading-zeros", SignedFile(zeros, FuzzSigningKey())}};
+}
+
 std::vector<CFuzzInput> KeptFuzzCases(const std::string& strTarget) {
   std::vector<CFuzzInput> vecCases;
   if (strTarget == "open_extract_stays_inside") vecCases = Packs();
   if (strTarget == "merge_keeps_client_sound") vecCases = Updates();
   if (strTarget == "lzma86_decode_is_bounded") vecCases = Streams();
   if (strTarget == "journal_restore_is_safe") vecCases = Journals();
+  if (strTarget == "statement_check_is_sound") vecCases = Statements();
   for (CFuzzInput& input : vecCases) input.strName = "kept-" + input.strName;
   return vecCases;
 }

@@ -6,6 +6,7 @@
 
 #include "fuzz/fuzz_inputs.h"
 #include "fuzz/fuzz_packs.h"
+#include "fuzz/fuzz_statements.h"
 
 namespace {
 
@@ -71,6 +72,15 @@ std::vector<std::string> Deltas() {
           MakeDelta({}, vecNew, true)};
 }
 
+// Signature files of every valid form, signed with the key the target
+// trusts, and one signed with a stranger's key.
+std::vector<std::string> Statements() {
+  std::vector<std::string> vecOut;
+  for (const PackStatement& statement : FuzzStatements()) vecOut.push_back(SignedFile(statement, FuzzSigningKey()));
+  vecOut.push_back(SignedFile(FuzzStatements()[2], FuzzStrangerKey()));
+  return vecOut;
+}
+
 }  // namespace
 
 // Index layouts for the planner: bytes of a fixed pseudo-random sequence,
@@ -107,6 +117,7 @@ std::vector<CFuzzInput> FuzzSeeds(const std::string& strTarget) {
   if (strTarget == "journal_restore_is_safe") return Named(Journals());
   if (strTarget == "plan_keeps_layout_sound") return Named(Plans());
   if (strTarget == "delta_rebuild_is_checked") return Named(Deltas());
+  if (strTarget == "statement_check_is_sound") return Named(Statements());
   return {};
 }
 

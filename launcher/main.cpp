@@ -39,14 +39,15 @@ void ReportMergeFailure(DWORD dwError) {
   WaitForKey();
 }
 
-// With a key built in, an update is merged only when it is signed with it,
-// for the version the command line names, for the installed version and
-// release (updatetrust.h). It stays held from the check to the merge, so
-// what was checked is merged; statement keeps what was signed.
-// Returns 0 to go ahead, else the code to report.
+// With keys built in, an update is merged only when it is signed with the
+// one its statement names, for the version the command line names, for the
+// installed version and release (updatetrust.h). Its bytes are copied where
+// no other process can change them before they are digested, and the merge
+// reads that copy, so what was checked is merged; checked keeps what was
+// signed. Returns 0 to go ahead, else the code to report.
 DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld, CCheckedUpdate& checked) {
-  PackPublicKey key;
-  switch (GetUpdateKey(key)) {
+  std::vector<PackPublicKey> vecKeys;
+  switch (GetUpdateKeys(vecKeys)) {
     case UpdateKeyState::kNone:
       bHeld = false;
       return ERROR_SUCCESS;
@@ -56,8 +57,8 @@ DWORD CheckUpdate(const CUpdatePaths& paths, const char* pszVersion, bool& bHeld
       break;
   }
   bHeld = true;
-  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, pszVersion, InstalledVersion(), key, paths.szClientPack,
-                           paths.szToolDir, checked);
+  return CheckSignedUpdate(g_realizePack, paths.szUpdatePack, paths.szToolDir, pszVersion, InstalledVersion(), vecKeys,
+                           paths.szClientPack, paths.szToolDir, checked);
 }
 
 // Merges the update: a checked one as its statement says (removals
@@ -115,6 +116,7 @@ void RunUpdate(const std::vector<std::string>& vecArgs) {
     ReportMergeFailure(dwRefusal);  // before any process is stopped or anything written
     return;
   }
+  AfterUpdateCheck(paths);
   StopClient();
   ConsolePrintf("%s", kMsgChecking);
   // Loose files of the update belong to the client installation: they go

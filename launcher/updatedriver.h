@@ -44,3 +44,9 @@ void DisableConsoleClose();
 // nothing. Returns false with the last error set when version.ver could not
 // be replaced (it then keeps its old content).
 bool WriteVersionFile(const char* pszVersion);
+
+// Called once an update passed its checks, before the client is stopped.
+// Patchloom does nothing here (afterupdatecheck.cpp); the trust tests'
+// build of the updater writes into the update file in place, as an
+// attacker would, to show that what was checked is what is merged.
+void AfterUpdateCheck(const CUpdatePaths& paths);

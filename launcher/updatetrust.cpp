@@ -3,6 +3,7 @@
 #include "launcher/updatedriver.h"
 #include "platform/file_io.h"
 #include "tools/filepacktools_lib/packclient.h"
+#include "tools/filepacktools_lib/packdelta.h"
 #include "tools/filepacktools_lib/packmanifest.h"
 #include "tools/filepacktools_lib/packversion.h"
 
@@ -20,18 +21,9 @@ DWORD SystemError() {
   return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_INVALID_DATA);
 }
 
-// The digest of exactly the bytes the merge will read.
-bool DigestHeld(CRealizePack& realize, PackDigest& digest) {
-  CPackDigester digester;
-  const bool bRead = realize.ReadHeldUpdate([&digester](const unsigned char* pbyData, size_t nSize) {
-    digester.Add(pbyData, nSize);
-    return true;
-  });
-  return bRead && digester.Finish(digest);
-}
+}  // namespace
 
-// The versions: the command line's, the installed one, the base.
-DWORD CheckVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled) {
+DWORD CheckUpdateVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled) {
   if (statement.nFormat < 2) return Code(UpdateRefusal::kOldStatement);
   if (pszVersion == nullptr || pszVersion[0] == '\0') return Code(UpdateRefusal::kNoVersionArgument);
   if (statement.strVersion != pszVersion) return Code(UpdateRefusal::kVersionDiffers);
@@ -48,6 +40,8 @@ DWORD CheckVersions(const PackStatement& statement, const char* pszVersion, cons
   return ERROR_SUCCESS;
 }
 
+namespace {
+
 // The digest of the release the client holds: 0, or the system's error.
 DWORD HeldRelease(const char* pszClientPack, const char* pszLooseDir, const std::set<std::string>& setRehash,
                   std::string& strDigest) {
@@ -58,29 +52,72 @@ DWORD HeldRelease(const char* pszClientPack, const char* pszLooseDir, const std:
   return bRead ? ERROR_SUCCESS : SystemError();
 }
 
-}  // namespace
-
-DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
-                        const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
-                        const char* pszLooseDir, CCheckedUpdate& checked) {
-  checked = CCheckedUpdate();
+// Steps 1 and 2: the statement, trusted once its signature verifies with
+// the key it names.
+DWORD CheckSignature(const char* pszUpdatePack, const std::vector<PackPublicKey>& vecKeys, PackStatement& statement) {
   std::string strSigText;
   const PackSigCheck read = ReadPackSignature(pszUpdatePack, strSigText);
   if (read.status != PackSigStatus::kGood) return Code(read.status);
-  if (!realize.HoldUpdate(pszUpdatePack)) return SystemError();
-  PackDigest digest;
-  if (!DigestHeld(realize, digest)) return Code(PackSigStatus::kUnreadablePack);
-  const PackSigCheck check = CheckPackSignature(strSigText, digest, key);
+  const PackSigCheck parsed = ParseSignedStatement(strSigText);
+  if (parsed.status != PackSigStatus::kGood) return Code(parsed.status);
+  if (parsed.statement.nFormat < 2) return Code(UpdateRefusal::kOldStatement);
+  const PackPublicKey* pKey = FindPackKey(vecKeys, parsed.strKey);
+  if (pKey == nullptr) return Code(UpdateRefusal::kUnknownKey);
+  const PackSigCheck check = CheckSignedStatement(strSigText, *pKey);
   if (check.status != PackSigStatus::kGood) return Code(check.status);
-  checked.statement = check.statement;
-  const PackStatement& statement = checked.statement;
-  const DWORD dwVersions = CheckVersions(statement, pszVersion, strInstalled);
-  if (dwVersions != ERROR_SUCCESS || statement.strBaseRelease.empty()) return dwVersions;
+  statement = check.statement;
+  return ERROR_SUCCESS;
+}
+
+// Steps 4 and 5: the signed size, then the signed bytes, copied where no
+// one else can change them.
+DWORD CheckBytes(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
+                 const PackStatement& statement) {
+  uint64_t qwSize = 0;
+  if (!realize.HoldUpdate(pszUpdatePack) || !realize.GetHeldUpdateSize(qwSize)) return SystemError();
+  if (qwSize != statement.digest.qwSize) return Code(PackSigStatus::kSizeMismatch);
+  CPackDigester digester;
+  const bool bCopied =
+      realize.CopyHeldUpdate(qwSize, pszCopyDir, [&digester](const unsigned char* pbyData, size_t nSize) {
+        digester.Add(pbyData, nSize);
+        return true;
+      });
+  if (!bCopied) return SystemError();
+  PackDigest digest;
+  if (!digester.Finish(digest)) return Code(PackSigStatus::kNoCrypto);
+  return Code(CompareSignedDigest(statement, digest));
+}
+
+// Step 6: the client holds the base release, or already the release the
+// update makes (bMerged).
+DWORD CheckBase(const char* pszClientPack, const char* pszLooseDir, const PackStatement& statement, bool& bMerged) {
   std::string strHeld;
   const DWORD dwRead = HeldRelease(pszClientPack, pszLooseDir, {}, strHeld);
   if (dwRead != ERROR_SUCCESS) return dwRead;
-  checked.bMerged = strHeld == statement.strRelease;
-  return strHeld == statement.strBaseRelease || checked.bMerged ? ERROR_SUCCESS : Code(UpdateRefusal::kClientNotBase);
+  bMerged = strHeld == statement.strRelease;
+  return strHeld == statement.strBaseRelease || bMerged ? ERROR_SUCCESS : Code(UpdateRefusal::kClientNotBase);
+}
+
+}  // namespace
+
+DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
+                        const char* pszVersion, const std::string& strInstalled,
+                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack, const char* pszLooseDir,
+                        CCheckedUpdate& checked) {
+  checked = CCheckedUpdate();
+  PackStatement signedStatement;
+  DWORD dwCode = CheckSignature(pszUpdatePack, vecKeys, signedStatement);
+  if (dwCode == ERROR_SUCCESS) dwCode = CheckUpdateVersions(signedStatement, pszVersion, strInstalled);
+  if (dwCode == ERROR_SUCCESS) dwCode = CheckBytes(realize, pszUpdatePack, pszCopyDir, signedStatement);
+  if (dwCode == ERROR_SUCCESS && !signedStatement.strBaseRelease.empty()) {
+    dwCode = CheckBase(pszClientPack, pszLooseDir, signedStatement, checked.bMerged);
+  }
+  if (dwCode != ERROR_SUCCESS) {
+    realize.ReleaseHeldUpdate();
+    return dwCode;
+  }
+  checked.statement = signedStatement;
+  return ERROR_SUCCESS;
 }
 
 DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, const char* pszClientPack,
@@ -90,7 +127,16 @@ DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, c
     CUpdateRemovals removals;
     removals.vecNames = statement.vecRemove;
     removals.bAllOthers = statement.IsWholeRelease();
-    if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) return SystemError();
+    if (statement.bDelta) {
+      CDeltaOutcome outcome;
+      // A damaged client entry refuses the delta: the full update is the
+      // way back for such a client.
+      if (realize.MergeHeldDelta(pszClientPack, removals, outcome) == 0) {
+        return outcome.eFault == DeltaFault::kBase ? Code(UpdateRefusal::kClientEntryDiffers) : SystemError();
+      }
+    } else if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) {
+      return SystemError();
+    }
   }
   if (statement.strRelease.empty()) return ERROR_SUCCESS;
   std::string strHeld;

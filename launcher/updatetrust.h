@@ -1,11 +1,13 @@
-// The checks an updater built with a key makes before it stops the client or
-// writes anything, and after its merge: the update pack is signed with that
-// key for this product, unchanged since, brings the version the command line
-// names, applies to the installed version and the release the client holds,
-// and leaves the client holding the release it promises.
+// The checks an updater built with keys makes before it stops the client or
+// writes anything, and after its merge: the update pack is signed with one
+// of those keys (the one its statement names) for this product, unchanged
+// since, brings the version the command line names, applies to the
+// installed version and the release the client holds, and leaves the client
+// holding the release it promises.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/crealizepack.h"
@@ -24,6 +26,8 @@ enum class UpdateRefusal : DWORD {
   kWrongBase = 0x20000016,           // version.ver is not the version the update applies to
   kClientNotBase = 0x20000017,       // the client does not hold the release the update applies to
   kWrongResult = 0x20000018,         // after the merge the client does not hold the release the update makes
+  kUnknownKey = 0x20000019,          // the statement names a key the updater does not trust
+  kClientEntryDiffers = 0x2000001A,  // a delta's base entry in the client is not the signed one (a damaged client)
 };
 
 // What the checks found: what the publisher signed, and whether the client
@@ -35,36 +39,59 @@ struct CCheckedUpdate {
   bool bMerged = false;
 };
 
-// Holds the update pack in realize (CRealizePack::HoldUpdate), digests the
-// held bytes, and checks them against PACK.sig and the key; then the
-// statement against pszVersion (the command line's version, or null),
-// strInstalled (version.ver's text, "" when there is none) and the release
-// the client pack pszClientPack holds with its loose files below
-// pszLooseDir:
-//   - a base-bound update needs version.ver to be its base (as dotted
-//     decimal numbers) and, when the statement names the base release, the
-//     client to hold exactly it (or already the release the update makes:
-//     checked.bMerged);
-//   - a full update ("base any") needs a version newer than a dotted
-//     version.ver; a missing or garbled one lets it through, as the way back
-//     for such a client.
-// Returns 0 when the update may be merged (it stays held for
-// MergeHeldUpdate, and checked holds what was found); otherwise the code
-// to report: a PackSigStatus, an UpdateRefusal, or the system's error when
-// the pack cannot be held or read or the client's release cannot be read.
-DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszVersion,
-                        const std::string& strInstalled, const PackPublicKey& key, const char* pszClientPack,
-                        const char* pszLooseDir, CCheckedUpdate& checked);
+// Checks the update pack pszUpdatePack, in this order, reading nothing of
+// the pack before its statement is trusted and merging nothing but what was
+// checked:
+//   1. PACK.sig is read (at most 1 MiB) and parsed strictly; a statement
+//      of format 1 (which names no key and no base) is refused;
+//   2. the key it names is one of vecKeys (else kUnknownKey), its signature
+//      verifies with that key and it names this product;
+//   3. the versions (CheckUpdateVersions): the statement brings the version
+//      pszVersion names (the command line's, or null) and applies to
+//      strInstalled (version.ver's text, "" when there is none): a
+//      base-bound update needs version.ver to be its base (as dotted
+//      decimal numbers); a full update ("base any") needs a version newer
+//      than a dotted version.ver, a missing or garbled one letting it
+//      through as the way back for such a client;
+//   4. the update file is opened and held (CRealizePack::HoldUpdate: shared
+//      with readers only) and its size must be the signed size: a file of
+//      another size is refused without a byte of it read;
+//   5. exactly that many bytes are copied into a private copy no other
+//      process can reach or change (CopyHeldUpdate, in pszCopyDir when not
+//      in memory) and digested as they are copied: the digest must be the
+//      signed one;
+//   6. when the statement names the base release, the client pack
+//      pszClientPack with its loose files below pszLooseDir must hold
+//      exactly it, or already the release the update makes
+//      (checked.bMerged).
+// Returns 0 when the update may be merged: the copy stays held for
+// MergeCheckedUpdate, which opens it (the only parse of the pack's bytes),
+// and checked holds what was found. Otherwise the code to report, nothing
+// held any more: a PackSigStatus, an UpdateRefusal, or the system's error
+// when the pack cannot be held or copied or the client's release cannot be
+// read.
+DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const char* pszCopyDir,
+                        const char* pszVersion, const std::string& strInstalled,
+                        const std::vector<PackPublicKey>& vecKeys, const char* pszClientPack, const char* pszLooseDir,
+                        CCheckedUpdate& checked);
+
+// Step 3 alone: the statement of format 2 (else kOldStatement) brings the
+// version pszVersion names (kNoVersionArgument, kVersionDiffers), and
+// applies to strInstalled as step 3 says (kNoInstalledVersion, kWrongBase,
+// kNotNewer). Returns 0 or the code.
+DWORD CheckUpdateVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled);
 
 // Merges the update CheckSignedUpdate held and passed into the client pack
 // as its statement says: its removals too (CRealizePack::MergeHeldUpdate),
-// loose files below the current directory; nothing when the client holds
-// its release already (checked.bMerged). Then checks that the client
+// loose files below the current directory; a delta update rebuilt against
+// the client first (CRealizePack::MergeHeldDelta); nothing when the client
+// holds its release already (checked.bMerged). Then checks that the client
 // (with its loose files below pszLooseDir) holds the release the statement
 // promises, if it promises one; the entries the merge wrote are read, not
 // taken by their tags.
 // Returns 0; the merge's error when it failed (the client as it was);
-// kWrongResult when the merged client is not the promised release; or the
+// kClientEntryDiffers when an entry of the client a delta patches is not
+// the signed base (nothing written); kWrongResult when the merged client is not the promised release; or the
 // system's error when its release cannot be read.
 DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, const char* pszClientPack,
                          const char* pszLooseDir);

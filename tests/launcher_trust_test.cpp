@@ -1,18 +1,28 @@
-// The updater built with a key, run as players run it: a signed update of a
+// The updater built with keys, run as players run it: a signed update of a
 // newer version is merged; anything else is refused with its code before a
-// process is stopped or a byte written. The key is a real one made for each
-// test (this build of the updater reads it from update-key.pub beside
-// itself; Patchloom has it compiled in).
+// process is stopped or a byte written; what is merged is what was checked,
+// whatever is written into the update file after the check. The keys are
+// real ones made for each test (this build of the updater reads them from
+// update-key.pub and update-key-2.pub beside itself; Patchloom has them
+// compiled in).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "launcher/updatetrust.h"
 #include "platform/fault_inject.h"
+#include "platform/scoped_handle.h"
 #include "tests/support/child_process.h"
 #include "tests/support/launcher_messages.h"
 #include "tests/support/pack_writer.h"
@@ -21,6 +31,7 @@
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/ed25519.h"
 #include "tools/filepacktools_lib/hextext.h"
+#include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packloose.h"
 #include "tools/filepacktools_lib/packsign.h"
 #include "tools/filepacktools_lib/updatestatement.h"
@@ -99,6 +110,54 @@ class TrustTest : public ::testing::Test {
     WriteFileBytes(SigPath(), strSig);
   }
 
+  std::string KeyId(const std::string& strKey) const {
+    PackPublicKey key;
+    EXPECT_EQ(PackKeyStatus::kOk, ReadPackPublicKey(m_keys.ProgramPath(strKey + ".pub"), key));
+    return PackKeyId(key);
+  }
+  std::string ClientEntry() const {
+    CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+    return client.StoredBytes(*client.FindEntry("res\\ui\\a.txt"));
+  }
+  // The update with its entry's bytes changed, the size and tag kept: what
+  // an attacker writes into the checked file.
+  std::string TamperedUpdate() const {
+    CTestPack update("res");
+    update.AddEntry("res\\ui\\a.txt", "NEW CONTENT, LONGER", "tag-2");
+    const fs::path path = m_keys.Path() / "tampered.pak";
+    update.WriteTo(path);
+    const std::string strBytes = ReadFileBytes(path);
+    EXPECT_EQ(ReadFileBytes(m_tool.Path() / "update.pak").size(), strBytes.size());
+    return strBytes;
+  }
+  // update.pak's path for the hook's write: the program's path on Windows,
+  // the file system's on POSIX.
+  std::string NativeUpdatePath() const {
+#ifdef _WIN32
+    return m_tool.ProgramPath("update.pak");
+#else
+    return (m_tool.Path() / "update.pak").string();
+#endif
+  }
+  // Writes strBytes over the start of update.pak in place, as a program
+  // that ignores share modes does; true when it got in.
+  bool WriteInPlace(const std::string& strBytes) const {
+#ifdef _WIN32
+    CScopedHandle hFile(CreateFileA(m_tool.ProgramPath("update.pak").c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+    DWORD dwWritten = 0;
+    return hFile && WriteFile(hFile.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr) &&
+           dwWritten == strBytes.size();
+#else
+    const int nFd = open(NativeUpdatePath().c_str(), O_WRONLY);
+    if (nFd < 0) return false;
+    const bool bWritten = pwrite(nFd, strBytes.data(), strBytes.size(), 0) == static_cast<ssize_t>(strBytes.size());
+    close(nFd);
+    return bWritten;
+#endif
+  }
+
   CTempDir m_keys;
   CToolDir m_tool;
   std::string m_strClientBefore;
@@ -107,8 +166,7 @@ class TrustTest : public ::testing::Test {
 TEST_F(TrustTest, ASignedNewerUpdateIsMerged) {
   Sign("1.02");
   EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
-  CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
-  EXPECT_EQ("new content, longer", client.StoredBytes(*client.FindEntry("res\\ui\\a.txt")));
+  EXPECT_EQ("new content, longer", ClientEntry());
   EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
   EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
 }
@@ -134,9 +192,161 @@ TEST_F(TrustTest, UnsignedAndChangedUpdatesAreRefused) {
 
 TEST_F(TrustTest, AnotherKeyOrAnotherProductIsRefused) {
   Sign("1.02", "stranger");
+  ExpectRefused(Code(UpdateRefusal::kUnknownKey));
+  // Naming the trusted key does not make a stranger's signature good.
+  ReplaceInSig("key " + KeyId("stranger"), "key " + KeyId("publisher"));
   ExpectRefused(Code(PackSigStatus::kBadSignature));
   Sign("1.02", "publisher", "AnotherGame");
   ExpectRefused(Code(PackSigStatus::kWrongProduct));
+}
+
+// Rotation: an updater that trusts the old and the new key takes updates
+// signed with either, each checked with the key its statement names.
+TEST_F(TrustTest, TwoTrustedKeysAreEachAccepted) {
+  ASSERT_EQ(PackKeyStatus::kOk, GeneratePackKeys(m_keys.ProgramPath("successor")));
+  fs::copy_file(m_keys.Path() / "successor.pub", m_tool.Path() / "update-key-2.pub");
+  Sign("1.02", "successor");
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
+  EXPECT_EQ("new content, longer", ClientEntry());
+  EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+
+  CTestPack update("res");
+  update.AddEntry("res\\ui\\a.txt", "newer still", "tag-3");
+  update.WriteTo(m_tool.Path() / "update.pak");
+  Sign("1.03", "publisher");
+  EXPECT_EQ(Head({"update.pak", "1.03"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.03"}));
+  EXPECT_EQ("newer still", ClientEntry());
+  EXPECT_EQ("1.03", ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 2));
+}
+
+// A statement of format 1 names neither key nor base: refused, and nothing
+// of the pack is read for it.
+TEST_F(TrustTest, AStatementOfFormat1IsRefused) {
+  Sign("1.02");
+  std::string strSig = ReadFileBytes(SigPath());
+  strSig.replace(0, strSig.find('\n'), "patchloom-update-statement 1");
+  for (const std::string strField : {"\nkey ", "\nbase "}) {
+    const size_t nAt = strSig.find(strField);
+    ASSERT_NE(std::string::npos, nAt);
+    strSig.erase(nAt, strSig.find('\n', nAt + 1) - nAt);
+  }
+  WriteFileBytes(SigPath(), strSig);
+  ExpectRefused(Code(UpdateRefusal::kOldStatement));
+}
+
+// The update's bytes are written over in place right after the check, by
+// the test build's hook, as a program that ignores share modes would: the
+// client takes the checked bytes all the same. (On Windows the share mode
+// keeps the write out in the first place.)
+TEST_F(TrustTest, AnUpdateWrittenInPlaceAfterTheCheckIsNotMerged) {
+  Sign("1.02");
+  const std::string strChecked = ReadFileBytes(m_tool.Path() / "update.pak");
+  const std::string strTampered = TamperedUpdate();
+  WriteFileBytes(m_tool.Path() / "tamper.bin", strTampered);
+  WriteFileBytes(m_tool.Path() / "tamper.path", NativeUpdatePath());
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
+  const std::string strResult = ReadFileBytes(m_tool.Path() / "tamper.result");
+#ifdef _WIN32
+  EXPECT_EQ("refused " + std::to_string(ERROR_SHARING_VIOLATION), strResult);
+  EXPECT_EQ(strChecked, ReadFileBytes(m_tool.Path() / "update.pak"));
+#else
+  EXPECT_EQ("written", strResult);
+  EXPECT_EQ(strTampered, ReadFileBytes(m_tool.Path() / "update.pak")) << "the write got into the file";
+#endif
+  EXPECT_EQ("new content, longer", ClientEntry());
+  EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+}
+
+// Another process writes into the update again and again while the updater
+// stops the client (about four seconds, after the check): the client takes
+// the checked bytes. The client stand-in's end tells that the stop, and so
+// the check, has begun.
+TEST_F(TrustTest, AnUpdateWrittenByAnotherProcessDuringTheStopIsNotMerged) {
+  Sign("1.02");
+  const std::string strTampered = TamperedUpdate();
+  CChildProcess client(m_tool.Path() / CToolDir::kClientName, {CToolDir::kClientName, "--stay"}, m_tool.Path());
+  ASSERT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+  const std::vector<std::string> vecArgs = {m_tool.Program().u8string(), "update.pak", "1.02"};
+  CChildProcess updater(m_tool.Program(), vecArgs, m_tool.Path());
+  ASSERT_TRUE(client.Wait(kRunTimeoutMs)) << "the updater did not stop the client";
+  // The client dies in the first of 40 passes of 100 ms: the next 3 s are
+  // inside the stop, the update held. Writing goes on until the updater
+  // ends (after its merge, Windows lets writers in again).
+  const auto stopEnds = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  int nInStop = 0;
+  int nWrittenInStop = 0;
+  while (!updater.Wait(50)) {
+    const bool bWritten = WriteInPlace(strTampered);
+    if (std::chrono::steady_clock::now() < stopEnds) {
+      ++nInStop;
+      if (bWritten) ++nWrittenInStop;
+    }
+  }
+  EXPECT_EQ(0, updater.ExitCode());
+  EXPECT_GT(nInStop, 10) << "the writes came during the stop";
+#ifdef _WIN32
+  EXPECT_EQ(0, nWrittenInStop) << "the share mode keeps writers out";
+#else
+  EXPECT_EQ(nInStop, nWrittenInStop) << "POSIX share modes bind only programs that ask";
+  EXPECT_EQ(strTampered, ReadFileBytes(m_tool.Path() / "update.pak"));
+#endif
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), updater.Output());
+  EXPECT_EQ("new content, longer", ClientEntry());
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 2));
+}
+
+// A huge update of another size than the signed one (a sparse file of
+// 1 GiB with the .sig of a real update) is refused without being read:
+// quickly and in little memory.
+TEST_F(TrustTest, AHugeUpdateOfAnotherSizeIsRefusedUnread) {
+  Sign("1.02");
+  // A run refused for want of a signature: the cost of starting the program.
+  const auto startSmall = std::chrono::steady_clock::now();
+  Run({"other.pak", "1.02"});
+  const auto small = std::chrono::steady_clock::now() - startSmall;
+  { std::ofstream huge(m_tool.Path() / "huge.pak", std::ios::binary); }
+  fs::resize_file(m_tool.Path() / "huge.pak", uint64_t{1} << 30);
+  fs::copy_file(SigPath(), m_tool.Path() / "huge.pak.sig");
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<std::string> vecArgs = {"huge.pak", "1.02"};
+  std::vector<std::string> vecFull = {m_tool.Program().u8string(), "huge.pak", "1.02"};
+  const CChildResult result = RunChild(m_tool.Program(), vecFull, m_tool.Path(), kRunTimeoutMs);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(Head(vecArgs) + MergeFailed(Code(PackSigStatus::kSizeMismatch)) + PressAnyKey(), result.strOutput);
+  EXPECT_LT(elapsed, small + std::chrono::milliseconds(500))
+      << "took " << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms, a refusal "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(small).count() << " ms";
+  EXPECT_LT(result.qwPeakMemory, uint64_t{64} << 20) << "peak memory";
+  EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+}
+
+// A journal beside the update, one that would give the update other bytes
+// if applied, is left alone: the signed update is merged as it is.
+TEST_F(TrustTest, AJournalBesideTheUpdateIsNotApplied) {
+  const fs::path updatePath = m_tool.Path() / "update.pak";
+  const std::string strSigned = ReadFileBytes(updatePath);
+  const std::string strTampered = TamperedUpdate();
+  ASSERT_EQ(strSigned.size(), strTampered.size());
+  // The journal of a merge into the tampered bytes: applied, it would put
+  // them back into update.pak.
+  WriteFileBytes(updatePath, strTampered);
+  {
+    CScopedHandle hPack(CreateFileA(m_tool.ProgramPath("update.pak").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(hPack);
+    PackHeader header;
+    std::memcpy(&header, strTampered.data(), sizeof(header));
+    ASSERT_TRUE(WriteJournal(m_tool.ProgramPath("update.pak"), hPack.Get(), header, strTampered.size(),
+                             {{0, strTampered.size()}}, CJournalFiles()));
+  }
+  WriteFileBytes(updatePath, strSigned);
+  Sign("1.02");
+  const std::string strJournal = ReadFileBytes(m_tool.Path() / "update.pak.journal");
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
+  EXPECT_EQ("new content, longer", ClientEntry());
+  EXPECT_EQ(strSigned, ReadFileBytes(updatePath));
+  EXPECT_EQ(strJournal, ReadFileBytes(m_tool.Path() / "update.pak.journal"));
 }
 
 TEST_F(TrustTest, TheVersionMustBeNamedAndNewer) {

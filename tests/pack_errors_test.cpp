@@ -151,8 +151,11 @@ TEST_F(PackErrorsTest, MergingAndCompacting) {
          return CRealizePack().MergeUpdate(Path("good.pak").c_str(), Path("client.pak").c_str(), removals) != 0;
        },
        ERROR_INVALID_DATA},
-      {"ReadHeldUpdate with nothing held",
-       [&] { return CRealizePack().ReadHeldUpdate([](const unsigned char*, size_t) { return true; }); },
+      {"CopyHeldUpdate with nothing held",
+       [&] {
+         return CRealizePack().CopyHeldUpdate(1, m_dir.ProgramPath().c_str(),
+                                              [](const unsigned char*, size_t) { return true; });
+       },
        ERROR_INVALID_HANDLE},
       {"CompactPack of a missing pack", [&] { return CRealizePack().CompactPack(Path("missing.pak").c_str()); },
        ERROR_FILE_NOT_FOUND},

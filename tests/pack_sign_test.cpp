@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -215,7 +216,10 @@ TEST_F(PackSignTest, KeyFilesOfTheWrongKindOrDamagedAreToldApart) {
   EXPECT_EQ(PackKeyStatus::kOk, ParsePackPublicKey(strPublic, publicKey));
   EXPECT_EQ(0, std::memcmp(m_public.byKey, publicKey.byKey, kPackKeySize));
   EXPECT_EQ(PackKeyStatus::kUnsupportedFormat,
-            ParsePackPublicKey("patchloom-ed25519-public-key 2\n" + LineOf(strPublic, "public") + "\n", publicKey));
+            ParsePackPublicKey("patchloom-ed25519-public-key 3\n" + LineOf(strPublic, "public") + "\n", publicKey));
+  EXPECT_EQ(PackKeyStatus::kDamaged,
+            ParsePackPublicKey("patchloom-ed25519-public-key 2\n" + LineOf(strPublic, "public") + "\n", publicKey))
+      << "format 2 has an id line";
   EXPECT_EQ(PackKeyStatus::kDamaged, ParsePackPublicKey(strPublic.substr(0, strPublic.size() - 2), publicKey));
   EXPECT_EQ(PackKeyStatus::kDamaged, ParsePackPublicKey(strPublic + "public 00\n", publicKey));
 
@@ -226,6 +230,120 @@ TEST_F(PackSignTest, KeyFilesOfTheWrongKindOrDamagedAreToldApart) {
   strFlipped.replace(strFlipped.find(strSeed), strSeed.size(), FlipHexDigit(strSeed, 10));
   WriteFileBytes(m_dir.Path() / "flipped.key", strFlipped);
   EXPECT_EQ(PackKeyStatus::kDamaged, ReadPackSecretKey(m_dir.ProgramPath("flipped.key"), secretKey));
+}
+
+// Key files name their key's id (format 2); files of format 1, which
+// publishers made before, are still read; an id that is not the key's, or a
+// key that is no Ed25519 point, is refused.
+TEST_F(PackSignTest, KeyFilesNameTheKeysIdAndOldFilesStillRead) {
+  const std::string strPublic = ReadFileBytes(m_dir.Path() / "k.pub");
+  const std::string strSecret = ReadFileBytes(m_dir.Path() / "k.key");
+  const std::string strId = PackKeyId(m_public);
+  ASSERT_TRUE(IsPackKeyId(strId)) << strId;
+  EXPECT_EQ("patchloom-ed25519-public-key 2\nid " + strId + "\n" + LineOf(strPublic, "public") + "\n", strPublic);
+  EXPECT_EQ("patchloom-ed25519-secret-key 2\nid " + strId + "\n" + LineOf(strSecret, "seed") + "\n" +
+                LineOf(strSecret, "public") + "\n",
+            strSecret);
+
+  PackPublicKey publicKey;
+  PackSecretKey secretKey;
+  const std::string strOldPublic = "patchloom-ed25519-public-key 1\n" + LineOf(strPublic, "public") + "\n";
+  ASSERT_EQ(PackKeyStatus::kOk, ParsePackPublicKey(strOldPublic, publicKey));
+  EXPECT_EQ(strId, PackKeyId(publicKey));
+  WriteFileBytes(m_dir.Path() / "old.key", "patchloom-ed25519-secret-key 1\n" + LineOf(strSecret, "seed") + "\n" +
+                                               LineOf(strSecret, "public") + "\n");
+  ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_dir.ProgramPath("old.key"), secretKey));
+  EXPECT_EQ(0, std::memcmp(m_public.byKey, secretKey.publicKey.byKey, kPackKeySize));
+  // An old key signs statements that name it, as a new one does.
+  ASSERT_TRUE(SignPack(Pack(), secretKey, "1.02"));
+  EXPECT_EQ(PackSigStatus::kGood, Verify().status);
+  EXPECT_EQ("key " + strId, LineOf(ReadFileBytes(SigPath()), "key"));
+
+  // The id line must be the key's, in either file.
+  const std::string strOtherId = FlipHexDigit("id " + strId, 3).substr(3);
+  std::string strWrong = strPublic;
+  strWrong.replace(strWrong.find(strId), strId.size(), strOtherId);
+  EXPECT_EQ(PackKeyStatus::kDamaged, ParsePackPublicKey(strWrong, publicKey));
+  strWrong = strSecret;
+  strWrong.replace(strWrong.find(strId), strId.size(), strOtherId);
+  WriteFileBytes(m_dir.Path() / "wrong.key", strWrong);
+  EXPECT_EQ(PackKeyStatus::kDamaged, ReadPackSecretKey(m_dir.ProgramPath("wrong.key"), secretKey));
+  // Keys that are no public key: the neutral element, a point of order 8,
+  // a y without an x, a y of 2^255 - 19 or more.
+  for (const char* pszKey : {"0100000000000000000000000000000000000000000000000000000000000000",
+                             "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a",
+                             "0200000000000000000000000000000000000000000000000000000000000000",
+                             "edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"}) {
+    EXPECT_EQ(PackKeyStatus::kNotAPoint,
+              ParsePackPublicKey(std::string("patchloom-ed25519-public-key 1\npublic ") + pszKey + "\n", publicKey))
+        << pszKey;
+  }
+  EXPECT_EQ(PackKeyStatus::kDamaged, ParsePackPublicKey("patchloom-ed25519-public-key 1\npublic 9f0a67\n", publicKey));
+
+  const std::vector<PackPublicKey> vecKeys = {publicKey, m_public};
+  EXPECT_EQ(&vecKeys[1], FindPackKey(vecKeys, strId));
+  EXPECT_EQ(nullptr, FindPackKey(vecKeys, strOtherId));
+  EXPECT_EQ(nullptr, FindPackKey(vecKeys, ""));
+}
+
+// The statement names its key; the check refuses one signed by or naming
+// another key, and the steps of a careful check each say their part.
+TEST_F(PackSignTest, TheStatementNamesItsKey) {
+  ASSERT_EQ(PackKeyStatus::kOk, GeneratePackKeys(m_dir.ProgramPath("other")));
+  PackSecretKey other;
+  ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_dir.ProgramPath("other.key"), other));
+  Sign(other);
+  PackSigCheck check = Verify();
+  EXPECT_EQ(PackSigStatus::kBadSignature, check.status);
+  EXPECT_EQ(PackKeyId(other.publicKey), check.strKey);
+  EXPECT_NE(std::string::npos, PackSigText(check).find("names key " + PackKeyId(other.publicKey)))
+      << PackSigText(check);
+  // Naming this key does not help a statement signed with another.
+  EditSig("key " + PackKeyId(other.publicKey), "key " + PackKeyId(m_public));
+  EXPECT_EQ(PackSigStatus::kBadSignature, Verify().status);
+
+  Sign(m_secret);
+  std::string strSig = ReadFileBytes(SigPath());
+  const PackSigCheck parsed = ParseSignedStatement(strSig);
+  ASSERT_EQ(PackSigStatus::kGood, parsed.status);
+  EXPECT_EQ(PackKeyId(m_public), parsed.strKey);
+  EXPECT_EQ(PackKeyId(m_public), parsed.statement.strKey);
+  check = CheckSignedStatement(strSig, m_public);
+  ASSERT_EQ(PackSigStatus::kGood, check.status);
+  PackDigest digest;
+  ASSERT_TRUE(DigestPackFile(Pack(), digest));
+  EXPECT_EQ(PackSigStatus::kGood, CompareSignedDigest(check.statement, digest));
+  digest.byHash[0] ^= 1;
+  EXPECT_EQ(PackSigStatus::kDigestMismatch, CompareSignedDigest(check.statement, digest));
+  digest.qwSize += 1;
+  EXPECT_EQ(PackSigStatus::kSizeMismatch, CompareSignedDigest(check.statement, digest));
+
+  // A signed statement of format 2 without its key line is malformed.
+  const std::string strKeyLine = LineOf(strSig, "key") + "\n";
+  strSig.erase(strSig.find(strKeyLine), strKeyLine.size());
+  check = ParseSignedStatement(strSig);
+  EXPECT_EQ(PackSigStatus::kMalformedSignature, check.status);
+  EXPECT_EQ(SigFileFault::kMissingField, check.fault);
+  EXPECT_EQ("key", check.strField);
+
+  // A statement that names a key is signed only by that key.
+  PackStatement statement = parsed.statement;
+  statement.strKey = PackKeyId(other.publicKey);
+  std::string strText;
+  EXPECT_FALSE(MakePackSignature(statement, m_secret, strText));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_TRUE(MakePackSignature(statement, other, strText));
+}
+
+// A pack of another size than the signed one is refused before it is read.
+TEST_F(PackSignTest, ThePacksSizeIsComparedBeforeItIsRead) {
+  Sign(m_secret);
+  WriteFileBytes(m_dir.Path() / "big.pak", "");
+  fs::resize_file(m_dir.Path() / "big.pak", uint64_t{1} << 30);  // sparse
+  fs::copy_file(SigPath(), m_dir.Path() / "big.pak.sig");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(PackSigStatus::kSizeMismatch, VerifyPackSignature(m_dir.ProgramPath("big.pak"), m_public).status);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "1 GiB was read";
 }
 
 TEST_F(PackSignTest, KeygenNeverReplacesAFileAndKeepsTheSecretPrivate) {

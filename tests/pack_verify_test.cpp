@@ -226,6 +226,17 @@ TEST_F(PackVerifyTest, HeaderFieldsAreChecked) {
   EXPECT_TRUE(OneProblem(Verify(pack), "the header's magic is not \"pack\""));
 }
 
+// A journal beside a pack (an update's, say) is reported, and left alone:
+// the check neither applies nor removes it.
+TEST_F(PackVerifyTest, AJournalBesideThePackIsReportedAndLeftAlone) {
+  WriteFileBytes(m_dir.Path() / "x.pak.journal", "any bytes");
+  const std::vector<std::string> vecProblems = Verify(SoundPack());
+  ASSERT_EQ(1u, vecProblems.size()) << Joined(vecProblems);
+  EXPECT_NE(std::string::npos, vecProblems[0].find("x.pak.journal")) << vecProblems[0];
+  EXPECT_NE(std::string::npos, vecProblems[0].find("as an update never applies the journal")) << vecProblems[0];
+  EXPECT_EQ("any bytes", ReadFileBytes(m_dir.Path() / "x.pak.journal"));
+}
+
 TEST_F(PackVerifyTest, FileThatCannotBeOpenedIsAnError) {
   std::vector<std::string> vecProblems;
   EXPECT_FALSE(VerifyPack(m_dir.ProgramPath("missing.pak").c_str(), vecProblems));

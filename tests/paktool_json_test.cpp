@@ -205,6 +205,8 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
   Ok({"sign", "update.pak", "--key", "发布.key", "--version", "1.02"});
 
   const nlohmann::json good = nlohmann::json::parse(Ok({"verify", "update.pak", "--key", "发布.pub", "--json"}));
+  PackPublicKey key;
+  ASSERT_EQ(PackKeyStatus::kOk, ReadPackPublicKey(ToProgramPath(Path("发布.pub")), key));
   EXPECT_EQ(true, good["ok"]);
   EXPECT_EQ(nlohmann::json::array(), good["problems"]);
   EXPECT_EQ((nlohmann::json{{"status", "good"},
@@ -212,6 +214,7 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
                             {"version", "1.02"},
                             {"product", std::string(kPackProduct)},
                             {"format", 2},
+                            {"key", PackKeyId(key)},
                             {"base", "any"},
                             {"base_release", nullptr},
                             {"release", nullptr},

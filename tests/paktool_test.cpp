@@ -412,9 +412,18 @@ TEST_F(PaktoolTest, FailuresExitWithOne) {
 TEST_F(PaktoolTest, KeygenSignAndVerifyWithTheKey) {
   WriteSourceTree();
   Ok({"build", "src/资源", "--tags", "-o", "update.pak"});
+  const std::string strKeygen = Ok({"keygen", "发布"});
+  PackPublicKey key;
+  ASSERT_EQ(PackKeyStatus::kOk, ReadPackPublicKey(ToProgramPath(Path("发布.pub")), key));
   EXPECT_EQ(Shown("发布.key: secret key, readable by its owner only: keep it private\n"
-                  "发布.pub: public key, for 'paktool verify --key' and the updater\n"),
-            Ok({"keygen", "发布"}));
+                  "发布.pub: public key, for 'paktool verify --key' and the updater\n"
+                  "key id " +
+                  PackKeyId(key) +
+                  ": every statement signed with it names it.\n"
+                  "To replace a key: ship an updater built with the old and the new public key\n"
+                  "  (PATCHLOOM_UPDATE_KEY=\"old.pub;new.pub\"), then sign with the new key only;\n"
+                  "  a later updater built with the new key alone stops trusting the old one.\n"),
+            strKeygen);
   const std::string strSecret = ReadFileBytes(Path("发布.key"));
   EXPECT_EQ(1, Run({"keygen", "发布"}).nExitCode);
   EXPECT_EQ(strSecret, ReadFileBytes(Path("发布.key")));

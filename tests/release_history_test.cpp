@@ -111,7 +111,7 @@ class ReleaseHistoryTest : public ::testing::TestWithParam<CHistory> {
     PackStatement statement;
     ASSERT_TRUE(MakeUpdateStatement(diff, UpdatePath(i, j), kPackProduct, i < 0 ? kAnyBase : Version(i), Version(j),
                                     statement));
-    ASSERT_TRUE(SignPackStatement(UpdatePath(i, j), m_secret, statement));
+    ASSERT_TRUE(SignPackStatement(UpdatePath(i, j), m_secret, statement)) << "error " << GetLastError();
   }
 
   // A tool directory holding a client: its pack and version.ver, and the
@@ -135,8 +135,8 @@ class ReleaseHistoryTest : public ::testing::TestWithParam<CHistory> {
     const std::string strClient = ToProgramPath(Tool() / "clientres.pak");
     CRealizePack realize;
     CCheckedUpdate checked;
-    DWORD dwCode = CheckSignedUpdate(realize, UpdatePath(i, j).c_str(), Version(j).c_str(), InstalledVersion(),
-                                     m_public, strClient.c_str(), g_szExeDir, checked);
+    DWORD dwCode = CheckSignedUpdate(realize, UpdatePath(i, j).c_str(), g_szExeDir, Version(j).c_str(),
+                                     InstalledVersion(), {m_public}, strClient.c_str(), g_szExeDir, checked);
     if (dwCode == ERROR_SUCCESS) dwCode = MergeCheckedUpdate(realize, checked, strClient.c_str(), g_szExeDir);
     if (dwCode == ERROR_SUCCESS && !WriteVersionFile(Version(j).c_str())) dwCode = GetLastError();
     fs::current_path(m_dir.Path());

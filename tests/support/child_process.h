@@ -31,6 +31,10 @@ class CChildProcess {
   // by a signal (POSIX). Everything the child wrote to standard output.
   int ExitCode() const { return m_nExitCode; }
   const std::string& Output() const { return m_strOutput; }
+  // After a successful Wait: the child's peak memory (POSIX: its largest
+  // resident set; Windows: its peak working set) in bytes, or 0 where the
+  // system does not tell.
+  uint64_t PeakMemoryBytes() const { return m_qwPeakMemory; }
   uint32_t Id() const { return m_dwId; }
 
  private:
@@ -42,12 +46,14 @@ class CChildProcess {
   bool m_bEnded = false;
   int m_nExitCode = -1;
   std::string m_strOutput;
+  uint64_t m_qwPeakMemory = 0;
 };
 
 struct CChildResult {
   bool bEnded = false;  // false: killed after the time-out
   int nExitCode = -1;
   std::string strOutput;
+  uint64_t qwPeakMemory = 0;  // CChildProcess::PeakMemoryBytes
 };
 
 // Runs a program to its end (at most nTimeoutMs) and returns what it did.

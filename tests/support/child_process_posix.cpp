@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,8 +89,9 @@ bool CChildProcess::Wait(int nTimeoutMs) {
   // Output closed: the child is ending (or handed its output to a child of
   // its own, which the poll above would still be waiting for).
   int nStatus = 0;
+  struct rusage usage = {};
   for (;;) {
-    pid_t nDone = waitpid(static_cast<pid_t>(m_dwId), &nStatus, WNOHANG);
+    pid_t nDone = wait4(static_cast<pid_t>(m_dwId), &nStatus, WNOHANG, &usage);
     if (nDone == static_cast<pid_t>(m_dwId)) break;
     if (nDone < 0 && errno != EINTR) return false;
     if (MillisecondsLeft(deadline) == 0) return false;
@@ -97,6 +99,7 @@ bool CChildProcess::Wait(int nTimeoutMs) {
   }
   m_bEnded = true;
   m_nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+  m_qwPeakMemory = static_cast<uint64_t>(usage.ru_maxrss) * 1024;  // KiB on Linux
   return true;
 }
 
@@ -107,6 +110,7 @@ CChildResult RunChild(const std::filesystem::path& program, const std::vector<st
   result.bEnded = child.Wait(nTimeoutMs);
   result.nExitCode = child.ExitCode();
   result.strOutput = child.Output();
+  result.qwPeakMemory = child.PeakMemoryBytes();
   return result;
 }
 

@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -127,6 +129,9 @@ bool CChildProcess::Wait(int nTimeoutMs) {
   DWORD dwExitCode = 0;
   GetExitCodeProcess(hProcess, &dwExitCode);
   m_nExitCode = static_cast<int>(dwExitCode);
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  if (GetProcessMemoryInfo(hProcess, &counters, sizeof(counters))) m_qwPeakMemory = counters.PeakWorkingSetSize;
   m_bEnded = true;
   return true;
 }
@@ -138,6 +143,7 @@ CChildResult RunChild(const std::filesystem::path& program, const std::vector<st
   result.bEnded = child.Wait(nTimeoutMs);
   result.nExitCode = child.ExitCode();
   result.strOutput = child.Output();
+  result.qwPeakMemory = child.PeakMemoryBytes();
   return result;
 }
 

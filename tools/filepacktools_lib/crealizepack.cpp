@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packlock.h"
 #include "tools/filepacktools_lib/packtree.h"
@@ -30,8 +31,25 @@ bool CPackFile::OpenForReading(const std::string& strPath) { return OpenPack(str
 bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
   Close();
   m_nMode = 2;
-  if (!OpenFile(strPath, eMode)) return false;
+  return OpenFile(strPath, eMode) && LoadOpenFile();
+}
 
+bool CPackFile::OpenPackHandle(CScopedHandle hFile) {
+  Close();
+  m_nMode = 2;
+  m_bReadOnly = true;
+  m_hPackFile = std::move(hFile);
+  if (!m_hPackFile) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  LARGE_INTEGER liPos;
+  return SeekFile(m_hPackFile.Get(), liPos, 0) && LoadOpenFile();
+}
+
+// The header, the mapping and the regions of the file m_hPackFile, open at
+// offset 0.
+bool CPackFile::LoadOpenFile() {
   // A short or unreadable header leaves the rest zero; the region checks
   // below then reject it.
   std::memset(&m_header, 0, sizeof(m_header));
@@ -62,14 +80,12 @@ bool CPackFile::OpenPack(const std::string& strPath, OpenMode eMode) {
 // half merged.
 bool CPackFile::OpenFile(const std::string& strPath, OpenMode eMode) {
   if (eMode == OpenMode::kMergeTarget) return OpenHandle(strPath, eMode);
+  // An update is taken as it is: a journal beside it is no business of a
+  // merge from it (only a client pack is ever restored).
+  if (eMode == OpenMode::kUpdate) return OpenHandle(strPath, eMode) && TakeReadLock();
   constexpr int kTries = 3;
   for (int nTry = 0; nTry < kTries; ++nTry) {
-    if (!RestoreFromJournal(strPath) || !OpenHandle(strPath, eMode)) return false;
-    m_pReadLock = std::make_unique<CPackReadLock>();
-    if (!m_pReadLock->Take(m_hPackFile.Get())) {
-      CloseFile();
-      return false;
-    }
+    if (!RestoreFromJournal(strPath) || !OpenHandle(strPath, eMode) || !TakeReadLock()) return false;
     if (!HasJournal(strPath)) return true;
     CloseFile();
   }
@@ -77,13 +93,21 @@ bool CPackFile::OpenFile(const std::string& strPath, OpenMode eMode) {
   return false;
 }
 
+bool CPackFile::TakeReadLock() {
+  m_pReadLock = std::make_unique<CPackReadLock>();
+  if (m_pReadLock->Take(m_hPackFile.Get())) return true;
+  CloseFile();
+  return false;
+}
+
 // Read-only media refuse writing with ERROR_WRITE_PROTECT, a read-only
 // file with ERROR_ACCESS_DENIED: either way the pack can still be read.
 bool CPackFile::OpenHandle(const std::string& strPath, OpenMode eMode) {
-  m_bReadOnly = eMode == OpenMode::kReadDenyWriters;
-  if (eMode == OpenMode::kReadDenyWriters) {
-    m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  m_bReadOnly = eMode == OpenMode::kReadDenyWriters || eMode == OpenMode::kUpdate;
+  if (m_bReadOnly) {
+    const DWORD dwShare = eMode == OpenMode::kUpdate ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    m_hPackFile.Reset(
+        CreateFileA(strPath.c_str(), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(m_hPackFile);
   }
   m_hPackFile.Reset(CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/private_copy.h"
 #include "platform/scoped_handle.h"
 #include "platform/win32.h"
 #include "tools/filepacktools_lib/packbuildnames.h"
@@ -515,13 +516,21 @@ class CPackFile {
   CFindState FindState();
   void ResetFindState();
   // How OpenPack opens the file: for reading and writing; so, or for reading
-  // when writing is denied; for reading only, with writers kept out; for
-  // reading and writing as the target of a merge that holds the pack's
-  // merge lock (no journal is looked for, no readers' lock taken).
-  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters, kMergeTarget };
+  // when writing is denied; for reading only, with writers kept out; as a
+  // merge's update: for reading only, shared with readers and writers, and
+  // without applying a journal beside it (only a client pack is ever
+  // restored); for reading and writing as the target of a merge that holds
+  // the pack's merge lock (no journal is looked for, no readers' lock
+  // taken).
+  enum class OpenMode { kReadWrite, kReadWriteOrRead, kReadDenyWriters, kUpdate, kMergeTarget };
   bool OpenPack(const std::string& strPath, OpenMode eMode);
   bool OpenFile(const std::string& strPath, OpenMode eMode);
   bool OpenHandle(const std::string& strPath, OpenMode eMode);
+  bool TakeReadLock();
+  // Opens the pack in an open file (a private copy) for reading only, taking
+  // the handle over; no journal is looked for, the file having no name.
+  bool OpenPackHandle(CScopedHandle hFile);
+  bool LoadOpenFile();
   // Lets go of the readers' lock and closes the file; keeps the last error.
   void CloseFile();
   bool LoadRegions(uint64_t qwFileSize);
@@ -623,6 +632,8 @@ class CRealizePack {
   // so through a power cut after MergePack returned 1. A compacted pack
   // that an interrupted CompactPack left beside the client
   // (<client>.compact.new) is removed.
+  // The update is opened for reading only and taken as it is: a journal
+  // beside it (<update>.journal) is never applied, only a client's is.
   // Returns 1 when everything was merged and saved. Returns 0, with the
   // last error set and the client exactly as it was, when the update does
   // not open (an update that may only be read is fine); when the client
@@ -676,6 +687,12 @@ class CRealizePack {
   // (ERROR_INVALID_DATA, kDamaged).
   int MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
                        const CUpdateRemovals& removals, CDeltaOutcome& outcome);
+  // The same for the delta held in a private copy (CopyHeldUpdate): the
+  // keyed updater's merge of a signed delta, whose checked bytes are the
+  // ones rebuilt. Nothing is held afterwards. Returns what MergeDeltaUpdate
+  // returns; 0 with ERROR_INVALID_HANDLE (kSystem) when no complete copy is
+  // held.
+  int MergeHeldDelta(const char* pszTarPack, const CUpdateRemovals& removals, CDeltaOutcome& outcome);
 
   // The names of the entries the last merge wrote into the client pack or
   // as loose files (changed and new ones), once it returned 1; empty
@@ -693,28 +710,53 @@ class CRealizePack {
 
   // ---- A merge of an update that was checked first --------------------------
   // For a caller that checks the update (its signature, say) before it
-  // merges it, with time between: the update is opened once and held, the
-  // caller reads it through ReadHeldUpdate, and MergeHeldUpdate merges those
-  // same bytes; the update cannot be changed or swapped in between.
+  // merges it, with time between. HoldUpdate opens the update file and
+  // parses nothing of it; CopyHeldUpdate copies exactly as many of its
+  // bytes as the caller names into a private copy (platform/private_copy.h)
+  // and hands each piece, as written there, to the caller (for a digest);
+  // MergeHeldUpdate opens that copy as a pack and merges it. So what the
+  // caller saw is what is merged, byte for byte: a change to the update
+  // file after the copy, written in place by any process or moved over its
+  // name, changes nothing that is merged.
 
-  // Opens the update pack and holds it for MergeHeldUpdate: for reading,
-  // shared with readers only, so no writer can change it while it is held
-  // (a file moved over its name later is not what is held). Closes both
-  // packs first. Returns false, with the last error set, when the update
-  // does not open (as MergePack's update).
+  // Opens the update file and holds it, for reading and shared with
+  // readers only: on Windows no writer gets in while it is held (a second
+  // wall besides the copy); on POSIX that is a record other programs may
+  // ignore, which the copy makes harmless. Reads nothing of the file and
+  // applies no journal. Closes both packs and drops an earlier copy first.
+  // Returns false, with the last error set, when the file does not open.
   bool HoldUpdate(const char* pszSrcPack);
 
-  // Hands every byte of the held update to fnSink, in file order from the
-  // first to the last, in pieces of at most 1 MiB. Returns false, with the
-  // last error set, when no update is held (ERROR_INVALID_HANDLE), a read
-  // fails, or fnSink returns false.
-  bool ReadHeldUpdate(const std::function<bool(const unsigned char* pbyData, size_t nSize)>& fnSink);
+  // The held update file's size now, from its handle. False, with the last
+  // error set, when nothing is held (ERROR_INVALID_HANDLE) or the size
+  // cannot be read.
+  bool GetHeldUpdateSize(uint64_t& qwSize) const;
 
-  // Merges the held update into the client pack pszTarPack exactly as
-  // MergePack does, and closes both; nothing is held afterwards.
+  // Copies the first qwSize bytes of the held update file into a new
+  // private copy (CreatePrivateCopy in pszCopyDir: in memory up to
+  // kPrivateCopyMemoryLimit on Linux, else a file no other process can
+  // reach) and hands them to fnSink in file order, in pieces of at most 1
+  // MiB, each after it was written to the copy; the copy is sealed
+  // (SealPrivateCopy) once complete. Memory: the piece, and the copy when
+  // it lives in memory.
+  // Returns false, with the last error set and no copy kept, when no update
+  // is held (ERROR_INVALID_HANDLE), the file ends before qwSize bytes
+  // (ERROR_HANDLE_EOF), the copy cannot be made, a read or write fails, or
+  // fnSink returns false.
+  bool CopyHeldUpdate(uint64_t qwSize, const char* pszCopyDir,
+                      const std::function<bool(const unsigned char* pbyData, size_t nSize)>& fnSink);
+
+  // Where the last complete copy lives.
+  PrivateCopyKind GetHeldCopyKind() const;
+
+  // Opens the private copy as a pack (read only, no journal looked for) and
+  // merges it into the client pack pszTarPack exactly as MergePack merges an
+  // update (its loose files checked against the held update's path), and
+  // closes both packs, the copy and the held file; nothing is held
+  // afterwards.
   //   pszTarPack  non-null, non-empty (asserted).
   // Returns what MergePack returns; 0 with ERROR_INVALID_HANDLE when no
-  // update is held.
+  // complete copy is held.
   int MergeHeldUpdate(const char* pszTarPack);
   // The same for a release update, as MergeUpdate merges it.
   int MergeHeldUpdate(const char* pszTarPack, const CUpdateRemovals& removals);
@@ -729,6 +771,8 @@ class CRealizePack {
   // journal stays for the next try), ERROR_SHARING_VIOLATION while a merge
   // of the pack runs or a reader holds it.
   bool RecoverPack(const char* pszPack);
+  // Closes the held update file and drops its copy, if any.
+  void ReleaseHeldUpdate();
 
   // ---- Dry run (packpreview.cpp) -------------------------------------------
 
@@ -805,7 +849,12 @@ class CRealizePack {
   void SetLockWait(DWORD dwMilliseconds);
 
  private:
-  bool OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode);
+  // Closes both packs and drops a held update before a new update: false
+  // with ERROR_INVALID_PARAMETER for a null or empty path.
+  bool StartUpdate(const char* pszSrcPack);
+  bool OpenUpdate(const char* pszSrcPack);
+  // Opens the held copy as the source pack; false with the last error set.
+  bool OpenHeldCopy();
   // Takes the client's merge lock, opens the client (an interrupted
   // merge's journal applied first), checks both packs and plans the merge
   // of the open update into the client's index in memory: a merge's steps
@@ -823,7 +872,10 @@ class CRealizePack {
   std::unique_ptr<CPackFile> m_pTarPack;
   std::string m_strRefusal;
   std::set<std::string> m_setMerged;
-  std::string m_strHeldUpdate;  // the held update's path; "" when none is held
+  std::string m_strHeldUpdate;  // the update's path while held or open as the source; "" when none
+  CScopedHandle m_hHeldFile;    // the held update file (HoldUpdate)
+  CScopedHandle m_hHeldCopy;    // its complete private copy (CopyHeldUpdate)
+  PrivateCopyKind m_eCopyKind = PrivateCopyKind::kMemory;
   std::string m_strCompactRefusal;
   int32_t m_nMergeWorkers = 0;  // 0: one per processor
   DWORD m_dwLockWait = 5000;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packbuilder.h"
@@ -163,20 +164,50 @@ int CRealizePack::MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDel
   }
   CDeltaIndex index;
   ReadDeltaIndex(pbyDelta, qwDeltaSize, qwDeltaSize, index);
+  // The rebuilt update is copied privately and checked there: what is
+  // checked is what is merged, whatever happens to the file meanwhile.
   int nMerged = 0;
-  if (!HoldUpdate(strRebuilt.c_str())) {
+  uint64_t qwSize = 0;
+  auto noSink = [](const unsigned char*, size_t) { return true; };
+  if (!HoldUpdate(strRebuilt.c_str()) || !GetHeldUpdateSize(qwSize) ||
+      !CopyHeldUpdate(qwSize, strDir.c_str(), noSink) || !OpenHeldCopy()) {
     outcome.eFault = DeltaFault::kSystem;
   } else if (!HeldUpdateIs(index)) {
     outcome.eFault = DeltaFault::kDamaged;
     outcome.strWhy = "the rebuilt update changed before it was merged";
-    m_strHeldUpdate.clear();
+    ReleaseHeldUpdate();
     m_pSrcPack->Close();
     SetLastError(ERROR_INVALID_DATA);
   } else {
-    nMerged = MergeHeldUpdate(pszTarPack, removals);
+    nMerged = MergeHeld(pszTarPack, &removals);
   }
   const DWORD dwError = GetLastError();
   DeleteFileA(strRebuilt.c_str());
   SetLastError(dwError);
   return nMerged;
+}
+
+int CRealizePack::MergeHeldDelta(const char* pszTarPack, const CUpdateRemovals& removals, CDeltaOutcome& outcome) {
+  outcome = CDeltaOutcome();
+  // The copy is taken out of the held state: the rebuilt update is held
+  // next, and the delta's bytes must stay mapped until the rebuild is done.
+  CScopedHandle hDelta = std::move(m_hHeldCopy);
+  ReleaseHeldUpdate();
+  uint64_t qwSize = 0;
+  if (!hDelta || !FileSize(hDelta.Get(), qwSize)) {
+    if (!hDelta) SetLastError(ERROR_INVALID_HANDLE);
+    outcome.eFault = DeltaFault::kSystem;
+    return 0;
+  }
+  CScopedHandle hMapping(CreateFileMappingA(hDelta.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  SYSTEM_INFO sysInfo;
+  GetSystemInfo(&sysInfo);
+  CMappedView view;
+  const unsigned char* pbyDelta =
+      hMapping ? view.Map(hMapping.Get(), 0, qwSize, sysInfo.dwAllocationGranularity) : nullptr;
+  if (pbyDelta == nullptr) {
+    outcome.eFault = DeltaFault::kSystem;
+    return 0;
+  }
+  return MergeDeltaUpdate(pbyDelta, qwSize, pszTarPack, removals, outcome);
 }

@@ -12,9 +12,11 @@
 #include "tools/filepacktools_lib/signtext.h"
 
 static_assert(kPackKeySize == kEd25519KeySize, "pack keys are Ed25519 keys");
+static_assert(kPackKeyIdSize == kEd25519KeyIdSize, "key ids are Ed25519 key ids");
 
 namespace {
 
+const char kIdField[] = "id";
 const char kSeedField[] = "seed";
 const char kPublicField[] = "public";
 
@@ -31,14 +33,19 @@ class CWipedText {
 };
 
 // Reads the fields of a key file's text, telling a file of another kind or
-// format version from a damaged one.
-PackKeyStatus ParseKeyText(const std::string& strText, const char* pszKind, const std::vector<const char*>& vecNames,
+// format version from a damaged one. Format 2 has an id line besides
+// vecNames; format 1 has none.
+PackKeyStatus ParseKeyText(const std::string& strText, const char* pszKind, std::vector<const char*> vecNames,
                            CSignFields& fields) {
-  switch (MatchHeader(strText, pszKind)) {
+  switch (MatchHeader(strText, pszKind, kKeyFormatVersion)) {
     case HeaderMatch::kMatch:
+      vecNames.insert(vecNames.begin(), kIdField);
       break;
     case HeaderMatch::kOtherVersion:
-      return PackKeyStatus::kUnsupportedFormat;
+      if (MatchHeader(strText, pszKind, kSignFormatVersion) != HeaderMatch::kMatch) {
+        return PackKeyStatus::kUnsupportedFormat;
+      }
+      break;
     case HeaderMatch::kOtherKind:
       return PackKeyStatus::kWrongKind;
     case HeaderMatch::kForeign:
@@ -48,6 +55,17 @@ PackKeyStatus ParseKeyText(const std::string& strText, const char* pszKind, cons
   return ReadSignFields(strText, {vecNames, {}, nullptr}, nullptr, fields, strField) == SigFileFault::kNone
              ? PackKeyStatus::kOk
              : PackKeyStatus::kDamaged;
+}
+
+// The public key of a key file's fields: a curve point, and the key the id
+// line (when there is one) names.
+PackKeyStatus TakePublicKey(CSignFields& fields, PackPublicKey& key) {
+  if (!ParseHex(fields.mapValues[kPublicField], key.byKey, kPackKeySize)) return PackKeyStatus::kDamaged;
+  if (!Ed25519Ready()) return PackKeyStatus::kNoCrypto;
+  if (!Ed25519IsPublicKey(key.byKey)) return PackKeyStatus::kNotAPoint;
+  const auto itId = fields.mapValues.find(kIdField);
+  return itId == fields.mapValues.end() || itId->second == PackKeyId(key) ? PackKeyStatus::kOk
+                                                                          : PackKeyStatus::kDamaged;
 }
 
 PackKeyStatus ReadKeyFile(const std::string& strPath, std::string& strText) {
@@ -88,6 +106,8 @@ const char* PackKeyReason(PackKeyStatus status) {
       return "a key file in a format version this program does not know";
     case PackKeyStatus::kDamaged:
       return "damaged key file";
+    case PackKeyStatus::kNotAPoint:
+      return "not an Ed25519 public key (no point of the curve, or one of small order)";
     case PackKeyStatus::kWriteFailed:
       return "cannot be written";
     case PackKeyStatus::kNoCrypto:
@@ -105,14 +125,17 @@ PackKeyStatus GeneratePackKeys(const std::string& strPrefix) {
     return PackKeyStatus::kNoCrypto;
 
   const std::string strPublicHex = HexText(key.publicKey.byKey, kPackKeySize);
+  const std::string strIdLine = FieldLine(kIdField, PackKeyId(key.publicKey));
   CWipedText secret;
-  secret.Text() = HeaderLine(kSecretKeyKind) + FieldLine(kSeedField, HexText(key.bySeed, kPackKeySize)) +
-                  FieldLine(kPublicField, strPublicHex);
+  secret.Text() = HeaderLine(kSecretKeyKind, kKeyFormatVersion) + strIdLine +
+                  FieldLine(kSeedField, HexText(key.bySeed, kPackKeySize)) + FieldLine(kPublicField, strPublicHex);
   PackKeyStatus status = WriteKeyFile(CreateOwnerOnlyFileA(strSecretPath.c_str()), strSecretPath, secret.Text());
   if (status != PackKeyStatus::kOk) return status;
   HANDLE hPublic =
       CreateFileA(strPublicPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  status = WriteKeyFile(hPublic, strPublicPath, HeaderLine(kPublicKeyKind) + FieldLine(kPublicField, strPublicHex));
+  status =
+      WriteKeyFile(hPublic, strPublicPath,
+                   HeaderLine(kPublicKeyKind, kKeyFormatVersion) + strIdLine + FieldLine(kPublicField, strPublicHex));
   if (status != PackKeyStatus::kOk) DeleteKeepingError(strSecretPath);
   return status;
 }
@@ -120,9 +143,7 @@ PackKeyStatus GeneratePackKeys(const std::string& strPrefix) {
 PackKeyStatus ParsePackPublicKey(const std::string& strText, PackPublicKey& key) {
   CSignFields fields;
   const PackKeyStatus status = ParseKeyText(strText, kPublicKeyKind, {kPublicField}, fields);
-  if (status != PackKeyStatus::kOk) return status;
-  return ParseHex(fields.mapValues[kPublicField], key.byKey, kPackKeySize) ? PackKeyStatus::kOk
-                                                                           : PackKeyStatus::kDamaged;
+  return status == PackKeyStatus::kOk ? TakePublicKey(fields, key) : status;
 }
 
 PackKeyStatus ReadPackPublicKey(const std::string& strPath, PackPublicKey& key) {
@@ -139,11 +160,29 @@ PackKeyStatus ReadPackSecretKey(const std::string& strPath, PackSecretKey& key) 
     status = ParseKeyText(text.Text(), kSecretKeyKind, {kSeedField, kPublicField}, fields);
   if (status != PackKeyStatus::kOk) return status;
   PackPublicKey recorded;
-  const bool bParsed = ParseHex(fields.mapValues[kSeedField], key.bySeed, kPackKeySize) &&
-                       ParseHex(fields.mapValues[kPublicField], recorded.byKey, kPackKeySize);
+  const bool bParsed = ParseHex(fields.mapValues[kSeedField], key.bySeed, kPackKeySize);
   WipeBytes(&fields.mapValues[kSeedField][0], fields.mapValues[kSeedField].size());
   if (!bParsed) return PackKeyStatus::kDamaged;
+  status = TakePublicKey(fields, recorded);
+  if (status != PackKeyStatus::kOk) return status;
   if (!Ed25519PublicKey(key.bySeed, key.publicKey.byKey)) return PackKeyStatus::kNoCrypto;
   return std::equal(recorded.byKey, recorded.byKey + kPackKeySize, key.publicKey.byKey) ? PackKeyStatus::kOk
                                                                                         : PackKeyStatus::kDamaged;
+}
+
+std::string PackKeyId(const PackPublicKey& key) {
+  unsigned char byId[kPackKeyIdSize];
+  return Ed25519KeyId(key.byKey, byId) ? HexText(byId, kPackKeyIdSize) : std::string();
+}
+
+bool IsPackKeyId(const std::string& strText) {
+  unsigned char byId[kPackKeyIdSize];
+  return ParseHex(strText, byId, kPackKeyIdSize);
+}
+
+const PackPublicKey* FindPackKey(const std::vector<PackPublicKey>& vecKeys, const std::string& strKeyId) {
+  for (const PackPublicKey& key : vecKeys) {
+    if (!strKeyId.empty() && PackKeyId(key) == strKeyId) return &key;
+  }
+  return nullptr;
 }

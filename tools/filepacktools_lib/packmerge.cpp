@@ -8,6 +8,7 @@
 // merge that fails, or is interrupted, gives back exactly the old pack.
 // Two merges of one pack, in two processes say, never interleave: each
 // holds the pack's merge lock (packlock.h) from before it reads the pack.
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "platform/file_io.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
+#include "platform/private_copy.h"
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/packcompactor.h"
 #include "tools/filepacktools_lib/packjournal.h"
@@ -70,26 +72,24 @@ int CRealizePack::MergePack(const char* pszSrcPack, const char* pszTarPack) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // The update is only read, so a read-only one will do.
-  if (!OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead)) return 0;
-  return MergeHeldUpdate(pszTarPack);
+  if (!OpenUpdate(pszSrcPack)) return 0;
+  return MergeHeld(pszTarPack, nullptr);
 }
 
-bool CRealizePack::HoldUpdate(const char* pszSrcPack) {
-  return OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadDenyWriters);
-}
-
-// Opening restores the pack from the journal an interrupted merge left.
-bool CRealizePack::OpenUpdate(const char* pszSrcPack, CPackFile::OpenMode eMode) {
+bool CRealizePack::StartUpdate(const char* pszSrcPack) {
+  ReleaseHeldUpdate();
   m_strRefusal.clear();
-  m_strHeldUpdate.clear();
   m_pSrcPack->Close();
   m_pTarPack->Close();
-  if (!pszSrcPack || !pszSrcPack[0]) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  if (!m_pSrcPack->OpenPack(pszSrcPack, eMode)) return false;
+  if (pszSrcPack && pszSrcPack[0]) return true;
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return false;
+}
+
+// The update is only read, so a read-only one will do; a journal beside it
+// is left alone.
+bool CRealizePack::OpenUpdate(const char* pszSrcPack) {
+  if (!StartUpdate(pszSrcPack) || !m_pSrcPack->OpenPack(pszSrcPack, CPackFile::OpenMode::kUpdate)) return false;
   m_strHeldUpdate = pszSrcPack;
   return true;
 }
@@ -104,29 +104,84 @@ bool CRealizePack::RecoverPack(const char* pszPack) {
   return RestoreFromJournal(pszPack);
 }
 
-bool CRealizePack::ReadHeldUpdate(const std::function<bool(const unsigned char*, size_t)>& fnSink) {
-  HANDLE hFile = m_pSrcPack->m_hPackFile.Get();
-  if (m_strHeldUpdate.empty() || !hFile) {
+bool CRealizePack::HoldUpdate(const char* pszSrcPack) {
+  if (!StartUpdate(pszSrcPack)) return false;
+  m_hHeldFile.Reset(
+      CreateFileA(pszSrcPack, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!m_hHeldFile) return false;
+  m_strHeldUpdate = pszSrcPack;
+  return true;
+}
+
+bool CRealizePack::GetHeldUpdateSize(uint64_t& qwSize) const {
+  if (!m_hHeldFile) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return FileSize(m_hHeldFile.Get(), qwSize);
+}
+
+bool CRealizePack::CopyHeldUpdate(uint64_t qwSize, const char* pszCopyDir,
+                                  const std::function<bool(const unsigned char*, size_t)>& fnSink) {
+  m_hHeldCopy.Reset();
+  if (!m_hHeldFile) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
   constexpr size_t kPiece = 1 << 20;
   std::unique_ptr<unsigned char[]> pbyBuffer(new (std::nothrow) unsigned char[kPiece]);
-  LARGE_INTEGER liPos;
   if (!pbyBuffer) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  if (!SeekFile(hFile, liPos, 0)) return false;
-  for (;;) {
-    DWORD dwRead = 0;
-    if (!ReadFile(hFile, pbyBuffer.get(), static_cast<DWORD>(kPiece), &dwRead, nullptr)) return false;
-    if (dwRead == 0) return true;
-    if (!fnSink(pbyBuffer.get(), dwRead)) return false;
+  PrivateCopyKind eKind = PrivateCopyKind::kMemory;
+  CScopedHandle hCopy(CreatePrivateCopy(pszCopyDir, qwSize, &eKind));
+  LARGE_INTEGER liPos;
+  if (!hCopy || !SeekFile(m_hHeldFile.Get(), liPos, 0)) return false;
+  for (uint64_t qwDone = 0; qwDone < qwSize;) {
+    const size_t nPiece = static_cast<size_t>(std::min<uint64_t>(kPiece, qwSize - qwDone));
+    // Exactly the bytes asked for, never past them: a file that grew since
+    // its size was read gives no more.
+    if (!ReadAll(m_hHeldFile.Get(), pbyBuffer.get(), nPiece) || !WriteAll(hCopy.Get(), pbyBuffer.get(), nPiece)) {
+      return false;
+    }
+    if (!fnSink(pbyBuffer.get(), nPiece)) return false;
+    qwDone += nPiece;
   }
+  if (!SealPrivateCopy(hCopy.Get())) return false;
+  m_hHeldCopy = std::move(hCopy);
+  m_eCopyKind = eKind;
+  return true;
 }
 
-int CRealizePack::MergeHeldUpdate(const char* pszTarPack) { return MergeHeld(pszTarPack, nullptr); }
+PrivateCopyKind CRealizePack::GetHeldCopyKind() const { return m_eCopyKind; }
+
+bool CRealizePack::OpenHeldCopy() {
+  m_pSrcPack->Close();
+  m_pTarPack->Close();
+  if (!m_hHeldCopy || m_strHeldUpdate.empty()) {
+    ReleaseHeldUpdate();
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (m_pSrcPack->OpenPackHandle(std::move(m_hHeldCopy))) return true;
+  const DWORD dwError = GetLastError();
+  ReleaseHeldUpdate();
+  m_pSrcPack->Close();
+  SetLastError(dwError);
+  return false;
+}
+
+void CRealizePack::ReleaseHeldUpdate() {
+  m_hHeldCopy.Reset();
+  m_hHeldFile.Reset();
+  m_strHeldUpdate.clear();
+}
+
+int CRealizePack::MergeHeldUpdate(const char* pszTarPack) {
+  if (!OpenHeldCopy()) return 0;
+  return MergeHeld(pszTarPack, nullptr);
+}
 
 int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemovals) {
   assert(NULL != pszTarPack);
@@ -181,6 +236,7 @@ int CRealizePack::MergeHeld(const char* pszTarPack, const CUpdateRemovals* pRemo
   }
   source.Close();
   target.Close();
+  m_hHeldFile.Reset();  // the held update file, when the source was its copy
   // When even this fails, the journal stays and the next Open restores.
   if (!first.Ok() && bJournaled) RestoreFromJournal(pszTarPack, lock);
   if (first.Ok()) SetLastError(dwCommitted);

@@ -36,8 +36,8 @@ int CRealizePack::PreviewMerge(const char* pszSrcPack, const char* pszTarPack, C
   CMergePlan plan;
   CPackLock lock;
   CRemovalPlan removal;
-  const bool bOk = OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead) &&
-                   PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
+  const bool bOk =
+      OpenUpdate(pszSrcPack) && PlanHeld(pszSrcPack, pszTarPack, lock, plan, pRemovals ? &removal : nullptr, pRemovals);
   CKeepLastError keep;  // the plan's outcome, through the closes below
   if (bOk) {
     CPackFile& target = *m_pTarPack;

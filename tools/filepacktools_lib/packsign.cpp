@@ -6,6 +6,7 @@
 #include "platform/durable_replace.h"
 #include "platform/file_io.h"
 #include "platform/scoped_handle.h"
+#include "tools/filepacktools_lib/ed25519.h"
 #include "tools/filepacktools_lib/packstatement.h"
 #include "tools/filepacktools_lib/signtext.h"
 
@@ -102,12 +103,19 @@ bool ReadStatementFile(const std::string& strPath, PackStatement& statement, std
 }
 
 bool MakePackSignature(const PackStatement& statement, const PackSecretKey& key, std::string& strSigText) {
+  PackStatement named = statement;
+  const std::string strKey = PackKeyId(key.publicKey);
+  if (strKey.empty()) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
   std::string strField;
-  if (CheckStatement(statement, strField) != SigFileFault::kNone) {
+  if ((!named.strKey.empty() && named.strKey != strKey) || CheckStatement(named, strField) != SigFileFault::kNone) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  const std::string strStatement = StatementText(statement);
+  named.strKey = strKey;
+  const std::string strStatement = StatementText(named);
   unsigned char bySignature[kEd25519SignatureSize];
   if (!Ed25519Sign(key.bySeed, strStatement, bySignature)) {
     SetLastError(ERROR_NOT_SUPPORTED);
@@ -172,6 +180,8 @@ std::string PackSigText(const PackSigCheck& check) {
     strText += ": " + SigFaultText(check.fault, check.strField);
   } else if (check.status == PackSigStatus::kWrongProduct) {
     strText += ": " + check.strProduct;
+  } else if (check.status == PackSigStatus::kBadSignature && !check.strKey.empty()) {
+    strText += " (the statement names key " + check.strKey + ")";
   }
   return strText;
 }
@@ -191,28 +201,51 @@ PackSigCheck ReadPackSignature(const std::string& strPackPath, std::string& strS
   return check;
 }
 
-PackSigCheck CheckPackSignature(const std::string& strSigText, const PackDigest& digest, const PackPublicKey& key,
-                                const std::string& strProduct) {
+PackSigCheck ParseSignedStatement(const std::string& strSigText) {
+  PackSigCheck check = Refusal(PackSigStatus::kMalformedSignature);
+  CSignedStatement parsed;
+  check.fault = ParseSignatureFile(strSigText, parsed, check.strField);
+  if (check.fault != SigFileFault::kNone) return check;
+  check.status = PackSigStatus::kGood;
+  check.strKey = parsed.statement.strKey;
+  check.statement = std::move(parsed.statement);
+  return check;
+}
+
+PackSigCheck CheckSignedStatement(const std::string& strSigText, const PackPublicKey& key,
+                                  const std::string& strProduct) {
   PackSigCheck check = Refusal(PackSigStatus::kMalformedSignature);
   CSignedStatement parsed;
   check.fault = ParseSignatureFile(strSigText, parsed, check.strField);
   if (check.fault != SigFileFault::kNone) return check;
   if (!Ed25519Ready()) return Refusal(PackSigStatus::kNoCrypto);
-  if (!Ed25519Verify(key.byKey, parsed.strSigned, parsed.bySignature)) return Refusal(PackSigStatus::kBadSignature);
+  check.strKey = parsed.statement.strKey;
+  // A statement of format 2 names its key: one that names another is not
+  // this key's, whatever its signature.
+  const bool bOtherKey = parsed.statement.nFormat >= 2 && parsed.statement.strKey != PackKeyId(key);
+  if (bOtherKey || !Ed25519Verify(key.byKey, parsed.strSigned, parsed.bySignature)) {
+    check.status = PackSigStatus::kBadSignature;
+    return check;
+  }
   // From here on the statement's texts are the publisher's.
   const PackStatement& statement = parsed.statement;
   check.strVersion = statement.strVersion;
   check.strProduct = statement.strProduct;
   check.statement = statement;
-  if (statement.strProduct != strProduct) {
-    check.status = PackSigStatus::kWrongProduct;
-  } else if (statement.digest.qwSize != digest.qwSize) {
-    check.status = PackSigStatus::kSizeMismatch;
-  } else if (std::memcmp(statement.digest.byHash, digest.byHash, kPackDigestSize) != 0) {
-    check.status = PackSigStatus::kDigestMismatch;
-  } else {
-    check.status = PackSigStatus::kGood;
-  }
+  check.status = statement.strProduct != strProduct ? PackSigStatus::kWrongProduct : PackSigStatus::kGood;
+  return check;
+}
+
+PackSigStatus CompareSignedDigest(const PackStatement& statement, const PackDigest& digest) {
+  if (statement.digest.qwSize != digest.qwSize) return PackSigStatus::kSizeMismatch;
+  if (std::memcmp(statement.digest.byHash, digest.byHash, kPackDigestSize) != 0) return PackSigStatus::kDigestMismatch;
+  return PackSigStatus::kGood;
+}
+
+PackSigCheck CheckPackSignature(const std::string& strSigText, const PackDigest& digest, const PackPublicKey& key,
+                                const std::string& strProduct) {
+  PackSigCheck check = CheckSignedStatement(strSigText, key, strProduct);
+  if (check.status == PackSigStatus::kGood) check.status = CompareSignedDigest(check.statement, digest);
   return check;
 }
 
@@ -221,10 +254,22 @@ PackSigCheck VerifyPackSignature(const std::string& strPackPath, const PackPubli
   std::string strSigText;
   PackSigCheck check = ReadPackSignature(strPackPath, strSigText);
   if (check.status != PackSigStatus::kGood) return check;
+  check = CheckSignedStatement(strSigText, key, strProduct);
+  if (check.status != PackSigStatus::kGood) return check;
+  // The size first: a pack of another size is refused unread.
   PackDigest digest;
-  if (!DigestPackFile(strPackPath, digest)) {
+  CScopedHandle hFile(CreateFileA(strPackPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool bRead = hFile && FileSize(hFile.Get(), digest.qwSize);
+  if (bRead && digest.qwSize != check.statement.digest.qwSize) {
+    check.status = PackSigStatus::kSizeMismatch;
+    return check;
+  }
+  bRead = bRead && DigestPackHandle(hFile.Get(), digest);
+  if (!bRead) {
     const DWORD dwError = GetLastError();
     return Refusal(dwError == ERROR_NOT_SUPPORTED ? PackSigStatus::kNoCrypto : PackSigStatus::kUnreadablePack, dwError);
   }
-  return CheckPackSignature(strSigText, digest, key, strProduct);
+  check.status = CompareSignedDigest(check.statement, digest);
+  return check;
 }

@@ -11,13 +11,16 @@
 // Files, all small text files of lines ending in LF, the first line naming
 // the kind of file and its format version:
 //
-//   PREFIX.key   patchloom-ed25519-secret-key 1
+//   PREFIX.key   patchloom-ed25519-secret-key 2
+//                id <16 hex digits: the key's id>
 //                seed <64 hex digits: the Ed25519 secret key>
 //                public <64 hex digits: its public key, a check on the seed>
-//   PREFIX.pub   patchloom-ed25519-public-key 1
+//   PREFIX.pub   patchloom-ed25519-public-key 2
+//                id <16 hex digits: the key's id>
 //                public <64 hex digits>
 //   PACK.sig     patchloom-update-statement 2
 //                product <name>
+//                key <16 hex digits: the id of the key that signed it>
 //                size <the pack's size in bytes, decimal>
 //                sha512 <128 hex digits: SHA-512 of the whole pack file>
 //                version <the version the update brings>
@@ -34,7 +37,8 @@
 //                              (packmanifest.h), in ascending name order
 //                signature <128 hex digits>
 //   PACK.statement  the statement alone, unsigned, as 'paktool diff' writes
-//                it for 'paktool sign'
+//                it for 'paktool sign' (its "key" line is optional: the
+//                signing fills it in)
 //
 // The fields come in that order when written and in any order when read;
 // each once, "remove" as often as needed. Versions are release versions
@@ -43,7 +47,14 @@
 // release, so every entry it lacks is removed, and it has no "baserelease"
 // and no "remove" lines. Statements of format 1 (product, size, sha512,
 // version, signature) are still read and verified, but say nothing of the
-// base: an updater refuses them.
+// base or the key: an updater refuses them.
+//
+// A key's id is the first 8 bytes of the SHA-512 of its 32 public key
+// bytes. It lets an updater that trusts several keys (while one replaces
+// another) pick the one a statement names; the signature covers the id
+// with everything else. Key files of format 1 (without the id line) are
+// still read, the id derived; the id a file of format 2 records must be
+// the one its key gives.
 //
 // Hex digits are lower case. The signature is Ed25519 (pure, RFC 8032) over
 // the exact bytes of the statement: from the first byte of the file up to
@@ -95,6 +106,18 @@ struct PackPublicKey {
   unsigned char byKey[kPackKeySize] = {};
 };
 
+constexpr size_t kPackKeyIdSize = 8;
+
+// The key's id as statements and key files write it: 16 lower-case hex
+// digits. "" when libgcrypt refuses SHA-512.
+std::string PackKeyId(const PackPublicKey& key);
+
+// True when strText has a key id's form: 16 lower-case hex digits.
+bool IsPackKeyId(const std::string& strText);
+
+// The key of vecKeys whose id is strKeyId, or null.
+const PackPublicKey* FindPackKey(const std::vector<PackPublicKey>& vecKeys, const std::string& strKeyId);
+
 // A secret key and its public key. The seed is wiped when the object goes.
 struct PackSecretKey {
   unsigned char bySeed[kPackKeySize] = {};
@@ -110,7 +133,8 @@ enum class PackKeyStatus {
   kNotAKeyFile,        // its first line names no kind of file of ours
   kWrongKind,          // one of our files, but not the kind asked for
   kUnsupportedFormat,  // the right kind in a format version we do not know
-  kDamaged,            // the right kind and format, but its lines are not right
+  kDamaged,            // the right kind and format, but its lines are not right (an id that is not the key's)
+  kNotAPoint,          // the public key is no Ed25519 public key (not a curve point, or one of small order)
   kWriteFailed,        // keygen: a file could not be written (last error set)
   kNoCrypto,           // libgcrypt refuses Ed25519 (as in FIPS mode)
 };
@@ -119,17 +143,21 @@ enum class PackKeyStatus {
 const char* PackKeyReason(PackKeyStatus status);
 
 // Generates a key pair and writes PREFIX.key, readable and writable by its
-// owner only (CreateOwnerOnlyFileA), and PREFIX.pub.
+// owner only (CreateOwnerOnlyFileA), and PREFIX.pub, both in format 2 (with
+// the key's id).
 //   strPrefix  the paths without suffix, code page 936.
 // Returns kOk; kExists, writing nothing, when either file exists (neither
 // is ever replaced); kWriteFailed with the last error set when a file
 // cannot be created or written (no file is left then); kNoCrypto.
 PackKeyStatus GeneratePackKeys(const std::string& strPrefix);
 
-// Reads a public key file (PREFIX.pub) or its text. The text form lets a
-// program carry a key built into it.
+// Reads a public key file (PREFIX.pub) or its text, of format 1 or 2. The
+// text form lets a program carry a key built into it.
 // Returns kOk with key filled, or the status saying what is wrong; key is
-// unspecified then. kUnreadable leaves the system's error as last error.
+// unspecified then: kDamaged also for an id line that is not the key's,
+// kNotAPoint for a key that is no Ed25519 public key (Ed25519IsPublicKey),
+// kNoCrypto when libgcrypt is not ready to tell. kUnreadable leaves the
+// system's error as last error.
 PackKeyStatus ReadPackPublicKey(const std::string& strPath, PackPublicKey& key);
 PackKeyStatus ParsePackPublicKey(const std::string& strText, PackPublicKey& key);
 
@@ -211,6 +239,8 @@ enum class SigFileFault {
 struct PackStatement {
   int nFormat = 2;  // 1: product, digest and version only (read, never written)
   std::string strProduct;
+  std::string strKey;  // the signing key's id (PackKeyId); "" in format 1, and in an
+                       // unsigned statement until it is signed
   PackDigest digest;
   std::string strVersion;              // the version the update brings
   std::string strBase;                 // the version it applies to, or kAnyBase
@@ -247,9 +277,10 @@ std::string SigFaultText(SigFileFault fault, const std::string& strField);
 
 // ---- Signing -------------------------------------------------------------
 
-// The text of a signature file: the statement, signed with key.
-// Returns false with ERROR_INVALID_PARAMETER for a statement CheckStatement
-// refuses, or ERROR_NOT_SUPPORTED when libgcrypt refuses to sign.
+// The text of a signature file: the statement, naming key's id, signed with
+// key. Returns false with ERROR_INVALID_PARAMETER for a statement
+// CheckStatement refuses or one that names another key, or
+// ERROR_NOT_SUPPORTED when libgcrypt refuses to sign.
 bool MakePackSignature(const PackStatement& statement, const PackSecretKey& key, std::string& strSigText);
 
 // Signs the pack file strPackPath with a statement: writes
@@ -280,7 +311,7 @@ enum class PackSigStatus : DWORD {
   kNoSignature = 0x20000001,          // no PACK.sig beside the pack
   kUnreadableSignature = 0x20000002,  // PACK.sig exists but cannot be read
   kMalformedSignature = 0x20000003,   // PACK.sig is not a well-formed statement
-  kBadSignature = 0x20000004,         // not signed by this key, or changed since
+  kBadSignature = 0x20000004,         // not signed by this key (or names another), or changed since
   kWrongProduct = 0x20000005,         // signed, but for another product
   kSizeMismatch = 0x20000006,         // the pack's size is not the signed size
   kDigestMismatch = 0x20000007,       // the pack's bytes are not the signed bytes
@@ -294,33 +325,51 @@ struct PackSigCheck {
   std::string strField;                      // the field a fault is about, if any
   std::string strVersion;                    // the signed version, once the signature is good
   std::string strProduct;                    // the signed product, once the signature is good
+  std::string strKey;                        // the key id the statement names, once it parsed
   PackStatement statement;                   // the whole statement, once the signature is good
   DWORD dwError = ERROR_SUCCESS;             // kUnreadable*: the system's error
 };
 
 // A short English text for a status ("no signature file", ...), and for a
 // whole result: the status's text, with the fault and field of a malformed
-// file ("malformed signature file: field given twice: size") and the
-// product of a wrong one.
+// file ("malformed signature file: field given twice: size"), the product
+// of a wrong one and the key id a badly signed one names.
 const char* PackSigReason(PackSigStatus status);
 std::string PackSigText(const PackSigCheck& check);
 
-// Reads the signature file of a pack into strSigText.
+// Reads the signature file of a pack into strSigText, reading at most 1 MiB.
 // Returns kGood; kNoSignature when the file does not exist; kUnreadable-
 // Signature with dwError when it cannot be opened or read; kMalformed-
 // Signature (kTooLong) when it is larger than 1 MiB.
 PackSigCheck ReadPackSignature(const std::string& strPackPath, std::string& strSigText);
 
-// Checks a signature file's text against the digest of a pack, in this
-// order: the text is a well-formed statement (kMalformedSignature), its
-// signature verifies with key (kBadSignature), it names strProduct
-// (kWrongProduct), the pack's size (kSizeMismatch) and digest
-// (kDigestMismatch) are the signed ones. Returns kGood with the signed
-// statement, or the first failure.
+// The checks in the order a careful reader makes them, nothing of the pack
+// read before its statement is trusted:
+//   ParseSignedStatement   the text is a well-formed statement
+//                          (kMalformedSignature); check.strKey and
+//                          check.statement say what it claims, not yet
+//                          trusted: to pick a key by its id, or to refuse
+//                          a format early.
+//   CheckSignedStatement   and its signature verifies with key, whose id it
+//                          names in format 2 (kBadSignature), and it names
+//                          strProduct (kWrongProduct). Returns kGood with
+//                          the signed statement, or the first failure.
+//   CompareSignedDigest    the pack's size (kSizeMismatch) and digest
+//                          (kDigestMismatch) are the signed ones.
+// The size can be held against the statement before a byte of the pack is
+// read, and the digest taken only of as many bytes as were signed.
+PackSigCheck ParseSignedStatement(const std::string& strSigText);
+PackSigCheck CheckSignedStatement(const std::string& strSigText, const PackPublicKey& key,
+                                  const std::string& strProduct = kPackProduct);
+PackSigStatus CompareSignedDigest(const PackStatement& statement, const PackDigest& digest);
+
+// CheckSignedStatement, then CompareSignedDigest with the digest of a pack.
+// Returns kGood with the signed statement, or the first failure.
 PackSigCheck CheckPackSignature(const std::string& strSigText, const PackDigest& digest, const PackPublicKey& key,
                                 const std::string& strProduct = kPackProduct);
 
-// ReadPackSignature, DigestPackFile (kUnreadablePack with dwError) and
-// CheckPackSignature for the pack file strPackPath.
+// For the pack file strPackPath: ReadPackSignature, CheckSignedStatement,
+// the file's size held against the signed one, and only then the digest of
+// the file (kUnreadablePack with dwError when it cannot be read).
 PackSigCheck VerifyPackSignature(const std::string& strPackPath, const PackPublicKey& key,
                                  const std::string& strProduct = kPackProduct);

@@ -11,6 +11,7 @@
 namespace {
 
 const char kProductField[] = "product";
+const char kKeyField[] = "key";
 const char kSizeField[] = "size";
 const char kDigestField[] = "sha512";
 const char kVersionField[] = "version";
@@ -72,6 +73,7 @@ SigFileFault TakeValues(CSignFields& fields, int nFormat, PackStatement& stateme
   std::map<std::string, std::string>& mapValues = fields.mapValues;
   statement.nFormat = nFormat;
   statement.strProduct = mapValues[kProductField];
+  statement.strKey = mapValues[kKeyField];
   statement.strVersion = mapValues[kVersionField];
   statement.strBase = mapValues[kBaseField];
   statement.strBaseRelease = mapValues[kBaseReleaseField];
@@ -80,6 +82,7 @@ SigFileFault TakeValues(CSignFields& fields, int nFormat, PackStatement& stateme
   const bool bFormat2 = nFormat == 2;
   const std::pair<const char*, bool> checks[] = {
       {kProductField, IsStatementText(statement.strProduct)},
+      {kKeyField, statement.strKey.empty() || IsPackKeyId(statement.strKey)},
       {kSizeField, ParseSize(mapValues[kSizeField], statement.digest.qwSize)},
       {kDigestField, ParseHex(mapValues[kDigestField], statement.digest.byHash, kPackDigestSize)},
       {kVersionField, bFormat2 ? IsReleaseVersion(statement.strVersion) : IsStatementText(statement.strVersion)},
@@ -123,6 +126,13 @@ CFieldRules Rules(int nFormat, bool bSigned) {
     rules.vecNames.push_back(kBaseField);
     rules.vecOptional = {kBaseReleaseField, kReleaseField, kDeltaField};
     rules.pszRepeated = kRemoveField;
+    // A signed statement names its key; an unsigned one may, before it is
+    // signed.
+    if (bSigned) {
+      rules.vecNames.push_back(kKeyField);
+    } else {
+      rules.vecOptional.push_back(kKeyField);
+    }
   }
   if (bSigned) rules.vecNames.push_back(kSignatureField);
   return rules;
@@ -148,6 +158,7 @@ SigFileFault CheckStatement(const PackStatement& statement, std::string& strFiel
 std::string StatementText(const PackStatement& statement) {
   std::string strText = HeaderLine(kStatementKind, kStatementFormatVersion) +
                         FieldLine(kProductField, statement.strProduct) +
+                        (statement.strKey.empty() ? std::string() : FieldLine(kKeyField, statement.strKey)) +
                         FieldLine(kSizeField, std::to_string(statement.digest.qwSize)) +
                         FieldLine(kDigestField, HexText(statement.digest.byHash, kPackDigestSize)) +
                         FieldLine(kVersionField, statement.strVersion) + FieldLine(kBaseField, statement.strBase);

@@ -25,11 +25,12 @@ int CRealizePack::MergeUpdate(const char* pszSrcPack, const char* pszTarPack, co
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (!OpenUpdate(pszSrcPack, CPackFile::OpenMode::kReadWriteOrRead)) return 0;
+  if (!OpenUpdate(pszSrcPack)) return 0;
   return MergeHeld(pszTarPack, &removals);
 }
 
 int CRealizePack::MergeHeldUpdate(const char* pszTarPack, const CUpdateRemovals& removals) {
+  if (!OpenHeldCopy()) return 0;
   return MergeHeld(pszTarPack, &removals);
 }
 

@@ -369,7 +369,9 @@ bool VerifyPack(const char* pszPath, std::vector<std::string>& vecProblems, cons
   // A check reads and never restores: what is on disk is half a merge.
   if (HasJournal(pszPath)) {
     vecProblems.push_back("a merge into the pack was interrupted: its undo journal " + Quoted(JournalPath(pszPath)) +
-                          " lies beside it, and the next open puts back the pack as it was before that merge");
+                          " lies beside it: the next open of the pack as a client puts back the pack as it was before "
+                          "that merge, while a merge from it as an update never applies the journal and takes the "
+                          "pack as it is");
   }
   CPackVerifier verifier(hFile.Get(), qwFileSize, vecProblems);
   return verifier.Run(fnProgress);

@@ -14,9 +14,10 @@
 constexpr char kSecretKeyKind[] = "patchloom-ed25519-secret-key";
 constexpr char kPublicKeyKind[] = "patchloom-ed25519-public-key";
 constexpr char kStatementKind[] = "patchloom-update-statement";
-// The format versions: keys are in format 1; statements are written in
-// format 2 and read in formats 1 and 2.
+// The format versions: keys and statements are written in format 2 and
+// read in formats 1 and 2.
 constexpr char kSignFormatVersion[] = "1";
+constexpr char kKeyFormatVersion[] = "2";
 constexpr char kStatementFormatVersion[] = "2";
 
 // No key file comes near this size; a larger one is refused unread.

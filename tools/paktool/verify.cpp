@@ -32,6 +32,7 @@ nlohmann::json OptionalText(const std::string& strText) {
 // What a good statement says besides its version and product.
 void AddStatementJson(const PackStatement& statement, nlohmann::json& signature) {
   signature["format"] = statement.nFormat;
+  signature["key"] = OptionalText(statement.strKey);
   signature["base"] = OptionalText(statement.strBase);
   signature["base_release"] = OptionalText(statement.strBaseRelease);
   signature["release"] = OptionalText(statement.strRelease);
@@ -140,9 +141,11 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "and that every entry decodes (compressed pack) or has equal sizes (plain).\n"
       "With --key, the signature file PACK.sig beside the pack must be signed with\n"
       "that key's secret key, name the product, and record the pack's size and\n"
-      "SHA-512 digest; the line 'PACK: signed version V of PRODUCT' is printed, then\n"
-      "what the statement binds: the version and release it applies to, the release\n"
-      "it makes and each entry it removes.\n"
+      "SHA-512 digest (the size is compared before the pack is read); the line\n"
+      "'PACK: signed version V of PRODUCT' is printed, then what the statement\n"
+      "binds: the version and release it applies to, the release it makes and each\n"
+      "entry it removes. A statement signed with another key names that key's id\n"
+      "in the refusal.\n"
       "Each problem is printed as a line 'PACK: problem' on standard output; the\n"
       "exit status is 1 when there is any, 0 when the line 'PACK: OK' is printed.\n"
       "A delta update ('paktool diff --delta') is checked by the rules of its own\n"
@@ -150,7 +153,7 @@ CCommand AddVerifyCommand(CLI::App& app) {
       "With --json, standard output is one JSON document instead: pack, delta, ok (true\n"
       "when no problem was found), problems (their texts) and signature (null\n"
       "without --key; else status 'good' or 'refused', code, and version, product,\n"
-      "format, base, base_release, release and remove, or the reason).");
+      "format, key, base, base_release, release and remove, or the reason).");
   return {pSub, [pOptions] { return RunVerify(*pOptions); }};
 }
 
