@@ -31,6 +31,7 @@
 #include "tools/filepacktools_lib/crealizepack.h"
 #include "tools/filepacktools_lib/ed25519.h"
 #include "tools/filepacktools_lib/hextext.h"
+#include "tools/filepacktools_lib/packdelta.h"
 #include "tools/filepacktools_lib/packjournal.h"
 #include "tools/filepacktools_lib/packloose.h"
 #include "tools/filepacktools_lib/packsign.h"
@@ -488,6 +489,81 @@ TEST_F(ReleaseTrustTest, AnUpdateForAnotherClientIsRefusedWithItsCode) {
   edited.WriteTo(m_tool.Path() / "clientres.pak");
   m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
   ExpectRefused(Code(UpdateRefusal::kClientNotBase));
+}
+
+// A delta update of the same two releases, whose large entry goes as a
+// patch against the client's own entry.
+class DeltaTrustTest : public ReleaseTrustTest {
+ protected:
+  void MakeDeltaUpdate() {
+    std::string strOld;
+    for (int i = 0; i < 2000; ++i) strOld += "line " + std::to_string(i * 7919 % 10007) + " of the table\n";
+    std::string strNew = strOld;
+    strNew.replace(strNew.size() / 2, 12, "an edit here");
+    m_strTable = strNew;
+    WriteTree("r1/res", {{"ui/table.txt", strOld}, {"ui/gone.txt", "going"}});
+    WriteTree("r2/res", {{"ui/table.txt", strNew}, {"声音/new.wav", "a loose file"}});
+    CCurrentDirGuard guard;
+    CPackFile old;
+    CPackFile newer;
+    for (auto* pItem : {&old, &newer}) {
+      const std::string strTree = m_keys.ProgramPath(pItem == &old ? "r1/res" : "r2/res");
+      pItem->SetRootPath(strTree.c_str());
+      pItem->CollectFiles(strTree.c_str());
+    }
+    CReleaseDiff diff;
+    std::string strFailed;
+    ASSERT_TRUE(old.DiffRelease(newer, false, diff, strFailed));
+    CDeltaReport report;
+    ASSERT_TRUE(old.CreateDeltaUpdate(newer, diff, m_tool.ProgramPath("update.pak"), true, report));
+    PackStatement statement;
+    ASSERT_TRUE(MakeUpdateStatement(diff, m_tool.ProgramPath("update.pak"), kPackProduct, "1.01", "1.02", statement));
+    statement.bDelta = true;
+    PackSecretKey key;
+    ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_keys.ProgramPath("publisher.key"), key));
+    ASSERT_TRUE(SignPackStatement(m_tool.ProgramPath("update.pak"), key, statement));
+    ASSERT_LT(ReadFileBytes(m_tool.Path() / "update.pak").size(), strNew.size() / 4) << "the table went whole";
+    CPackFile build;
+    build.SetContentTags(true);
+    build.SetRootPath(m_keys.ProgramPath("r1/res").c_str());
+    build.CollectFiles(m_keys.ProgramPath("r1/res").c_str());
+    ASSERT_TRUE(build.CreatePack(m_keys.ProgramPath("r1/res").c_str(), m_tool.ProgramPath().c_str(), false, nullptr,
+                                 "clientres", false));
+    m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+  }
+  std::string m_strTable;
+};
+
+TEST_F(DeltaTrustTest, ASignedDeltaTakesItsBaseToTheNewRelease) {
+  MakeDeltaUpdate();
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + Started(), Run({"update.pak", "1.02"}));
+  CTestPack client = CTestPack::ReadFrom(m_tool.Path() / "clientres.pak");
+  EXPECT_EQ(m_strTable, client.StoredBytes(*client.FindEntry("res\\ui\\table.txt")));
+  EXPECT_EQ(nullptr, client.FindEntry("res\\ui\\gone.txt"));
+  EXPECT_EQ("a loose file", ReadFileBytes(m_tool.Path() / Utf8Path("声音/new.wav")));
+  EXPECT_EQ("1.02", ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.rebuilt.pak"));
+  EXPECT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+}
+
+// A client whose entry was damaged under its intact tag passes the base
+// check, which trusts tags; the patch's base is then not the signed one:
+// the whole update is refused with its own code and nothing is written.
+TEST_F(DeltaTrustTest, ADamagedBaseEntryRefusesTheDelta) {
+  MakeDeltaUpdate();
+  CTestPack damaged = CTestPack::Parse(m_strClientBefore);
+  damaged.strData[damaged.strData.find("line ") + 2] = 'N';
+  damaged.WriteTo(m_tool.Path() / "clientres.pak");
+  m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+  const long long nCode = Code(UpdateRefusal::kClientEntryDiffers);
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + MergeFailed(nCode) + PressAnyKey(),
+            Run({"update.pak", "1.02"}));
+  EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
+  EXPECT_EQ("1.01", ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / Utf8Path("声音/new.wav")));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.rebuilt.pak"));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.journal"));
+  EXPECT_FALSE(CToolDir::WaitForStarts(m_tool.Path(), 1, 300)) << "the client was started";
 }
 
 TEST_F(TrustTest, AStatementOfFormatOneIsRefusedWithItsOwnCode) {
