@@ -416,11 +416,19 @@ TEST_F(TrustTest, ARefusedUpdateStopsNothing) {
 // client holding the new release.
 class ReleaseTrustTest : public TrustTest {
  protected:
+  using Files = std::vector<std::pair<std::string, std::string>>;
   // Releases 1.01 (the client's) and 1.02, as trees; the update between
   // them, signed with its statement.
   void MakeReleaseUpdate() {
-    WriteTree("r1/res", {{"ui/a.txt", "old content"}, {"ui/gone.txt", "going"}});
-    WriteTree("r2/res", {{"ui/a.txt", "new content, longer"}, {"声音/new.wav", "a loose file"}});
+    MakeUpdateBetween({{"ui/a.txt", "old content"}, {"ui/gone.txt", "going"}},
+                      {{"ui/a.txt", "new content, longer"}, {"声音/new.wav", "a loose file"}}, false);
+  }
+  // Releases 1.01 and 1.02 of the given files; the update between them (a
+  // delta, or the compressed update), signed with its statement; the
+  // client: release 1.01 built as a pack.
+  void MakeUpdateBetween(const Files& vecOld, const Files& vecNew, bool bDelta) {
+    WriteTree("r1/res", vecOld);
+    WriteTree("r2/res", vecNew);
     CCurrentDirGuard guard;
     CPackFile old;
     CPackFile newer;
@@ -432,14 +440,17 @@ class ReleaseTrustTest : public TrustTest {
     CReleaseDiff diff;
     std::string strFailed;
     ASSERT_TRUE(old.DiffRelease(newer, false, diff, strFailed));
+    const std::string strUpdate = m_tool.ProgramPath("update.pak");
+    CDeltaReport report;
     CPackFile writer;
-    ASSERT_TRUE(writer.CreateUpdatePack(newer, diff, m_tool.ProgramPath().c_str(), true, nullptr, "update"));
+    ASSERT_TRUE(bDelta ? old.CreateDeltaUpdate(newer, diff, strUpdate, true, report)
+                       : writer.CreateUpdatePack(newer, diff, m_tool.ProgramPath().c_str(), true, nullptr, "update"));
     PackStatement statement;
-    ASSERT_TRUE(MakeUpdateStatement(diff, m_tool.ProgramPath("update.pak"), kPackProduct, "1.01", "1.02", statement));
+    ASSERT_TRUE(MakeUpdateStatement(diff, strUpdate, kPackProduct, "1.01", "1.02", statement));
+    statement.bDelta = bDelta;
     PackSecretKey key;
     ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_keys.ProgramPath("publisher.key"), key));
-    ASSERT_TRUE(SignPackStatement(m_tool.ProgramPath("update.pak"), key, statement));
-    // The client: release 1.01 built as a pack.
+    ASSERT_TRUE(SignPackStatement(strUpdate, key, statement));
     CPackFile build;
     build.SetContentTags(true);
     build.SetRootPath(m_keys.ProgramPath("r1/res").c_str());
@@ -448,7 +459,7 @@ class ReleaseTrustTest : public TrustTest {
                                  "clientres", false));
     m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
   }
-  void WriteTree(const std::string& strRoot, const std::vector<std::pair<std::string, std::string>>& vecFiles) {
+  void WriteTree(const std::string& strRoot, const Files& vecFiles) {
     for (const auto& file : vecFiles) {
       const fs::path path = m_keys.Path() / Utf8Path(strRoot + "/" + file.first);
       fs::create_directories(path.parent_path());
@@ -498,38 +509,11 @@ class DeltaTrustTest : public ReleaseTrustTest {
   void MakeDeltaUpdate() {
     std::string strOld;
     for (int i = 0; i < 2000; ++i) strOld += "line " + std::to_string(i * 7919 % 10007) + " of the table\n";
-    std::string strNew = strOld;
-    strNew.replace(strNew.size() / 2, 12, "an edit here");
-    m_strTable = strNew;
-    WriteTree("r1/res", {{"ui/table.txt", strOld}, {"ui/gone.txt", "going"}});
-    WriteTree("r2/res", {{"ui/table.txt", strNew}, {"声音/new.wav", "a loose file"}});
-    CCurrentDirGuard guard;
-    CPackFile old;
-    CPackFile newer;
-    for (auto* pItem : {&old, &newer}) {
-      const std::string strTree = m_keys.ProgramPath(pItem == &old ? "r1/res" : "r2/res");
-      pItem->SetRootPath(strTree.c_str());
-      pItem->CollectFiles(strTree.c_str());
-    }
-    CReleaseDiff diff;
-    std::string strFailed;
-    ASSERT_TRUE(old.DiffRelease(newer, false, diff, strFailed));
-    CDeltaReport report;
-    ASSERT_TRUE(old.CreateDeltaUpdate(newer, diff, m_tool.ProgramPath("update.pak"), true, report));
-    PackStatement statement;
-    ASSERT_TRUE(MakeUpdateStatement(diff, m_tool.ProgramPath("update.pak"), kPackProduct, "1.01", "1.02", statement));
-    statement.bDelta = true;
-    PackSecretKey key;
-    ASSERT_EQ(PackKeyStatus::kOk, ReadPackSecretKey(m_keys.ProgramPath("publisher.key"), key));
-    ASSERT_TRUE(SignPackStatement(m_tool.ProgramPath("update.pak"), key, statement));
-    ASSERT_LT(ReadFileBytes(m_tool.Path() / "update.pak").size(), strNew.size() / 4) << "the table went whole";
-    CPackFile build;
-    build.SetContentTags(true);
-    build.SetRootPath(m_keys.ProgramPath("r1/res").c_str());
-    build.CollectFiles(m_keys.ProgramPath("r1/res").c_str());
-    ASSERT_TRUE(build.CreatePack(m_keys.ProgramPath("r1/res").c_str(), m_tool.ProgramPath().c_str(), false, nullptr,
-                                 "clientres", false));
-    m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
+    m_strTable = strOld;
+    m_strTable.replace(m_strTable.size() / 2, 12, "an edit here");
+    MakeUpdateBetween({{"ui/table.txt", strOld}, {"ui/gone.txt", "going"}},
+                      {{"ui/table.txt", m_strTable}, {"声音/new.wav", "a loose file"}}, true);
+    ASSERT_LT(ReadFileBytes(m_tool.Path() / "update.pak").size(), m_strTable.size() / 4) << "the table went whole";
   }
   std::string m_strTable;
 };
