@@ -88,6 +88,15 @@ DWORD CheckBytes(CRealizePack& realize, const char* pszUpdatePack, const char* p
   return Code(CompareSignedDigest(statement, digest));
 }
 
+// Step 7: a delta is rebuilt against the client into the update it was
+// made from, held in its place. A damaged client entry refuses it: the full
+// update is the way back for such a client.
+DWORD RebuildDelta(CRealizePack& realize, const char* pszClientPack) {
+  CDeltaOutcome outcome;
+  if (realize.RebuildHeldDelta(pszClientPack, outcome)) return ERROR_SUCCESS;
+  return outcome.eFault == DeltaFault::kBase ? Code(UpdateRefusal::kClientEntryDiffers) : SystemError();
+}
+
 // Step 6: the client holds the base release, or already the release the
 // update makes (bMerged).
 DWORD CheckBase(const char* pszClientPack, const char* pszLooseDir, const PackStatement& statement, bool& bMerged) {
@@ -112,6 +121,9 @@ DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const 
   if (dwCode == ERROR_SUCCESS && !signedStatement.strBaseRelease.empty()) {
     dwCode = CheckBase(pszClientPack, pszLooseDir, signedStatement, checked.bMerged);
   }
+  if (dwCode == ERROR_SUCCESS && signedStatement.bDelta && !checked.bMerged) {
+    dwCode = RebuildDelta(realize, pszClientPack);
+  }
   if (dwCode != ERROR_SUCCESS) {
     realize.ReleaseHeldUpdate();
     return dwCode;
@@ -127,16 +139,7 @@ DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, c
     CUpdateRemovals removals;
     removals.vecNames = statement.vecRemove;
     removals.bAllOthers = statement.IsWholeRelease();
-    if (statement.bDelta) {
-      CDeltaOutcome outcome;
-      // A damaged client entry refuses the delta: the full update is the
-      // way back for such a client.
-      if (realize.MergeHeldDelta(pszClientPack, removals, outcome) == 0) {
-        return outcome.eFault == DeltaFault::kBase ? Code(UpdateRefusal::kClientEntryDiffers) : SystemError();
-      }
-    } else if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) {
-      return SystemError();
-    }
+    if (realize.MergeHeldUpdate(pszClientPack, removals) == 0) return SystemError();
   }
   if (statement.strRelease.empty()) return ERROR_SUCCESS;
   std::string strHeld;

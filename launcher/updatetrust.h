@@ -63,10 +63,17 @@ struct CCheckedUpdate {
 //   6. when the statement names the base release, the client pack
 //      pszClientPack with its loose files below pszLooseDir must hold
 //      exactly it, or already the release the update makes
-//      (checked.bMerged).
+//      (checked.bMerged);
+//   7. a delta update (but for checked.bMerged) is rebuilt against the
+//      client from the private copy into a private copy of the update it
+//      was made from, each entry checked against the delta's signed MD5s
+//      (CRealizePack::RebuildHeldDelta); the client is only read, and an
+//      entry a patch applies to that is not its signed base refuses the
+//      update (kClientEntryDiffers).
 // Returns 0 when the update may be merged: the copy stays held for
-// MergeCheckedUpdate, which opens it (the only parse of the pack's bytes),
-// and checked holds what was found. Otherwise the code to report, nothing
+// MergeCheckedUpdate, which opens it (the only parse of the pack's bytes;
+// a delta's are read by its rebuild, after steps 1 to 6), and checked holds
+// what was found. Otherwise the code to report, nothing
 // held any more: a PackSigStatus, an UpdateRefusal, or the system's error
 // when the pack cannot be held or copied or the client's release cannot be
 // read.
@@ -81,17 +88,16 @@ DWORD CheckSignedUpdate(CRealizePack& realize, const char* pszUpdatePack, const 
 // kNotNewer). Returns 0 or the code.
 DWORD CheckUpdateVersions(const PackStatement& statement, const char* pszVersion, const std::string& strInstalled);
 
-// Merges the update CheckSignedUpdate held and passed into the client pack
-// as its statement says: its removals too (CRealizePack::MergeHeldUpdate),
-// loose files below the current directory; a delta update rebuilt against
-// the client first (CRealizePack::MergeHeldDelta); nothing when the client
-// holds its release already (checked.bMerged). Then checks that the client
+// Merges the update CheckSignedUpdate held and passed (for a delta, the
+// update rebuilt from it) into the client pack as its statement says: its
+// removals too (CRealizePack::MergeHeldUpdate), loose files below the
+// current directory; nothing when the client holds its release already
+// (checked.bMerged). Then checks that the client
 // (with its loose files below pszLooseDir) holds the release the statement
 // promises, if it promises one; the entries the merge wrote are read, not
 // taken by their tags.
 // Returns 0; the merge's error when it failed (the client as it was);
-// kClientEntryDiffers when an entry of the client a delta patches is not
-// the signed base (nothing written); kWrongResult when the merged client is not the promised release; or the
+// kWrongResult when the merged client is not the promised release; or the
 // system's error when its release cannot be read.
 DWORD MergeCheckedUpdate(CRealizePack& realize, const CCheckedUpdate& checked, const char* pszClientPack,
                          const char* pszLooseDir);

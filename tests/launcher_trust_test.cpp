@@ -532,22 +532,24 @@ TEST_F(DeltaTrustTest, ASignedDeltaTakesItsBaseToTheNewRelease) {
 
 // A client whose entry was damaged under its intact tag passes the base
 // check, which trusts tags; the patch's base is then not the signed one:
-// the whole update is refused with its own code and nothing is written.
+// the whole update is refused with its own code before anything is stopped
+// or written.
 TEST_F(DeltaTrustTest, ADamagedBaseEntryRefusesTheDelta) {
   MakeDeltaUpdate();
   CTestPack damaged = CTestPack::Parse(m_strClientBefore);
   damaged.strData[damaged.strData.find("line ") + 2] = 'N';
   damaged.WriteTo(m_tool.Path() / "clientres.pak");
   m_strClientBefore = ReadFileBytes(m_tool.Path() / "clientres.pak");
-  const long long nCode = Code(UpdateRefusal::kClientEntryDiffers);
-  EXPECT_EQ(Head({"update.pak", "1.02"}) + Spinner() + Checking() + MergeFailed(nCode) + PressAnyKey(),
+  CChildProcess client(m_tool.Path() / CToolDir::kClientName, {CToolDir::kClientName, "--stay"}, m_tool.Path());
+  ASSERT_TRUE(CToolDir::WaitForStarts(m_tool.Path(), 1));
+  EXPECT_EQ(Head({"update.pak", "1.02"}) + MergeFailed(Code(UpdateRefusal::kClientEntryDiffers)) + PressAnyKey(),
             Run({"update.pak", "1.02"}));
+  EXPECT_FALSE(client.Wait(200)) << "the client must still run";
   EXPECT_EQ(m_strClientBefore, ReadFileBytes(m_tool.Path() / "clientres.pak"));
   EXPECT_EQ("1.01", ReadFileBytes(m_tool.Path() / "version.ver"));
+  EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.journal"));
   EXPECT_FALSE(fs::exists(m_tool.Path() / Utf8Path("声音/new.wav")));
   EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.rebuilt.pak"));
-  EXPECT_FALSE(fs::exists(m_tool.Path() / "clientres.pak.journal"));
-  EXPECT_FALSE(CToolDir::WaitForStarts(m_tool.Path(), 1, 300)) << "the client was started";
 }
 
 TEST_F(TrustTest, AStatementOfFormatOneIsRefusedWithItsOwnCode) {

@@ -675,24 +675,28 @@ class CRealizePack {
   // Merges a delta update (packdelta.h) as MergeUpdate merges the update it
   // was made from: rebuilds that update against the client
   // (CPackFile::RebuildDeltaUpdate) into <client>.rebuilt.pak beside it,
-  // holds it (HoldUpdate), checks that the held entries are exactly the
-  // delta's records (names, sizes, tags and the MD5 of their bytes), merges
-  // it with the removals, and deletes it; a leftover of an interrupted run
-  // is deleted first.
+  // copies it privately (CopyHeldUpdate) and deletes the file, checks that
+  // the copy's entries are exactly the delta's records (names, sizes, tags
+  // and the MD5 of their bytes), and merges the copy with the removals; a
+  // leftover of an interrupted run is deleted first.
   //   pbyDelta, qwDeltaSize  the delta's bytes.
   //   pszTarPack             the client pack; non-null, non-empty (asserted).
   // Returns what MergeUpdate returns; 0 also, with outcome telling why and
   // the client as it was, when the delta cannot be rebuilt against this
-  // client or the rebuilt update is not what the delta says
-  // (ERROR_INVALID_DATA, kDamaged).
+  // client (kBase: an entry a patch applies to is not its recorded base) or
+  // the rebuilt update is not what the delta says (ERROR_INVALID_DATA,
+  // kDamaged).
   int MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
                        const CUpdateRemovals& removals, CDeltaOutcome& outcome);
-  // The same for the delta held in a private copy (CopyHeldUpdate): the
-  // keyed updater's merge of a signed delta, whose checked bytes are the
-  // ones rebuilt. Nothing is held afterwards. Returns what MergeDeltaUpdate
-  // returns; 0 with ERROR_INVALID_HANDLE (kSystem) when no complete copy is
-  // held.
-  int MergeHeldDelta(const char* pszTarPack, const CUpdateRemovals& removals, CDeltaOutcome& outcome);
+  // The rebuild of MergeDeltaUpdate alone, from the delta held in a private
+  // copy (CopyHeldUpdate): the keyed updater's step between checking a
+  // signed delta and stopping the client, so that a client the delta
+  // cannot be applied to is refused with nothing stopped. The client is
+  // only read. On success the checked copy of the rebuilt update is held in
+  // the delta's place, for MergeHeldUpdate; on failure nothing is held,
+  // outcome says why (kSystem: the last error, ERROR_INVALID_HANDLE when no
+  // complete copy was held).
+  bool RebuildHeldDelta(const char* pszTarPack, CDeltaOutcome& outcome);
 
   // The names of the entries the last merge wrote into the client pack or
   // as loose files (changed and new ones), once it returned 1; empty
@@ -855,6 +859,9 @@ class CRealizePack {
   bool OpenUpdate(const char* pszSrcPack);
   // Opens the held copy as the source pack; false with the last error set.
   bool OpenHeldCopy();
+  // Rebuilds a delta into a checked private copy, opened as the held update.
+  bool RebuildAndHold(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
+                      CDeltaOutcome& outcome);
   // Takes the client's merge lock, opens the client (an interrupted
   // merge's journal applied first), checks both packs and plans the merge
   // of the open update into the client's index in memory: a merge's steps
@@ -876,6 +883,7 @@ class CRealizePack {
   CScopedHandle m_hHeldFile;    // the held update file (HoldUpdate)
   CScopedHandle m_hHeldCopy;    // its complete private copy (CopyHeldUpdate)
   PrivateCopyKind m_eCopyKind = PrivateCopyKind::kMemory;
+  bool m_bHeldCopyOpen = false;  // the held copy is open as m_pSrcPack (a rebuilt delta)
   std::string m_strCompactRefusal;
   int32_t m_nMergeWorkers = 0;  // 0: one per processor
   DWORD m_dwLockWait = 5000;

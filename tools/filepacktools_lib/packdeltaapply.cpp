@@ -141,10 +141,46 @@ int CRealizePack::MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDel
   assert(NULL != pszTarPack);
   m_strRefusal.clear();
   m_setMerged.clear();
+  outcome = CDeltaOutcome();
   if (!pszTarPack || !pszTarPack[0]) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  if (!RebuildAndHold(pbyDelta, qwDeltaSize, pszTarPack, outcome)) return 0;
+  return MergeHeldUpdate(pszTarPack, removals);
+}
+
+bool CRealizePack::RebuildHeldDelta(const char* pszTarPack, CDeltaOutcome& outcome) {
+  assert(NULL != pszTarPack);
+  m_strRefusal.clear();
+  outcome = CDeltaOutcome();
+  outcome.eFault = DeltaFault::kSystem;
+  // The copy is taken out of the held state: the rebuilt update is held
+  // next, and the delta's bytes must stay mapped until the rebuild is done.
+  CScopedHandle hDelta = std::move(m_hHeldCopy);
+  ReleaseHeldUpdate();
+  uint64_t qwSize = 0;
+  if (!pszTarPack || !pszTarPack[0] || !hDelta) {
+    SetLastError(!hDelta ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (!FileSize(hDelta.Get(), qwSize)) return false;
+  CScopedHandle hMapping(CreateFileMappingA(hDelta.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  SYSTEM_INFO sysInfo;
+  GetSystemInfo(&sysInfo);
+  CMappedView view;
+  const unsigned char* pbyDelta =
+      hMapping ? view.Map(hMapping.Get(), 0, qwSize, sysInfo.dwAllocationGranularity) : nullptr;
+  if (pbyDelta == nullptr) return false;
+  outcome = CDeltaOutcome();
+  return RebuildAndHold(pbyDelta, qwSize, pszTarPack, outcome);
+}
+
+// The rebuilt update is copied privately and checked there, and only the
+// copy is merged: what is checked is what is merged, whatever happens to
+// the file, which is deleted at once.
+bool CRealizePack::RebuildAndHold(const unsigned char* pbyDelta, uint64_t qwDeltaSize, const char* pszTarPack,
+                                  CDeltaOutcome& outcome) {
   const std::string strRebuilt = RebuiltPath(pszTarPack);
   DeleteFileA(strRebuilt.c_str());
   const size_t nSeparator = LastSeparator(pszTarPack);
@@ -160,54 +196,29 @@ int CRealizePack::MergeDeltaUpdate(const unsigned char* pbyDelta, uint64_t qwDel
   }
   if (!bRebuilt) {
     if (outcome.eFault == DeltaFault::kNone) m_strRefusal = "the client pack does not open";
-    return 0;
+    return false;
   }
   CDeltaIndex index;
   ReadDeltaIndex(pbyDelta, qwDeltaSize, qwDeltaSize, index);
-  // The rebuilt update is copied privately and checked there: what is
-  // checked is what is merged, whatever happens to the file meanwhile.
-  int nMerged = 0;
   uint64_t qwSize = 0;
   auto noSink = [](const unsigned char*, size_t) { return true; };
-  if (!HoldUpdate(strRebuilt.c_str()) || !GetHeldUpdateSize(qwSize) ||
-      !CopyHeldUpdate(qwSize, strDir.c_str(), noSink) || !OpenHeldCopy()) {
+  bool bHeld = HoldUpdate(strRebuilt.c_str()) && GetHeldUpdateSize(qwSize) &&
+               CopyHeldUpdate(qwSize, strDir.c_str(), noSink) && OpenHeldCopy();
+  if (!bHeld) {
     outcome.eFault = DeltaFault::kSystem;
   } else if (!HeldUpdateIs(index)) {
+    bHeld = false;
     outcome.eFault = DeltaFault::kDamaged;
     outcome.strWhy = "the rebuilt update changed before it was merged";
+    SetLastError(ERROR_INVALID_DATA);
+  }
+  CKeepLastError keep;
+  m_hHeldFile.Reset();  // the copy is all that is merged
+  DeleteFileA(strRebuilt.c_str());
+  if (!bHeld) {
     ReleaseHeldUpdate();
     m_pSrcPack->Close();
-    SetLastError(ERROR_INVALID_DATA);
-  } else {
-    nMerged = MergeHeld(pszTarPack, &removals);
   }
-  const DWORD dwError = GetLastError();
-  DeleteFileA(strRebuilt.c_str());
-  SetLastError(dwError);
-  return nMerged;
-}
-
-int CRealizePack::MergeHeldDelta(const char* pszTarPack, const CUpdateRemovals& removals, CDeltaOutcome& outcome) {
-  outcome = CDeltaOutcome();
-  // The copy is taken out of the held state: the rebuilt update is held
-  // next, and the delta's bytes must stay mapped until the rebuild is done.
-  CScopedHandle hDelta = std::move(m_hHeldCopy);
-  ReleaseHeldUpdate();
-  uint64_t qwSize = 0;
-  if (!hDelta || !FileSize(hDelta.Get(), qwSize)) {
-    if (!hDelta) SetLastError(ERROR_INVALID_HANDLE);
-    outcome.eFault = DeltaFault::kSystem;
-    return 0;
-  }
-  CScopedHandle hMapping(CreateFileMappingA(hDelta.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-  SYSTEM_INFO sysInfo;
-  GetSystemInfo(&sysInfo);
-  CMappedView view;
-  const unsigned char* pbyDelta =
-      hMapping ? view.Map(hMapping.Get(), 0, qwSize, sysInfo.dwAllocationGranularity) : nullptr;
-  if (pbyDelta == nullptr) {
-    outcome.eFault = DeltaFault::kSystem;
-    return 0;
-  }
-  return MergeDeltaUpdate(pbyDelta, qwSize, pszTarPack, removals, outcome);
+  m_bHeldCopyOpen = bHeld;
+  return bHeld;
 }

@@ -157,8 +157,12 @@ bool CRealizePack::CopyHeldUpdate(uint64_t qwSize, const char* pszCopyDir,
 PrivateCopyKind CRealizePack::GetHeldCopyKind() const { return m_eCopyKind; }
 
 bool CRealizePack::OpenHeldCopy() {
-  m_pSrcPack->Close();
   m_pTarPack->Close();
+  if (m_bHeldCopyOpen) {  // a rebuilt delta's copy, opened and checked already
+    m_bHeldCopyOpen = false;
+    return true;
+  }
+  m_pSrcPack->Close();
   if (!m_hHeldCopy || m_strHeldUpdate.empty()) {
     ReleaseHeldUpdate();
     SetLastError(ERROR_INVALID_HANDLE);
@@ -173,6 +177,7 @@ bool CRealizePack::OpenHeldCopy() {
 }
 
 void CRealizePack::ReleaseHeldUpdate() {
+  m_bHeldCopyOpen = false;
   m_hHeldCopy.Reset();
   m_hHeldFile.Reset();
   m_strHeldUpdate.clear();
