@@ -260,7 +260,9 @@ bool CRealizePack::PlanHeld(const char* pszSrcPack, const char* pszTarPack, CPac
   CPackFile& target = *m_pTarPack;
   bool bOk = lock.Take(pszTarPack, m_dwLockWait) && RestoreFromJournal(pszTarPack, lock);
   bOk = bOk && target.OpenPack(pszTarPack, CPackFile::OpenMode::kMergeTarget);
-  if (!bOk) m_strRefusal = lock.Busy() ? "another merge or a reader holds the client pack" : "the client pack does not open";
+  if (!bOk) {
+    m_strRefusal = lock.Busy() ? "another merge or a reader holds the client pack" : "the client pack does not open";
+  }
   if (bOk && !lock.Guards(target.m_hPackFile.Get())) {
     bOk = false;
     m_strRefusal = "the client pack was replaced as the merge began";
