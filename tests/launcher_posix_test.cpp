@@ -256,7 +256,7 @@ PROCESSENTRY32 FindProcess(DWORD dwId) {
 class ProcessPosixTest : public ::testing::Test {
  protected:
   ProcessPosixTest() {
-    fs::copy_file(STANDIN_EXE, m_dir.Path() / CToolDir::kClientName);
+    fs::copy_file(Utf8Path(STANDIN_EXE), m_dir.Path() / CToolDir::kClientName);
     AdoptOrphans();
   }
   void TearDown() override { CollectOrphans(5000); }

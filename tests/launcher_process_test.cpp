@@ -22,7 +22,7 @@ const int kEndTimeoutMs = 5000;
 class ProcessControlTest : public ::testing::Test {
  protected:
   ProcessControlTest() {
-    fs::copy_file(STANDIN_EXE, m_dir.Path() / CToolDir::kClientName);
+    fs::copy_file(Utf8Path(STANDIN_EXE), m_dir.Path() / CToolDir::kClientName);
     AdoptOrphans();  // what WinExec starts is reaped in TearDown
   }
   void TearDown() override { CollectOrphans(5000); }

@@ -53,7 +53,7 @@ CTestPack Update() {
 CFaultChildRun RunChild(const fs::path& dir, const std::string& strMode, uint32_t nPoint,
                         const std::string& strAction) {
   return RunFaultChild(
-      MERGE_CHILD_EXE, dir, strMode, nPoint,
+      Utf8Path(MERGE_CHILD_EXE), dir, strMode, nPoint,
       {strAction == "--compact" ? strAction : ToProgramPath(dir / "update.pak"), ToProgramPath(dir / "client.pak")});
 }
 

@@ -92,7 +92,7 @@ std::string Differences(const std::map<std::string, std::string>& mapA,
 
 CFaultChildRun RunMergeChild(const fs::path& workDir, const std::string& strMode, uint32_t nPoint,
                              const std::vector<std::string>& vecOpArgs) {
-  return RunFaultChild(MERGE_CHILD_EXE, workDir, strMode, nPoint, vecOpArgs);
+  return RunFaultChild(Utf8Path(MERGE_CHILD_EXE), workDir, strMode, nPoint, vecOpArgs);
 }
 
 // The points a run in strMode covers: each of the nPoints, and for a power
@@ -389,7 +389,7 @@ TEST_F(MergeCrashTest, ASecondMergeOfTheSamePackFailsCleanly) {
     Lay(dir.Path());
     const std::vector<std::string> vecMerge = {ToProgramPath(dir.Path() / "update.pak"),
                                                ToProgramPath(dir.Path() / "client.pak")};
-    CChildProcess first(MERGE_CHILD_EXE,
+    CChildProcess first(Utf8Path(MERGE_CHILD_EXE),
                         {"merge_fault_child", "pause", std::to_string(nPause), vecMerge[0], vecMerge[1]},
                         dir.Path() / "work");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -678,8 +678,8 @@ TEST_F(MergeCrashTest, DeltasAtEveryPointGiveTheOldOrTheNewPack) {
     ASSERT_EQ(1u, report.nPatches);
     old.SetContentTags(true);
     const std::string strRoot = ToProgramPath(releases.Path() / "old/res");
-    ASSERT_TRUE(old.CreatePack(strRoot.c_str(), ToProgramPath(releases.Path()).c_str(), false, nullptr, "client",
-                               false));
+    ASSERT_TRUE(
+        old.CreatePack(strRoot.c_str(), ToProgramPath(releases.Path()).c_str(), false, nullptr, "client", false));
   }
   auto lay = [&](const fs::path& dir) {
     fs::create_directories(dir / "work");

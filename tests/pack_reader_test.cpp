@@ -90,7 +90,8 @@ class ReaderTest : public ::testing::Test {
 // written nothing. Either way the reader ends as if alone.
 TEST_F(ReaderTest, AReaderPausedMidExtractionReadsTheOldPackWhileAMergeWaits) {
   const std::string strOld = ReadFileBytes(m_dir.Path() / "client.pak");
-  const CFaultChildRun count = RunFaultChild(MERGE_CHILD_EXE, m_dir.Path() / "out", "count", 0, ExtractArgs());
+  const CFaultChildRun count =
+      RunFaultChild(Utf8Path(MERGE_CHILD_EXE), m_dir.Path() / "out", "count", 0, ExtractArgs());
   ASSERT_EQ(1, count.nResult);
   const std::map<std::string, std::string> mapOld = Tree(m_dir.Path() / "out");
   ASSERT_EQ(8u, mapOld.size());  // res, res/ui and its six files
@@ -102,7 +103,7 @@ TEST_F(ReaderTest, AReaderPausedMidExtractionReadsTheOldPackWhileAMergeWaits) {
     fs::create_directory(m_dir.Path() / "out");
     std::vector<std::string> vecArgs = {"merge_fault_child", "pause", std::to_string(count.nPoints / 2)};
     for (const std::string& strArg : ExtractArgs()) vecArgs.push_back(strArg);
-    CChildProcess reader(MERGE_CHILD_EXE, vecArgs, m_dir.Path() / "out");
+    CChildProcess reader(Utf8Path(MERGE_CHILD_EXE), vecArgs, m_dir.Path() / "out");
     ASSERT_TRUE(WaitFor(m_dir.Path() / "out/paused"));
     int nMerged = -1;
     DWORD dwError = ERROR_SUCCESS;
@@ -140,24 +141,26 @@ TEST_F(ReaderTest, AReaderPausedMidExtractionReadsTheOldPackWhileAMergeWaits) {
 // not roll the merge back under it either. Once the merge is done, the
 // reader reads the new pack.
 TEST_F(ReaderTest, AReaderDuringAMergeFailsCleanlyAndAfterItReadsTheNewPack) {
-  const CFaultChildRun count = RunFaultChild(MERGE_CHILD_EXE, m_dir.Path() / "work", "count", 0,
+  const CFaultChildRun count = RunFaultChild(Utf8Path(MERGE_CHILD_EXE), m_dir.Path() / "work", "count", 0,
                                              {m_dir.ProgramPath("update.pak"), m_dir.ProgramPath("client.pak")});
   ASSERT_EQ(1, count.nResult);
   Client().WriteTo(m_dir.Path() / "client.pak");
-  CChildProcess merge(MERGE_CHILD_EXE,
+  CChildProcess merge(Utf8Path(MERGE_CHILD_EXE),
                       {"merge_fault_child", "pause", std::to_string(count.nPoints), m_dir.ProgramPath("update.pak"),
                        m_dir.ProgramPath("client.pak")},
                       m_dir.Path() / "work");
   ASSERT_TRUE(WaitFor(m_dir.Path() / "work/paused"));
   ASSERT_TRUE(fs::exists(m_dir.Path() / "client.pak.journal"));
-  const CFaultChildRun during = RunFaultChild(MERGE_CHILD_EXE, m_dir.Path() / "out", "count", 0, ExtractArgs());
+  const CFaultChildRun during =
+      RunFaultChild(Utf8Path(MERGE_CHILD_EXE), m_dir.Path() / "out", "count", 0, ExtractArgs());
   EXPECT_EQ(0, during.nResult);
   EXPECT_EQ(static_cast<unsigned long>(ERROR_SHARING_VIOLATION), during.nError);
   EXPECT_TRUE(Tree(m_dir.Path() / "out").empty());
 
   WriteFileBytes(m_dir.Path() / "work/resume", "");
   ASSERT_TRUE(merge.Wait(60000));
-  const CFaultChildRun after = RunFaultChild(MERGE_CHILD_EXE, m_dir.Path() / "out", "count", 0, ExtractArgs());
+  const CFaultChildRun after =
+      RunFaultChild(Utf8Path(MERGE_CHILD_EXE), m_dir.Path() / "out", "count", 0, ExtractArgs());
   EXPECT_EQ(1, after.nResult);
   std::map<std::string, std::string> mapNew = Tree(m_dir.Path() / "out");
   EXPECT_EQ(std::string(20, 'n'), mapNew["res/ui/a.txt"]);

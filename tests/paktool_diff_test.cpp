@@ -30,7 +30,7 @@ class DiffToolTest : public ::testing::Test {
   // error joins the output when asked.
   CChildResult Run(std::vector<std::string> vecArgs, bool bWithStderr = true) {
     vecArgs.insert(vecArgs.begin(), "paktool");
-    CChildResult result = RunChild(PAKTOOL_EXE, vecArgs, m_dir.Path(), kTimeoutMs, bWithStderr);
+    CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), vecArgs, m_dir.Path(), kTimeoutMs, bWithStderr);
     EXPECT_TRUE(result.bEnded) << "paktool did not end";
     return result;
   }
@@ -390,7 +390,8 @@ TEST_F(DiffToolTest, ReleaseUpdatesAreMadeSignedAndTriedWithoutKeys) {
   Ok({"keygen", "publisher"});
   std::string strOut = Ok({"diff", "client.pak", "v2/res", "-o", "update.pak", "--from", "1.01", "--to", "1.02", "-z"});
   EXPECT_TRUE(Contains(strOut, "the update removes these (its statement lists them)")) << strOut;
-  EXPECT_TRUE(Contains(strOut, "wrote update.pak.statement: version 1.02 for clients of 1.01, removes 1 entry")) << strOut;
+  EXPECT_TRUE(Contains(strOut, "wrote update.pak.statement: version 1.02 for clients of 1.01, removes 1 entry"))
+      << strOut;
   EXPECT_EQ("update.pak.sig: signed version 1.02 of Veshmarkland for clients of 1.01, removing 1 entry\n",
             Ok({"sign", "update.pak", "--key", "publisher.key"}));
   strOut = Ok({"verify", "update.pak", "--key", "publisher.pub"});
@@ -430,8 +431,8 @@ TEST_F(DiffToolTest, FullUpdatesAndVersionRules) {
   WriteReleases();
   std::string strOut = Ok({"diff", "--full", "v2.pak", "-o", "full.pak", "--to", "1.02"});
   EXPECT_TRUE(Contains(strOut, "a full update")) << strOut;
-  const nlohmann::json statement = nlohmann::json::parse(Ok({"diff", "--full", "v2/res", "-o", "full2.pak", "--to",
-                                                             "1.02", "--json"}, false))["statement"];
+  const nlohmann::json statement = nlohmann::json::parse(
+      Ok({"diff", "--full", "v2/res", "-o", "full2.pak", "--to", "1.02", "--json"}, false))["statement"];
   EXPECT_EQ("any", statement["base"]);
   EXPECT_TRUE(statement["base_release"].is_null());
   fs::create_directory(Path("game"));

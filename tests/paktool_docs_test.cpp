@@ -48,7 +48,7 @@ class PaktoolDocsTest : public ::testing::Test {
     std::vector<std::string> vecAll = {"paktool"};
     vecAll.insert(vecAll.end(), vecArgs.begin(), vecArgs.end());
     vecAll.push_back("--help");
-    const CChildResult result = RunChild(PAKTOOL_EXE, vecAll, m_dir.Path(), kTimeoutMs);
+    const CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), vecAll, m_dir.Path(), kTimeoutMs);
     EXPECT_EQ(0, result.nExitCode);
     return result.strOutput;
   }

@@ -55,7 +55,7 @@ class JsonToolTest : public ::testing::Test {
   // standard output is captured: errors must not reach the document.
   CChildResult Run(std::vector<std::string> vecArgs) {
     vecArgs.insert(vecArgs.begin(), "paktool");
-    CChildResult result = RunChild(PAKTOOL_EXE, vecArgs, m_dir.Path(), kTimeoutMs);
+    CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), vecArgs, m_dir.Path(), kTimeoutMs);
     EXPECT_TRUE(result.bEnded) << "paktool did not end";
     return result;
   }
@@ -238,7 +238,7 @@ TEST_F(JsonToolTest, VerifyWithAKeyReportsTheSignature) {
 
 TEST(PaktoolVersionTest, ToolAndLibraryCarryTheProjectVersion) {
   CTempDir dir;
-  const CChildResult result = RunChild(PAKTOOL_EXE, {"paktool", "--version"}, dir.Path(), kTimeoutMs);
+  const CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), {"paktool", "--version"}, dir.Path(), kTimeoutMs);
   EXPECT_EQ(0, result.nExitCode);
   EXPECT_EQ(std::string("paktool ") + PATCHLOOM_PROJECT_VERSION + "\n", result.strOutput);
   EXPECT_STREQ(PATCHLOOM_PROJECT_VERSION, PatchloomVersion());

@@ -70,7 +70,7 @@ class PaktoolTest : public ::testing::Test {
   // Runs paktool in the temporary directory; arguments are UTF-8.
   CChildResult Run(std::vector<std::string> vecArgs) {
     vecArgs.insert(vecArgs.begin(), "paktool");
-    CChildResult result = RunChild(PAKTOOL_EXE, vecArgs, m_dir.Path(), kTimeoutMs);
+    CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), vecArgs, m_dir.Path(), kTimeoutMs);
     EXPECT_TRUE(result.bEnded) << "paktool did not end";
     return result;
   }
@@ -183,7 +183,8 @@ class CReadOnlyMount {
   CReadOnlyMount(const fs::path& from, const fs::path& to) : m_to(to) {
     const std::string strFrom = "'" + from.string() + "' '" + to.string() + "'";
     m_bMounted = std::system(("mount --bind " + strFrom + " 2>/dev/null").c_str()) == 0;
-    m_bReadOnly = m_bMounted && std::system(("mount -o remount,ro,bind '" + to.string() + "' 2>/dev/null").c_str()) == 0;
+    m_bReadOnly =
+        m_bMounted && std::system(("mount -o remount,ro,bind '" + to.string() + "' 2>/dev/null").c_str()) == 0;
   }
   ~CReadOnlyMount() {
     if (m_bMounted) std::system(("umount '" + m_to.string() + "'").c_str());
@@ -346,7 +347,7 @@ TEST_F(PaktoolTest, PathsThatHoldTheRootNameElsewhere) {
   auto RunIn = [&](const std::vector<std::string>& vecArgs) {
     std::vector<std::string> vecFull = {"paktool"};
     vecFull.insert(vecFull.end(), vecArgs.begin(), vecArgs.end());
-    CChildResult result = RunChild(PAKTOOL_EXE, vecFull, cwd, kTimeoutMs);
+    CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), vecFull, cwd, kTimeoutMs);
     EXPECT_EQ(0, result.nExitCode) << vecArgs[0] << " failed:\n" << result.strOutput;
     return result.strOutput;
   };

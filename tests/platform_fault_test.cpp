@@ -36,7 +36,7 @@ CStepsRun RunSteps(const fs::path& dir, const std::string& strMode, const std::s
                    const std::vector<std::string>& vecSteps) {
   std::vector<std::string> vecArgs = {"fault_steps_child", strMode, strPoint};
   vecArgs.insert(vecArgs.end(), vecSteps.begin(), vecSteps.end());
-  const CChildResult result = RunChild(FAULT_CHILD_EXE, vecArgs, dir, 60000);
+  const CChildResult result = RunChild(Utf8Path(FAULT_CHILD_EXE), vecArgs, dir, 60000);
   CStepsRun run;
   EXPECT_TRUE(result.bEnded);
   run.nExitCode = result.nExitCode;

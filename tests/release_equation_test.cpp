@@ -46,7 +46,7 @@ class ReleaseEquationTest : public ::testing::TestWithParam<CSequence> {
   void Paktool(std::vector<std::string> vecArgs, std::string* pstrOutput = nullptr) {
     vecArgs.insert(vecArgs.begin(), "paktool");
     if (GetParam().bCompressed && (vecArgs[1] == "build" || vecArgs[1] == "diff")) vecArgs.push_back("-z");
-    const CChildResult result = RunChild(PAKTOOL_EXE, vecArgs, m_dir.Path(), 120000);
+    const CChildResult result = RunChild(Utf8Path(PAKTOOL_EXE), vecArgs, m_dir.Path(), 120000);
     ASSERT_EQ(0, result.nExitCode) << vecArgs[1] << ":\n" << result.strOutput;
     if (pstrOutput) *pstrOutput = result.strOutput;
   }
@@ -62,8 +62,8 @@ class ReleaseEquationTest : public ::testing::TestWithParam<CSequence> {
     const std::string strRoot = m_dir.ProgramPath(strTree);
     tree.SetRootPath(strRoot.c_str());
     tree.CollectFiles(strRoot.c_str());
-    ASSERT_TRUE(tree.CreatePack(strRoot.c_str(), m_dir.ProgramPath().c_str(), GetParam().bCompressed, nullptr,
-                                "client", false));
+    ASSERT_TRUE(tree.CreatePack(strRoot.c_str(), m_dir.ProgramPath().c_str(), GetParam().bCompressed, nullptr, "client",
+                                false));
   }
 
   // Makes the update from the client pack to the tree and merges it, loose
@@ -97,8 +97,8 @@ class ReleaseEquationTest : public ::testing::TestWithParam<CSequence> {
         if (entry.bLoose) setLoose.insert(RelativeOf(entry.strName));
       }
       CPackFile update;
-      ASSERT_TRUE(update.CreateUpdatePack(tree, diff, m_dir.ProgramPath().c_str(), GetParam().bCompressed,
-                                          nullptr, "update"));
+      ASSERT_TRUE(
+          update.CreateUpdatePack(tree, diff, m_dir.ProgramPath().c_str(), GetParam().bCompressed, nullptr, "update"));
     }
     CCurrentDirGuard guard;
     fs::current_path(Path("loose"));

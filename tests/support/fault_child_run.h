@@ -37,13 +37,13 @@ struct CFaultChildRun {
   unsigned nSyncs = 0;
 };
 
-// Runs pszChild in workDir with MODE, POINT and the operation's arguments.
-inline CFaultChildRun RunFaultChild(const char* pszChild, const std::filesystem::path& workDir,
+// Runs child in workDir with MODE, POINT and the operation's arguments.
+inline CFaultChildRun RunFaultChild(const std::filesystem::path& child, const std::filesystem::path& workDir,
                                     const std::string& strMode, uint32_t nPoint,
                                     const std::vector<std::string>& vecOpArgs) {
   std::vector<std::string> vecArgs = {"merge_fault_child", strMode, std::to_string(nPoint)};
   vecArgs.insert(vecArgs.end(), vecOpArgs.begin(), vecOpArgs.end());
-  const CChildResult result = RunChild(pszChild, vecArgs, workDir, 60000);
+  const CChildResult result = RunChild(child, vecArgs, workDir, 60000);
   CFaultChildRun run;
   run.bEnded = result.bEnded;
   run.nExitCode = result.nExitCode;

@@ -15,15 +15,15 @@
 class CToolDir {
  public:
   CToolDir() {
-    std::filesystem::copy_file(PATCHLOOM_EXE, Program());
-    std::filesystem::copy_file(STANDIN_EXE, Path() / kClientName);
+    std::filesystem::copy_file(Utf8Path(PATCHLOOM_EXE), Program());
+    std::filesystem::copy_file(Utf8Path(STANDIN_EXE), Path() / kClientName);
   }
 
   static constexpr const char* kClientName = "Veshmarkland.exe";
   static constexpr const char* kStartMarker = "veshmarkland.started";
 
   const std::filesystem::path& Path() const { return m_dir.Path(); }
-  std::filesystem::path Program() const { return Path() / std::filesystem::path(PATCHLOOM_EXE).filename(); }
+  std::filesystem::path Program() const { return Path() / Utf8Path(PATCHLOOM_EXE).filename(); }
   std::string ProgramPath(const std::string& strRelUtf8 = std::string()) const { return m_dir.ProgramPath(strRelUtf8); }
 
   // Lines the stand-in wrote into dir's start marker: one per start.
